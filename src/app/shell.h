@@ -1,0 +1,59 @@
+#pragma once
+// Everything the logic needs from the window system or the operator. The Qt
+// window implements it (QtShell); tests use a scripted shell that answers from
+// a queue and records every message exactly.
+#include <string>
+
+namespace korva {
+
+enum class MsgIcon { None, Information, Question, Warning, Error };
+
+enum MsgButton : unsigned {
+  kNoButton = 0,
+  kOk = 1u << 0,
+  kCancel = 1u << 1,
+  kAbort = 1u << 2,
+  kRetry = 1u << 3,
+  kIgnore = 1u << 4,
+  kYes = 1u << 5,
+  kNo = 1u << 6,
+};
+
+struct Message {
+  std::string caption;  // empty: a plain message, captioned with the application title
+  std::string text;     // Windows-1252; "\r" is a line break in the box
+  MsgIcon icon = MsgIcon::None;
+  unsigned buttons = kOk;
+  MsgButton defaultButton = kNoButton;  // kNoButton: the first of the buttons
+  bool operator==(const Message&) const = default;
+};
+
+class Shell {
+ public:
+  virtual ~Shell() = default;
+
+  // A modal message box; returns the button the operator chose.
+  virtual MsgButton ShowMessage(const Message& message) = 0;
+
+  // Mirror every control of the form model that changed into the window and
+  // paint it now (the run never returns to the event loop between steps).
+  virtual void Repaint() = 0;
+  // Handle the window's pending input (the transfer session's wait slices).
+  virtual void ProcessPendingInput() = 0;
+  virtual void SetBusyCursor(bool busy) = 0;
+
+  // The application's title (task bar), not the window's.
+  virtual void SetApplicationTitle(const std::string& title) = 0;
+  virtual std::string ApplicationTitle() const = 0;
+
+  // Close the main window (its close and destroy sequences run) and end the
+  // program once control returns to the event loop.
+  virtual void CloseMainWindow() = 0;
+  // End the program without waiting for the event loop's turn.
+  virtual void EndProgram() = 0;
+
+  // Default web browser, maximised. A browser that cannot start is not reported.
+  virtual void OpenWebAddress(const std::string& address) = 0;
+};
+
+}  // namespace korva

@@ -1,0 +1,88 @@
+#include <langinfo.h>
+#include <sys/time.h>
+
+#include <clocale>
+#include <ctime>
+
+#include "platform/clock.h"
+
+namespace korva::platform {
+namespace {
+
+// Days since 1 Jan 1970 of a civil date (proleptic Gregorian).
+std::int64_t DaysFromCivil(int y, int m, int d) {
+  y -= m <= 2;
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + static_cast<unsigned>(d) - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+std::int64_t ToMilliseconds(const LocalDateTime& t) {
+  return ((DaysFromCivil(t.year, t.month, t.day) * 24 + t.hour) * 60 + t.minute) * 60000 +
+         t.second * 1000 + t.millisecond;
+}
+
+std::string TwoDigits(int v) {
+  std::string s = std::to_string(v);
+  return s.size() < 2 ? "0" + s : s;
+}
+
+}  // namespace
+
+std::int64_t MillisecondsBetween(const LocalDateTime& a, const LocalDateTime& b) {
+  return ToMilliseconds(b) - ToMilliseconds(a);
+}
+
+LocalDateTime SystemClock::Now() const {
+  struct timeval tv{};
+  ::gettimeofday(&tv, nullptr);
+  struct tm tm{};
+  const time_t t = tv.tv_sec;
+  ::localtime_r(&t, &tm);
+  return LocalDateTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+                       tm.tm_hour,        tm.tm_min,     tm.tm_sec,
+                       static_cast<int>(tv.tv_usec / 1000)};
+}
+
+LocaleFormats LocaleFormats::Current() {
+  LocaleFormats f;
+  if (const char* radix = ::nl_langinfo(RADIXCHAR); radix && radix[0] && !radix[1]) {
+    f.decimalSeparator = radix[0];
+  }
+  if (const char* dfmt = ::nl_langinfo(D_FMT)) {
+    for (const char* p = dfmt; *p; ++p) {
+      if (*p == '%') {
+        if (p[1]) ++p;
+        continue;
+      }
+      f.dateSeparator = *p;
+      break;
+    }
+  }
+  if (const char* tfmt = ::nl_langinfo(T_FMT); tfmt && tfmt[0]) f.longTimeFormat = tfmt;
+  return f;
+}
+
+std::string FormatShortDate(const LocalDateTime& t, const LocaleFormats& locale) {
+  std::string year = std::to_string(t.year);
+  while (year.size() < 4) year = "0" + year;
+  return TwoDigits(t.day) + locale.dateSeparator + TwoDigits(t.month) + locale.dateSeparator + year;
+}
+
+std::string FormatLongTime(const LocalDateTime& t, const LocaleFormats& locale) {
+  struct tm tm{};
+  tm.tm_year = t.year - 1900;
+  tm.tm_mon = t.month - 1;
+  tm.tm_mday = t.day;
+  tm.tm_hour = t.hour;
+  tm.tm_min = t.minute;
+  tm.tm_sec = t.second;
+  char buffer[128];
+  const std::size_t n = ::strftime(buffer, sizeof buffer, locale.longTimeFormat.c_str(), &tm);
+  if (n == 0) return TwoDigits(t.hour) + ":" + TwoDigits(t.minute) + ":" + TwoDigits(t.second);
+  return std::string(buffer, n);
+}
+
+}  // namespace korva::platform

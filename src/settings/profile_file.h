@@ -1,0 +1,32 @@
+#pragma once
+// ProfileFile in direct mode: files of [sections] and name=value lines read and
+// written with the Windows profile rules. Every operation sees the file as it
+// is on disk at that moment.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace korva::settings {
+
+class ProfileFile {
+ public:
+  // Making the component does not touch the file.
+  explicit ProfileFile(std::string path);
+  const std::string& FileName() const { return path_; }
+
+  std::string ReadString(std::string_view section, std::string_view key,
+                         std::string_view defaultValue) const;
+  std::int32_t ReadInteger(std::string_view section, std::string_view key,
+                           std::int32_t defaultValue) const;
+  std::vector<std::string> ReadSection(std::string_view section) const;
+  bool ValueExists(std::string_view section, std::string_view key) const;
+  // Throws KorvaError("Unable to write to <path>") when the file system refuses.
+  void WriteString(std::string_view section, std::string_view key, std::string_view value);
+  void WriteInteger(std::string_view section, std::string_view key, std::int32_t value);
+
+ private:
+  std::string path_;
+};
+
+}  // namespace korva::settings

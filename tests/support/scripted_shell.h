@@ -1,0 +1,49 @@
+#pragma once
+// A Shell for tests: answers message boxes from a queue, records every message
+// exactly, counts repaints and input-processing slices.
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/shell.h"
+
+namespace korva::testing {
+
+class ScriptedShell : public Shell {
+ public:
+  // Answers given in order; with the queue empty a message is answered with
+  // its default button (or the first of its buttons).
+  void QueueAnswer(MsgButton answer) { answers_.push_back(answer); }
+
+  MsgButton ShowMessage(const Message& message) override;
+  void Repaint() override { ++repaints; }
+  void ProcessPendingInput() override;
+  void SetBusyCursor(bool busy) override { busyCursor = busy; }
+  void SetApplicationTitle(const std::string& title) override {
+    applicationTitle = title;
+    ++titleChanges;
+  }
+  std::string ApplicationTitle() const override { return applicationTitle; }
+  void CloseMainWindow() override { ++closeRequests; }
+  void EndProgram() override { ++endRequests; }
+  void OpenWebAddress(const std::string& address) override { openedAddresses.push_back(address); }
+
+  std::vector<Message> messages;
+  int repaints = 0;
+  int inputSlices = 0;
+  bool busyCursor = false;
+  std::string applicationTitle = "KORVA Update";
+  int titleChanges = 0;
+  int closeRequests = 0;
+  int endRequests = 0;
+  std::vector<std::string> openedAddresses;
+  // Runs inside ProcessPendingInput: a test's stand-in for a click that
+  // arrives while an operation waits.
+  std::function<void()> onPendingInput;
+
+ private:
+  std::deque<MsgButton> answers_;
+};
+
+}  // namespace korva::testing
