@@ -1,0 +1,70 @@
+#pragma once
+// The main window's logic, toolkit-free: every handler of TFrmKorvaUpdate,
+// named after its control and event. The Qt window forwards clicks here; tests
+// call the handlers directly and read the form model.
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/form/form_model.h"
+#include "app/session_state.h"
+#include "app/shell.h"
+#include "platform/clock.h"
+
+namespace korva {
+
+class Principal {
+ public:
+  Principal(form::FormModel& form, Shell& shell, const platform::Clock& clock);
+  ~Principal();
+  Principal(const Principal&) = delete;
+  Principal& operator=(const Principal&) = delete;
+
+  form::FormModel& Form() { return form_; }
+  SessionState& Session() { return session_; }
+  Shell& GetShell() { return shell_; }
+
+  // Life of the window.
+  void FormCreate();
+  void FormShow();
+  void FormActivate();
+  void FormClose();
+  void FormDestroy();
+
+  // Navigation and the small handlers of the pages.
+  void BtBtnFecharClick();
+  void BtBtnConfigClick();
+  void BitBtn1Click();
+  void BtBtnAbortarClick();
+  void LblSiteClick();
+  void Label8Click();
+  void AtualizacaoLocalClick(form::MenuItem& clicked);
+  void GerarScript1Click();
+
+  // Configuration page.
+  void BtBtnGravaConfigClick();
+  void RdGrpModotAtualizacaoClick();
+
+  // Runs a handler the way the window must: a second click while an operation
+  // runs is ignored, a failure that the handler does not handle itself goes to
+  // the general error display. Returns false when the click was ignored.
+  bool Dispatch(const std::function<void()>& handler);
+  // True while a handler runs (pending input is processed inside operations).
+  bool OperationRunning() const { return running_ > 0; }
+  // A close request that arrives while an operation runs waits for its end.
+  void RequestClose();
+  bool ClosePending() const { return closePending_; }
+
+  // The general error display: the failure's text in an error box, OK button.
+  void ShowError(const std::string& text);
+
+ private:
+  form::FormModel& form_;
+  Shell& shell_;
+  const platform::Clock& clock_;
+  SessionState session_;
+  int running_ = 0;
+  bool closePending_ = false;
+};
+
+}  // namespace korva
