@@ -1,0 +1,529 @@
+#include "db/connection.h"
+
+#include <firebird/Interface.h>
+
+#include <cstring>
+
+#include "db/status_text.h"
+#include "text/cp1252.h"
+#include "text/error.h"
+#include "text/strings.h"
+
+namespace korva::db {
+
+using namespace Firebird;
+
+namespace {
+
+constexpr unsigned kCharSetNone = 0;
+// Room for the text form of any number, date, time or boolean.
+constexpr unsigned kScalarTextLength = 64;
+
+IMaster* Master() {
+  static IMaster* master = fb_get_master_interface();
+  return master;
+}
+
+// A status object for one call sequence, disposed when it goes.
+class Status {
+ public:
+  Status() : raw_(Master()->getStatus()), wrapper_(raw_) {}
+  ~Status() { raw_->dispose(); }
+  Status(const Status&) = delete;
+  Status& operator=(const Status&) = delete;
+  ThrowStatusWrapper* operator&() { return &wrapper_; }
+
+ private:
+  IStatus* raw_;
+  ThrowStatusWrapper wrapper_;
+};
+
+[[noreturn]] void Raise(const FbException& e) {
+  std::string text = InterpretStatus(e.getStatus()->getErrors());
+  if (text.empty()) text = "Unknown Firebird client error";
+  throw KorvaError(text);
+}
+
+// Runs a sequence of client calls; a client failure becomes a KorvaError with
+// the client's wording.
+template <typename Work>
+auto Guarded(Work&& work) {
+  try {
+    return work();
+  } catch (const FbException& e) {
+    Raise(e);
+  }
+}
+
+bool IsTrue(const std::string& value) {
+  return text::SameText1252(text::Trim(value), "True");
+}
+
+template <typename T>
+void ReleaseQuietly(T*& object) {
+  if (object) object->release();
+  object = nullptr;
+}
+
+struct XpbBuffer {
+  std::vector<unsigned char> bytes;
+  unsigned Length() const { return static_cast<unsigned>(bytes.size()); }
+  const unsigned char* Data() const { return bytes.data(); }
+};
+
+XpbBuffer Finish(IXpbBuilder* builder, ThrowStatusWrapper* status) {
+  XpbBuffer out;
+  const unsigned char* data = builder->getBuffer(status);
+  out.bytes.assign(data, data + builder->getBufferLength(status));
+  builder->dispose();
+  return out;
+}
+
+void InsertText(IXpbBuilder* builder, ThrowStatusWrapper* status, unsigned char tag,
+                const std::string& value) {
+  builder->insertBytes(status, tag, value.data(), static_cast<unsigned>(value.size()));
+}
+
+}  // namespace
+
+std::string ParameterValue(const ParameterList& params, std::string_view name) {
+  for (const std::string& line : params) {
+    const auto eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    if (text::SameText1252(std::string_view(line).substr(0, eq), name)) return line.substr(eq + 1);
+  }
+  return {};
+}
+
+bool HasParameter(const ParameterList& params, std::string_view name) {
+  for (const std::string& line : params) {
+    const auto eq = line.find('=');
+    if (eq != std::string::npos && text::SameText1252(std::string_view(line).substr(0, eq), name))
+      return true;
+  }
+  return false;
+}
+
+std::optional<std::size_t> QueryResult::ColumnIndex(std::string_view name) const {
+  for (std::size_t i = 0; i < columns.size(); ++i)
+    if (text::SameText1252(columns[i], name)) return i;
+  return std::nullopt;
+}
+
+struct Connection::Impl {
+  IProvider* provider = Master()->getDispatcher();
+  IAttachment* attachment = nullptr;
+  ITransaction* transaction = nullptr;  // the explicit one
+  ITransaction* retained = nullptr;     // context kept open by commit-retaining
+  unsigned dialect = 3;
+  bool trimChar = false;
+  bool waitOnLocks = true;
+  bool commitRetain = false;
+  IsolationLevel implicitIsolation = IsolationLevel::ReadCommitted;
+
+  ~Impl() { provider->release(); }
+
+  XpbBuffer TransactionParameters(IsolationLevel isolation) {
+    Status status;
+    return Guarded([&] {
+      IXpbBuilder* tpb =
+          Master()->getUtilInterface()->getXpbBuilder(&status, IXpbBuilder::TPB, nullptr, 0);
+      if (isolation == IsolationLevel::RepeatableRead) {
+        tpb->insertTag(&status, isc_tpb_concurrency);
+      } else {
+        tpb->insertTag(&status, isc_tpb_read_committed);
+        tpb->insertTag(&status, isc_tpb_rec_version);
+      }
+      tpb->insertTag(&status, isc_tpb_write);
+      tpb->insertTag(&status, waitOnLocks ? isc_tpb_wait : isc_tpb_nowait);
+      return Finish(tpb, &status);
+    });
+  }
+
+  ITransaction* Start(IsolationLevel isolation) {
+    const XpbBuffer tpb = TransactionParameters(isolation);
+    Status status;
+    return Guarded([&] { return attachment->startTransaction(&status, tpb.Length(), tpb.Data()); });
+  }
+
+  // A context kept by commit-retaining holds nothing uncommitted; ending it
+  // only frees the server's snapshot.
+  void EndRetained() {
+    if (!retained) return;
+    Status status;
+    try {
+      retained->commit(&status);
+      retained = nullptr;
+    } catch (const FbException&) {
+      ReleaseQuietly(retained);
+    }
+  }
+};
+
+Connection::Connection(std::string name)
+    : name_(std::move(name)), impl_(std::make_unique<Impl>()) {}
+
+Connection::~Connection() {
+  Close();
+}
+
+bool Connection::IsOpen() const {
+  return impl_->attachment != nullptr;
+}
+
+bool Connection::InTransaction() const {
+  return impl_->transaction != nullptr;
+}
+
+void Connection::Notify(std::string_view sql) const {
+  if (observer_) observer_(sql);
+}
+
+void Connection::Open() {
+  if (IsOpen()) return;
+  if (beforeConnect_) params_ = beforeConnect_();
+
+  Impl& d = *impl_;
+  const auto dialect = text::TryStrToInt(ParameterValue(params_, "SQLDialect"));
+  d.dialect = dialect && *dialect >= 1 && *dialect <= 3 ? static_cast<unsigned>(*dialect) : 3;
+  d.trimChar = IsTrue(ParameterValue(params_, "Trim Char"));
+  d.commitRetain = IsTrue(ParameterValue(params_, "CommitRetain"));
+  d.waitOnLocks =
+      !HasParameter(params_, "WaitOnLocks") || IsTrue(ParameterValue(params_, "WaitOnLocks"));
+  d.implicitIsolation =
+      text::SameText1252(text::Trim(ParameterValue(params_, "Interbase TransIsolation")),
+                         "RepeatableRead")
+          ? IsolationLevel::RepeatableRead
+          : IsolationLevel::ReadCommitted;
+
+  const std::string database = ParameterValue(params_, "Database");
+  const std::string user = ParameterValue(params_, "User_Name");
+  const std::string password = ParameterValue(params_, "Password");
+  const std::string role = ParameterValue(params_, "RoleName");
+  const std::string charSet = ParameterValue(params_, "ServerCharSet");
+
+  Status status;
+  Guarded([&] {
+    IXpbBuilder* dpb =
+        Master()->getUtilInterface()->getXpbBuilder(&status, IXpbBuilder::DPB, nullptr, 0);
+    if (!user.empty()) InsertText(dpb, &status, isc_dpb_user_name, user);
+    if (!password.empty()) InsertText(dpb, &status, isc_dpb_password, password);
+    dpb->insertInt(&status, isc_dpb_sql_dialect, static_cast<int>(d.dialect));
+    if (!role.empty()) InsertText(dpb, &status, isc_dpb_sql_role_name, role);
+    if (!charSet.empty()) InsertText(dpb, &status, isc_dpb_lc_ctype, charSet);
+    const XpbBuffer buffer = Finish(dpb, &status);
+    d.attachment =
+        d.provider->attachDatabase(&status, database.c_str(), buffer.Length(), buffer.Data());
+  });
+  ++generation_;
+}
+
+void Connection::Close() {
+  Impl& d = *impl_;
+  if (d.transaction) {
+    Status status;
+    try {
+      d.transaction->rollback(&status);
+      d.transaction = nullptr;
+    } catch (const FbException&) {
+      ReleaseQuietly(d.transaction);
+    }
+  }
+  d.EndRetained();
+  if (d.attachment) {
+    Status status;
+    try {
+      d.attachment->detach(&status);
+      d.attachment = nullptr;
+    } catch (const FbException&) {
+      ReleaseQuietly(d.attachment);
+    }
+  }
+}
+
+void Connection::StartTransaction(const TransactionDesc& desc) {
+  if (InTransaction()) throw KorvaError("A transaction is already active on " + name_);
+  Open();
+  impl_->EndRetained();
+  impl_->transaction = impl_->Start(desc.isolationLevel);
+}
+
+void Connection::Commit(const TransactionDesc&) {
+  Impl& d = *impl_;
+  if (!d.transaction) throw KorvaError("No transaction is active on " + name_);
+  Status status;
+  // A failed commit leaves the transaction open for the caller's rollback.
+  Guarded([&] {
+    if (d.commitRetain) {
+      d.transaction->commitRetaining(&status);
+      d.retained = d.transaction;
+    } else {
+      d.transaction->commit(&status);
+    }
+  });
+  d.transaction = nullptr;
+}
+
+void Connection::Rollback(const TransactionDesc&) {
+  Impl& d = *impl_;
+  if (!d.transaction) return;
+  Status status;
+  try {
+    d.transaction->rollback(&status);
+    d.transaction = nullptr;
+  } catch (const FbException& e) {
+    // Nothing more can be done with a transaction the server refused to end.
+    ReleaseQuietly(d.transaction);
+    Raise(e);
+  }
+}
+
+// Runs work(transaction) in the explicit transaction, or in an implicit one
+// that is committed when the work succeeds and rolled back when it fails.
+template <typename Work>
+auto Connection::InTransactionScope(Work&& work) {
+  if (!IsOpen()) throw KorvaError("Connection " + name_ + " is not open");
+  Impl& d = *impl_;
+  if (d.transaction) return work(d.transaction);
+  ITransaction* implicit = d.Start(d.implicitIsolation);
+  try {
+    auto result = work(implicit);
+    Status status;
+    Guarded([&] { implicit->commit(&status); });
+    return result;
+  } catch (...) {
+    Status status;
+    try {
+      implicit->rollback(&status);
+    } catch (const FbException&) {
+      implicit->release();
+    }
+    throw;
+  }
+}
+
+void Connection::ExecuteDirect(std::string_view sql) {
+  Notify(sql);
+  const std::string statement(sql);
+  InTransactionScope([&](ITransaction* transaction) {
+    Status status;
+    Guarded([&] {
+      impl_->attachment->execute(&status, transaction, static_cast<unsigned>(statement.size()),
+                                 statement.c_str(), impl_->dialect, nullptr, nullptr, nullptr,
+                                 nullptr);
+    });
+    return 0;
+  });
+}
+
+namespace {
+
+// Fetch layout: every column but blobs is asked for as VARCHAR, so the server
+// does the conversion to text and the program sees what isql would show.
+struct TextLayout {
+  IMessageMetadata* metadata = nullptr;
+  std::vector<std::string> names;
+  std::vector<bool> fixedWidth;  // CHAR columns, for "Trim Char"
+  std::vector<bool> blob;
+
+  ~TextLayout() {
+    if (metadata) metadata->release();
+  }
+};
+
+void DescribeAsText(IMessageMetadata* described, TextLayout& layout, ThrowStatusWrapper* status) {
+  const unsigned count = described->getCount(status);
+  IMetadataBuilder* builder = described->getBuilder(status);
+  try {
+    for (unsigned i = 0; i < count; ++i) {
+      const unsigned type = described->getType(status, i) & ~1u;
+      layout.names.emplace_back(described->getAlias(status, i));
+      layout.fixedWidth.push_back(type == SQL_TEXT);
+      layout.blob.push_back(type == SQL_BLOB);
+      if (type == SQL_BLOB) continue;
+      unsigned length = kScalarTextLength;
+      unsigned charSet = kCharSetNone;
+      if (type == SQL_TEXT || type == SQL_VARYING) {
+        length = described->getLength(status, i);
+        charSet = described->getCharSet(status, i);
+      }
+      builder->setType(status, i, SQL_VARYING + 1);
+      builder->setSubType(status, i, 0);
+      builder->setScale(status, i, 0);
+      builder->setCharSet(status, i, charSet);
+      builder->setLength(status, i, length == 0 ? 1 : length);
+    }
+    layout.metadata = builder->getMetadata(status);
+  } catch (...) {
+    builder->release();
+    throw;
+  }
+  builder->release();
+}
+
+std::string ReadBlob(IAttachment* attachment, ITransaction* transaction, ISC_QUAD* id,
+                     ThrowStatusWrapper* status) {
+  IBlob* blob = attachment->openBlob(status, transaction, id, 0, nullptr);
+  std::string bytes;
+  try {
+    char chunk[32768];
+    for (;;) {
+      unsigned got = 0;
+      const int result = blob->getSegment(status, sizeof chunk, chunk, &got);
+      if (result == IStatus::RESULT_NO_DATA) break;
+      bytes.append(chunk, got);
+    }
+    blob->close(status);
+  } catch (...) {
+    blob->release();
+    throw;
+  }
+  return bytes;
+}
+
+}  // namespace
+
+QueryResult Connection::Query(std::string_view sql) {
+  Notify(sql);
+  const std::string statementText(sql);
+  return InTransactionScope([&](ITransaction* transaction) {
+    Impl& d = *impl_;
+    QueryResult result;
+    Status status;
+    Guarded([&] {
+      IStatement* statement = d.attachment->prepare(
+          &status, transaction, static_cast<unsigned>(statementText.size()), statementText.c_str(),
+          d.dialect, IStatement::PREPARE_PREFETCH_METADATA);
+      IResultSet* cursor = nullptr;
+      try {
+        IMessageMetadata* described = statement->getOutputMetadata(&status);
+        TextLayout layout;
+        try {
+          DescribeAsText(described, layout, &status);
+        } catch (...) {
+          described->release();
+          throw;
+        }
+        described->release();
+        result.columns = layout.names;
+        std::vector<unsigned char> buffer(layout.metadata->getMessageLength(&status));
+        const unsigned count = layout.metadata->getCount(&status);
+
+        auto takeRow = [&] {
+          Row row;
+          for (unsigned i = 0; i < count; ++i) {
+            const auto* nullFlag = reinterpret_cast<const short*>(
+                buffer.data() + layout.metadata->getNullOffset(&status, i));
+            const unsigned char* field = buffer.data() + layout.metadata->getOffset(&status, i);
+            std::string value;
+            const bool isNull = *nullFlag != 0;
+            if (!isNull) {
+              if (layout.blob[i]) {
+                ISC_QUAD id;
+                std::memcpy(&id, field, sizeof id);
+                value = ReadBlob(d.attachment, transaction, &id, &status);
+              } else {
+                std::uint16_t length;
+                std::memcpy(&length, field, sizeof length);
+                value.assign(reinterpret_cast<const char*>(field) + 2, length);
+                if (layout.fixedWidth[i] && d.trimChar)
+                  value.erase(value.find_last_not_of(' ') + 1);
+              }
+            }
+            row.values.push_back(std::move(value));
+            row.nulls.push_back(isNull);
+          }
+          result.rows.push_back(std::move(row));
+        };
+
+        const unsigned type = statement->getType(&status);
+        if (type == isc_info_sql_stmt_select || type == isc_info_sql_stmt_select_for_upd) {
+          cursor =
+              statement->openCursor(&status, transaction, nullptr, nullptr, layout.metadata, 0);
+          while (cursor->fetchNext(&status, buffer.data()) == IStatus::RESULT_OK) takeRow();
+          cursor->close(&status);
+          cursor = nullptr;
+        } else {
+          statement->execute(&status, transaction, nullptr, nullptr,
+                             count ? layout.metadata : nullptr, count ? buffer.data() : nullptr);
+          if (count) takeRow();
+        }
+        statement->free(&status);
+      } catch (...) {
+        if (cursor) cursor->release();
+        statement->release();
+        throw;
+      }
+    });
+    return result;
+  });
+}
+
+std::uint64_t Connection::Execute(std::string_view sql, const std::vector<SqlValue>& params) {
+  Notify(sql);
+  const std::string statementText(sql);
+  return InTransactionScope([&](ITransaction* transaction) {
+    Impl& d = *impl_;
+    Status status;
+    return Guarded([&] {
+      IStatement* statement = d.attachment->prepare(
+          &status, transaction, static_cast<unsigned>(statementText.size()), statementText.c_str(),
+          d.dialect, IStatement::PREPARE_PREFETCH_METADATA);
+      IMessageMetadata* input = nullptr;
+      try {
+        IMessageMetadata* described = statement->getInputMetadata(&status);
+        const unsigned count = described->getCount(&status);
+        if (count != params.size()) {
+          described->release();
+          throw KorvaError(text::Format("Statement has %s parameters, %s values were given",
+                                        {text::IntToStr(count), text::IntToStr(params.size())}));
+        }
+        IMetadataBuilder* builder = described->getBuilder(&status);
+        try {
+          for (unsigned i = 0; i < count; ++i) {
+            const unsigned type = described->getType(&status, i) & ~1u;
+            const bool textual = type == SQL_TEXT || type == SQL_VARYING;
+            const std::size_t length = params[i] ? params[i]->size() : 0;
+            builder->setType(&status, i, SQL_VARYING + 1);
+            builder->setSubType(&status, i, 0);
+            builder->setScale(&status, i, 0);
+            builder->setCharSet(&status, i,
+                                textual ? described->getCharSet(&status, i) : kCharSetNone);
+            builder->setLength(&status, i, length == 0 ? 1 : static_cast<unsigned>(length));
+          }
+          input = builder->getMetadata(&status);
+        } catch (...) {
+          builder->release();
+          described->release();
+          throw;
+        }
+        builder->release();
+        described->release();
+
+        std::vector<unsigned char> buffer(input->getMessageLength(&status));
+        for (unsigned i = 0; i < count; ++i) {
+          short nullFlag = params[i] ? 0 : -1;
+          std::memcpy(buffer.data() + input->getNullOffset(&status, i), &nullFlag, sizeof nullFlag);
+          if (!params[i]) continue;
+          if (params[i]->size() > 0xFFFF) throw KorvaError("Parameter value too long");
+          const auto length = static_cast<std::uint16_t>(params[i]->size());
+          unsigned char* field = buffer.data() + input->getOffset(&status, i);
+          std::memcpy(field, &length, sizeof length);
+          std::memcpy(field + 2, params[i]->data(), length);
+        }
+        statement->execute(&status, transaction, input, buffer.data(), nullptr, nullptr);
+        const std::uint64_t changed = statement->getAffectedRecords(&status);
+        input->release();
+        input = nullptr;
+        statement->free(&status);
+        return changed;
+      } catch (...) {
+        if (input) input->release();
+        statement->release();
+        throw;
+      }
+    });
+  });
+}
+
+}  // namespace korva::db
