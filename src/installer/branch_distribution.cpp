@@ -1,0 +1,63 @@
+#include "installer/branch_distribution.h"
+
+#include "app/form/form_model.h"
+#include "app/shell.h"
+#include "installer/package_extraction.h"
+#include "installer/zip/zip_reader.h"
+#include "platform/files.h"
+#include "text/cp1252.h"
+#include "text/strings.h"
+
+namespace korva::installer {
+
+void CopiaParaFiliais(form::FormModel& form, Shell& shell, ZipReader& reader,
+                      const std::string& folder, const std::string& executableName,
+                      const std::string& packageName) {
+  form::CheckList& list = form.ChkLstBxEmpresas;
+  list.Clear();
+  list.SetVisible(true);
+  list.Add("Local    [OK]");
+  list.SetChecked(0, true);
+  shell.Repaint();
+
+  struct Branch {
+    const form::TextControl& field;
+    const char* line;
+  };
+  const Branch branches[] = {{form.SrvRemoto1, "Filial 1   [OK]"},
+                             {form.SrvRemoto2, "Filial 2   [OK]"},
+                             {form.SrvRemoto3, "Filial 3   [OK]"}};
+  const std::string source = platform::JoinPath(folder, packageName);
+  for (const Branch& branch : branches) {
+    // The operator may have edited the field without saving; what it shows
+    // now is what counts.
+    const std::string typed = branch.field.Text();
+    const std::string trimmed = text::Trim(typed);
+    if (trimmed.empty()) continue;
+    for (;;) {
+      form.LblGravando.SetText("Gravando em: " + text::Upper1252(typed));
+      shell.Repaint();
+      // Blanks typed around the folder are not part of where the copy goes
+      // (the original file system dropped them); the extraction below still
+      // gets the folder exactly as typed.
+      if (platform::CopyFile(source, text::Trim(platform::JoinPath(trimmed, packageName)))) {
+        if (DescompactaPacote(shell, reader, typed, executableName, packageName)) {
+          reader.Close();
+          platform::DeleteFile(platform::JoinPath(trimmed, packageName));
+          list.Add(branch.line);
+          list.SetChecked(list.Count() - 1, true);
+          shell.Repaint();
+        }
+        break;
+      }
+      const MsgButton answer =
+          shell.ShowMessage(Message{"KORVA",
+                                    "Não foi possível copiar atualização para o servidor\r" +
+                                        typed + "\r" + "Tenta novamente ?",
+                                    MsgIcon::Question, kYes | kNo, kNoButton});
+      if (answer != kYes) break;
+    }
+  }
+}
+
+}  // namespace korva::installer

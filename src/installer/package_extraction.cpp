@@ -1,0 +1,70 @@
+#include "installer/package_extraction.h"
+
+#include <exception>
+
+#include "app/shell.h"
+#include "installer/zip/zip_reader.h"
+#include "platform/files.h"
+
+namespace korva::installer {
+namespace {
+
+constexpr const char* kCaption = "KORVA Update";
+
+// Undoes the set-aside of this call when the package never got to write, so
+// a failed update leaves the old version runnable. Never replaces a file.
+void PutBack(bool setAside, const std::string& oldPath, const std::string& executablePath) {
+  if (setAside && !platform::FileExists(executablePath)) {
+    platform::RenameFile(oldPath, executablePath);
+  }
+}
+
+}  // namespace
+
+std::string SetAsideName(const std::string& executablePath) {
+  const auto slash = executablePath.rfind(platform::kPathSeparator);
+  const auto nameStart = slash == std::string::npos ? 0 : slash + 1;
+  const auto dot = executablePath.rfind('.');
+  if (dot == std::string::npos || dot < nameStart) return executablePath + ".Old";
+  return executablePath.substr(0, dot) + ".Old";
+}
+
+bool DescompactaPacote(Shell& shell, ZipReader& reader, const std::string& folder,
+                       const std::string& executableName, const std::string& packageName) {
+  const std::string executablePath = platform::JoinPath(folder, executableName);
+  const std::string oldPath = SetAsideName(executablePath);
+  // Fails without harm when an earlier update left its ".Old" in place or
+  // there is no executable yet; the new one is then written over the old.
+  const bool setAside = platform::RenameFile(executablePath, oldPath);
+
+  const std::string packagePath = platform::JoinPath(folder, packageName);
+  if (!platform::FileExists(packagePath)) {
+    PutBack(setAside, oldPath, executablePath);
+    shell.ShowMessage(Message{kCaption, "Arquivo não localizado:\r" + packagePath, MsgIcon::Error,
+                              kOk, kNoButton});
+    return false;
+  }
+
+  reader.SetBaseFolder(folder + platform::kPathSeparator);
+  try {
+    reader.Open(packagePath);
+  } catch (...) {
+    // The caller reports the unreadable package; the executable goes back
+    // first.
+    PutBack(setAside, oldPath, executablePath);
+    throw;
+  }
+
+  try {
+    reader.ExtractFiles("*.EXE");
+  } catch (const std::exception&) {
+    shell.ShowMessage(Message{kCaption,
+                              "Falha na descompactação do arquivo em\r" + folder + "\r" +
+                                  "Entre em contato com o Suporte Vestramon.",
+                              MsgIcon::Error, kOk, kNoButton});
+    return false;
+  }
+  return true;
+}
+
+}  // namespace korva::installer

@@ -1,0 +1,27 @@
+#pragma once
+// Puts a module package into effect in one installation folder: the module's
+// executable is set aside as ".Old" and the package's executables are
+// unpacked in its place.
+#include <string>
+
+namespace korva {
+class Shell;
+}
+
+namespace korva::installer {
+
+class ZipReader;
+
+// The executable's path with its extension replaced by ".Old" (EFIN.EXE gives
+// EFIN.Old; a name without extension gets ".Old" appended).
+std::string SetAsideName(const std::string& executablePath);
+
+// Unpacks every "*.EXE" of folder/packageName into folder, after renaming
+// folder/executableName to its set-aside name. false, after its own message,
+// when the package is missing or the extraction raised an error; a package
+// that is not a readable archive raises KorvaError to the caller. The package
+// is left open in the reader.
+bool DescompactaPacote(Shell& shell, ZipReader& reader, const std::string& folder,
+                       const std::string& executableName, const std::string& packageName);
+
+}  // namespace korva::installer
