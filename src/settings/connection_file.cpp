@@ -1,0 +1,151 @@
+#include "settings/connection_file.h"
+
+#include "app/form/form_model.h"
+#include "app/session_state.h"
+#include "platform/files.h"
+#include "settings/profile_file.h"
+#include "text/cp1252.h"
+#include "text/error.h"
+#include "text/strings.h"
+
+namespace korva::settings {
+
+namespace {
+
+constexpr const char* kUserLine = "User_Name=KORVA";
+constexpr const char* kPasswordLine = "Password=ravelund";
+
+// The main database file names of an installation; the users database lies
+// beside the main one, so its path is the main path less this name.
+constexpr std::size_t kEmpresaMainFileLength = 9;    // KORVA.FDB
+constexpr std::size_t kCartorioMainFileLength = 12;  // CARTORIO.FDB
+
+std::string ConnectionFilePath(const ConnectionContext& context) {
+  return platform::JoinPath(context.folder, kConnectionFileName);
+}
+
+struct EditionChoice {
+  std::string section;
+  std::string database;  // "Database" of that section, as the profile rules read it
+};
+
+// EMPRESA when its section names a database, CARTORIO otherwise.
+EditionChoice ChooseEdition(const ConnectionContext& context) {
+  const ProfileFile file(ConnectionFilePath(context));
+  EditionChoice choice{kSectionEmpresa, file.ReadString(kSectionEmpresa, "Database", "")};
+  if (!choice.database.empty()) {
+    context.session.edition = "EMPRESA";
+  } else {
+    choice.section = kSectionCartorio;
+    choice.database = file.ReadString(kSectionCartorio, "Database", "");
+    context.session.edition = "CARTORIO";
+  }
+  return choice;
+}
+
+void AddCredentials(db::ParameterList& params) {
+  params.emplace_back(kUserLine);
+  params.emplace_back(kPasswordLine);
+}
+
+}  // namespace
+
+std::vector<std::string> ConnectionSectionLines(std::string_view fileBytes,
+                                                std::string_view section) {
+  std::vector<std::string> lines;
+  enum class Where {
+    BeforeFirstSection,
+    InWanted,
+    InOther,
+    AfterWanted
+  } where = Where::BeforeFirstSection;
+  std::size_t pos = 0;
+  while (pos < fileBytes.size()) {
+    std::size_t end = fileBytes.find_first_of("\r\n", pos);
+    if (end == std::string_view::npos) end = fileBytes.size();
+    const std::string line = text::Trim(fileBytes.substr(pos, end - pos));
+    pos = end;
+    if (pos < fileBytes.size())
+      pos += fileBytes[pos] == '\r' && pos + 1 < fileBytes.size() && fileBytes[pos + 1] == '\n' ? 2
+                                                                                                : 1;
+
+    if (line.empty() || line[0] == ';') continue;
+    if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
+      if (where == Where::InWanted || where == Where::AfterWanted) {
+        where = Where::AfterWanted;
+      } else {
+        const std::string name = text::Trim(std::string_view(line).substr(1, line.size() - 2));
+        where = text::SameText1252(name, section) ? Where::InWanted : Where::InOther;
+      }
+      continue;
+    }
+    if (where != Where::InWanted) continue;
+    const auto eq = line.find('=');
+    if (eq == std::string::npos) {
+      lines.push_back(line);
+    } else {
+      lines.push_back(text::Trim(std::string_view(line).substr(0, eq)) + "=" +
+                      text::Trim(std::string_view(line).substr(eq + 1)));
+    }
+  }
+  return lines;
+}
+
+std::vector<std::string> LoadConnectionSection(const std::string& path, std::string_view section) {
+  const auto bytes = platform::FileExists(path) ? platform::ReadFileBytes(path) : std::nullopt;
+  if (!bytes)
+    throw KorvaError(text::Format("Driver/Connection Registry File '%s' not found", {path}));
+  return ConnectionSectionLines(*bytes, section);
+}
+
+db::ParameterList SQLConnectionKORVABeforeConnect(const ConnectionContext& context) {
+  const EditionChoice choice = ChooseEdition(context);
+  const auto colon = choice.database.find(':');
+  context.form.StatusBar.SetPanelText(
+      0,
+      "Servidor: " + (colon == std::string::npos
+                          ? std::string()
+                          : text::Upper1252(std::string_view(choice.database).substr(0, colon))));
+
+  db::ParameterList params = LoadConnectionSection(ConnectionFilePath(context), choice.section);
+  AddCredentials(params);
+  context.session.applicationFolder = db::ParameterValue(params, "Servidor Aplicação");
+  return params;
+}
+
+db::ParameterList SQLConnectionUSUARIOBeforeConnect(const ConnectionContext& context,
+                                                    const db::ParameterList& mainParams) {
+  const EditionChoice choice = ChooseEdition(context);
+  const std::string extension =
+      ProfileFile(ConnectionFilePath(context)).ReadString(choice.section, "Extensão Banco", "GDB");
+
+  const std::string mainDatabase = text::Trim(db::ParameterValue(mainParams, "Database"));
+  const std::size_t cut =
+      context.session.edition == "EMPRESA" ? kEmpresaMainFileLength : kCartorioMainFileLength;
+  const std::string folderPart =
+      mainDatabase.size() > cut ? mainDatabase.substr(0, mainDatabase.size() - cut) : "";
+  const std::string usersDatabase = folderPart + "USUARIO." + extension;
+
+  db::ParameterList params = LoadConnectionSection(ConnectionFilePath(context), kSectionEmpresa);
+  bool replaced = false;
+  for (std::string& line : params) {
+    const auto eq = line.find('=');
+    if (eq != std::string::npos && text::SameText1252(line.substr(0, eq), "Database")) {
+      line = "Database=" + usersDatabase;
+      replaced = true;
+      break;
+    }
+  }
+  if (!replaced) params.push_back("Database=" + usersDatabase);
+  AddCredentials(params);
+  return params;
+}
+
+void AttachConnectionResolution(const ConnectionContext& context, db::Connection& main,
+                                db::Connection& users) {
+  main.SetBeforeConnect([context] { return SQLConnectionKORVABeforeConnect(context); });
+  users.SetBeforeConnect(
+      [context, &main] { return SQLConnectionUSUARIOBeforeConnect(context, main.Params()); });
+}
+
+}  // namespace korva::settings
