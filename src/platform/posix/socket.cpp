@@ -18,7 +18,9 @@ namespace {
 using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 
-[[noreturn]] void ThrowErrno(int error) { throw SocketError(SocketErrorText(error)); }
+[[noreturn]] void ThrowErrno(int error) {
+  throw SocketError(SocketErrorText(error));
+}
 
 sockaddr_in MakeAddress(const std::string& address, std::uint16_t port) {
   sockaddr_in sa{};
@@ -49,7 +51,9 @@ int PollOne(int fd, short events, int timeoutMs) {
   return rc;
 }
 
-int SliceMs(milliseconds slice) { return static_cast<int>(std::max<milliseconds::rep>(1, slice.count())); }
+int SliceMs(milliseconds slice) {
+  return static_cast<int>(std::max<milliseconds::rep>(1, slice.count()));
+}
 
 void RunIdle(const IdleHook& idle) {
   if (idle) idle();
@@ -101,9 +105,13 @@ std::string ResolveIPv4(const std::string& host) {
 
 // --- TcpSocket ---
 
-TcpSocket::~TcpSocket() { Close(); }
+TcpSocket::~TcpSocket() {
+  Close();
+}
 
-TcpSocket::TcpSocket(TcpSocket&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+TcpSocket::TcpSocket(TcpSocket&& other) noexcept : fd_(other.fd_) {
+  other.fd_ = -1;
+}
 
 TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
   if (this != &other) {
@@ -184,15 +192,23 @@ bool TcpSocket::Readable() const {
   return PollOne(fd_, POLLIN, 0) > 0;
 }
 
-std::string TcpSocket::LocalAddress() const { return AddressText(LocalName(fd_)); }
+std::string TcpSocket::LocalAddress() const {
+  return AddressText(LocalName(fd_));
+}
 
-std::uint16_t TcpSocket::LocalPort() const { return ntohs(LocalName(fd_).sin_port); }
+std::uint16_t TcpSocket::LocalPort() const {
+  return ntohs(LocalName(fd_).sin_port);
+}
 
 // --- TcpListener ---
 
-TcpListener::~TcpListener() { Close(); }
+TcpListener::~TcpListener() {
+  Close();
+}
 
-TcpListener::TcpListener(TcpListener&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+TcpListener::TcpListener(TcpListener&& other) noexcept : fd_(other.fd_) {
+  other.fd_ = -1;
+}
 
 TcpListener& TcpListener::operator=(TcpListener&& other) noexcept {
   if (this != &other) {
@@ -219,9 +235,13 @@ TcpListener TcpListener::Listen(const std::string& address, std::uint16_t port, 
   return l;
 }
 
-std::string TcpListener::Address() const { return AddressText(LocalName(fd_)); }
+std::string TcpListener::Address() const {
+  return AddressText(LocalName(fd_));
+}
 
-std::uint16_t TcpListener::Port() const { return ntohs(LocalName(fd_).sin_port); }
+std::uint16_t TcpListener::Port() const {
+  return ntohs(LocalName(fd_).sin_port);
+}
 
 TcpSocket TcpListener::AcceptUnless(const TcpSocket& watched, milliseconds slice,
                                     const IdleHook& idle) {
@@ -234,12 +254,17 @@ TcpSocket TcpListener::AcceptUnless(const TcpSocket& watched, milliseconds slice
       RunIdle(idle);
       continue;
     }
-    if (p[1].revents != 0) return TcpSocket();
-    const int fd = ::accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (fd >= 0) return TcpSocket(fd);
-    if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && errno != ECONNABORTED) {
-      ThrowErrno(errno);
+    // A connection that is already queued wins over the watched socket: a
+    // quick server may connect, send and answer before we get here.
+    if (p[0].revents != 0) {
+      const int fd = ::accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+      if (fd >= 0) return TcpSocket(fd);
+      if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && errno != ECONNABORTED) {
+        ThrowErrno(errno);
+      }
+      continue;
     }
+    if (p[1].revents != 0) return TcpSocket();
   }
 }
 

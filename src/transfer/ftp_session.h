@@ -1,0 +1,180 @@
+#pragma once
+// IdFTPKorva: the one FTP client session with the update server. Every
+// operation is synchronous and reports what it does through FtpEvents on the
+// calling thread; while it waits for the network it hands the idle slices to
+// the wait hook, which the owner points at Shell::ProcessPendingInput.
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/socket.h"
+#include "text/error.h"
+
+namespace korva::transfer {
+
+enum class TransferDirection { Download, Upload };
+
+// The session's events, in the middle of the operation that causes them. A
+// handler that throws makes that operation fail with its failure.
+class FtpEvents {
+ public:
+  virtual ~FtpEvents() = default;
+  virtual void OnStatus(const std::string& text) = 0;
+  // total: the announced size; always 0 for downloads.
+  virtual void OnTransferBegin(TransferDirection direction, std::int64_t total) = 0;
+  virtual void OnProgress(TransferDirection direction, std::int64_t bytesSoFar) = 0;
+  virtual void OnTransferEnd(TransferDirection direction) = 0;
+};
+
+// Kept for the settings page; connections are always made directly.
+struct FtpProxy {
+  std::string host;
+  std::int32_t port = 0;
+  std::string user;
+  std::string password;
+};
+
+struct FtpReply {
+  int code = 0;
+  // Each reply line without its first four characters.
+  std::vector<std::string> lines;
+  // The lines joined with CR LF: the message of a refused command.
+  std::string Text() const;
+};
+
+// The server answered with a code the command does not accept. The dialogue
+// is still in step; the session stays open.
+class FtpReplyError : public KorvaError {
+ public:
+  explicit FtpReplyError(const FtpReply& reply) : KorvaError(reply.Text()), reply_(reply) {}
+  const FtpReply& Reply() const { return reply_; }
+
+ private:
+  FtpReply reply_;
+};
+
+class FtpSession {
+ public:
+  static constexpr const char* kUser = "korva";
+  static constexpr const char* kPassword = "K7p3R#";
+  static constexpr std::uint16_t kDefaultPort = 21;
+  // Limits of the dialogue with a server that may misbehave.
+  static constexpr std::size_t kMaxReplyBytes = 64 * 1024;
+  static constexpr std::size_t kReceivePiece = 8192;
+  static constexpr std::size_t kSendPiece = 1024;
+
+  FtpSession(std::string host, std::uint16_t port = kDefaultPort);
+  ~FtpSession();
+  FtpSession(const FtpSession&) = delete;
+  FtpSession& operator=(const FtpSession&) = delete;
+
+  const std::string& Host() const { return host_; }
+  std::uint16_t Port() const { return port_; }
+  // Takes effect at the next OpenSession.
+  void SetServer(std::string host, std::uint16_t port);
+
+  bool Passive() const { return passive_; }
+  void SetPassive(bool passive) { passive_ = passive; }
+  const FtpProxy& Proxy() const { return proxy_; }
+  void SetProxy(FtpProxy proxy) { proxy_ = std::move(proxy); }
+
+  void SetEvents(FtpEvents* events) { events_ = events; }
+  // Runs after each idle wait slice (125 ms while connecting, 250 ms while
+  // waiting for a reply, for data or for the server's data connection).
+  void SetWaitHook(std::function<void()> hook) { waitHook_ = std::move(hook); }
+  // 120 seconds; tests shorten it.
+  void SetConnectTimeLimit(std::chrono::milliseconds limit) { connectLimit_ = limit; }
+
+  // Connects and logs in. A failure leaves the session closed.
+  void OpenSession();
+  bool IsConnected() const { return control_.IsOpen(); }
+  void ChangeRemoteDir(const std::string& directory);
+  // -1 when the server gives no size.
+  std::int32_t RemoteFileSize(const std::string& name);
+  // Downloads into localPath, replacing whatever was there.
+  void FetchFile(const std::string& remoteName, const std::string& localPath);
+  // Uploads into the current remote directory, replacing the server's file.
+  void SendFile(const std::string& localPath, const std::string& remoteName);
+  // Only acts on a running download, from inside its progress event: sends
+  // ABOR and drops the data connection; FetchFile then returns normally with
+  // the part received.
+  void AbortTransfer();
+  // No QUIT: the control connection is simply closed.
+  void CloseSession();
+
+  // The reply read last (code 0 before any).
+  const FtpReply& LastReply() const { return reply_; }
+  // True while an operation runs (its waits process the window's input).
+  bool Busy() const { return busy_; }
+
+ private:
+  class OperationScope;
+  struct Transfer;
+
+  void Status(const std::string& text);
+  void Idle();
+  platform::IdleHook IdleHook();
+
+  // The dialogue: one command line out, one reply in, checked against the
+  // accepted codes (an empty list accepts any).
+  const FtpReply& Command(std::string_view line, std::initializer_list<int> accepted);
+  void SendLine(std::string_view line);
+  const FtpReply& ReadReply(std::initializer_list<int> accepted);
+  // One reply, unchecked; false when the deadline passed first.
+  bool ReadReplyUntil(std::chrono::steady_clock::time_point deadline);
+  bool ReadLine(std::string& line, std::size_t& replyBytes,
+                std::chrono::steady_clock::time_point deadline);
+
+  void Connect();
+  void Login();
+  void RequireConnected() const;
+  // Closes both connections without a word to the server: used when the
+  // dialogue cannot go on.
+  void CloseConnections() noexcept;
+  void CloseWithStatus();
+
+  platform::TcpSocket ConnectPassive();
+  platform::TcpListener ListenActive();
+  void AcceptActive(platform::TcpListener& listener);
+  void RunTransfer(TransferDirection direction, std::int64_t total,
+                   const std::function<void(Transfer&)>& pump);
+  void FinishTransfer(const Transfer& transfer);
+  // After a transfer failed on our side: read the replies the server still
+  // owes, so that the next command gets its own; drop the session otherwise.
+  void ResyncAfterFailure(int pendingReplies) noexcept;
+
+  std::string host_;
+  std::uint16_t port_;
+  bool passive_ = false;
+  FtpProxy proxy_;
+  FtpEvents* events_ = nullptr;
+  std::function<void()> waitHook_;
+  std::chrono::milliseconds connectLimit_{120000};
+
+  platform::TcpSocket control_;
+  platform::TcpSocket data_;
+  std::string inbox_;  // control bytes read but not yet taken as lines
+  FtpReply reply_;
+  bool busy_ = false;
+  // The download whose progress events may call AbortTransfer.
+  Transfer* running_ = nullptr;
+};
+
+// Reads the six numbers of a 227 reply's first line: "h1,h2,h3,h4,p1,p2"
+// between the first "(" and ")", or after the last blank. Each must be a
+// decimal number from 0 to 255; anything else is an error.
+struct PassiveAddress {
+  std::string address;
+  std::uint16_t port = 0;
+};
+PassiveAddress ParsePassiveReply(std::string_view firstLine);
+// "PORT 192,168,0,5,19,137" for 192.168.0.5 and port 5001.
+std::string FormatPortCommand(const std::string& address, std::uint16_t port);
+// The number of a 213 reply's text, or -1.
+std::int32_t ParseSizeReply(const FtpReply& reply);
+
+}  // namespace korva::transfer

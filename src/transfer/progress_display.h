@@ -1,0 +1,60 @@
+#pragma once
+// The main window's side of the transfer session's events: the rate and the
+// status texts in STxtKBPS and STxtDownModulo, both gauges, the percentage in
+// the application title, and the one place where "&Abortar" reaches a running
+// transfer.
+#include <cstdint>
+#include <string>
+
+#include "app/form/form_model.h"
+#include "app/session_state.h"
+#include "app/shell.h"
+#include "platform/clock.h"
+#include "transfer/ftp_session.h"
+
+namespace korva::transfer {
+
+// "0.00 KB/s" with the locale's decimal separator.
+std::string FormatRate(double kilobytesPerSecond, char decimalSeparator);
+
+class ProgressDisplay final : public FtpEvents {
+ public:
+  ProgressDisplay(form::FormModel& form, SessionState& session, Shell& shell,
+                  const platform::Clock& clock, platform::LocaleFormats locale, FtpSession& ftp);
+
+  void IdFTPKorvaStatus(const std::string& text);
+  // Fails with "Value must be between 1 and 2147483647" when the maximum
+  // would be negative (a download of unknown size, expectedTransferSize -1).
+  void IdFTPKorvaWorkBegin(TransferDirection direction, std::int64_t announcedTotal);
+  void IdFTPKorvaWork(TransferDirection direction, std::int64_t bytesSoFar);
+  void IdFTPKorvaWorkEnd(TransferDirection direction);
+
+  // Kilobytes per second; 0 between transfers.
+  double CurrentRate() const { return rate_; }
+
+  void OnStatus(const std::string& text) override { IdFTPKorvaStatus(text); }
+  void OnTransferBegin(TransferDirection direction, std::int64_t total) override {
+    IdFTPKorvaWorkBegin(direction, total);
+  }
+  void OnProgress(TransferDirection direction, std::int64_t bytesSoFar) override {
+    IdFTPKorvaWork(direction, bytesSoFar);
+  }
+  void OnTransferEnd(TransferDirection direction) override { IdFTPKorvaWorkEnd(direction); }
+
+ private:
+  void ShowText(const std::string& text);
+  std::uint64_t Revisions() const;
+  // The run never returns to the event loop during a transfer, so what
+  // changed is painted at once.
+  void RepaintSince(std::uint64_t revisionsBefore);
+
+  form::FormModel& form_;
+  SessionState& session_;
+  Shell& shell_;
+  const platform::Clock& clock_;
+  platform::LocaleFormats locale_;
+  FtpSession& ftp_;
+  double rate_ = 0;
+};
+
+}  // namespace korva::transfer
