@@ -7,14 +7,22 @@
 namespace korva::form {
 
 void CheckList::Delete(int index) {
-  if (index < 0 || index >= Count()) throw KorvaError("List index out of bounds (" + std::to_string(index) + ")");
+  if (index < 0 || index >= Count())
+    throw KorvaError("List index out of bounds (" + std::to_string(index) + ")");
   items_.erase(items_.begin() + index);
-  if (selected_ >= Count()) selected_ = Count() - 1;
+  // As a list box does: the selection stays on the same line when a line
+  // above it goes, and a deleted selected line leaves nothing selected.
+  if (index < selected_) {
+    --selected_;
+  } else if (index == selected_) {
+    selected_ = -1;
+  }
   Touch();
 }
 
 void CheckList::SetText(int index, std::string text) {
-  if (index < 0 || index >= Count()) throw KorvaError("List index out of bounds (" + std::to_string(index) + ")");
+  if (index < 0 || index >= Count())
+    throw KorvaError("List index out of bounds (" + std::to_string(index) + ")");
   auto& item = items_[static_cast<std::size_t>(index)];
   if (item.text == text) return;
   item.text = std::move(text);
@@ -22,7 +30,8 @@ void CheckList::SetText(int index, std::string text) {
 }
 
 void CheckList::SetChecked(int index, bool checked) {
-  if (index < 0 || index >= Count()) throw KorvaError("List index out of bounds (" + std::to_string(index) + ")");
+  if (index < 0 || index >= Count())
+    throw KorvaError("List index out of bounds (" + std::to_string(index) + ")");
   auto& item = items_[static_cast<std::size_t>(index)];
   if (item.checked == checked) return;
   item.checked = checked;
@@ -32,10 +41,8 @@ void CheckList::SetChecked(int index, bool checked) {
 void Gauge::SetMaxValue(std::int64_t max) {
   if (max == max_) return;
   if (max < 0) throw KorvaError("Value must be between 1 and 2147483647");
-  const int before = Percent();
   max_ = max;
   if (progress_ > max_) progress_ = max_;
-  (void)before;
   Touch();
 }
 
@@ -53,7 +60,8 @@ int Gauge::Percent() const {
   return static_cast<int>(progress_ * 100 / max_);
 }
 
-StatusBarControl::StatusBarControl(std::string name, std::vector<int> widths) : Control(std::move(name)) {
+StatusBarControl::StatusBarControl(std::string name, std::vector<int> widths)
+    : Control(std::move(name)) {
   for (int w : widths) panels_.push_back({std::string(), w});
 }
 

@@ -79,6 +79,11 @@ class TextControl : public Control {
   char passwordChar = 0;
   // Link cursor (hand) over the control.
   bool handCursor = false;
+  // A picture control: the name of the picture it shows (the window's
+  // resources hold "<name>.png").
+  std::string picture;
+  // Text aligned to the centre of the control rather than its left edge.
+  bool centred = false;
 
  private:
   std::string text_;
@@ -106,7 +111,9 @@ class Memo : public Control {
 class RadioGroup : public Control {
  public:
   RadioGroup(std::string name, std::string caption, std::vector<std::string> items, int index)
-      : Control(std::move(name)), caption(std::move(caption)), items(std::move(items)),
+      : Control(std::move(name)),
+        caption(std::move(caption)),
+        items(std::move(items)),
         itemIndex_(index) {}
   std::string caption;
   std::vector<std::string> items;
@@ -152,7 +159,11 @@ class CheckList : public Control {
   void SetText(int index, std::string text);
   void SetChecked(int index, bool checked);
   int SelectedIndex() const { return selected_; }
-  void SetSelectedIndex(int index) { Set(selected_, index); }
+  // -1 or an index outside the list: no line selected.
+  void SetSelectedIndex(int index) {
+    if (index < 0 || index >= Count()) index = -1;
+    Set(selected_, index);
+  }
 
  private:
   std::vector<Item> items_;

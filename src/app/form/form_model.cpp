@@ -122,37 +122,33 @@ FormModel::FormModel()
   PgCtrlPrincipal.parent = "Panel1";
   BtBtnFechar.parent = "Panel1";
   for (TextControl* p : Pages()) p->parent = "PgCtrlPrincipal";
-  for (Control* c : std::initializer_list<Control*>{&Label2, &Label3, &BtBtnNovasAtualizacoes,
-                                                    &PnlDownload, &FltBtnConfig, &Label8, &Label7,
-                                                    &LblSite}) {
+  for (Control* c :
+       std::initializer_list<Control*>{&Label2, &Label3, &BtBtnNovasAtualizacoes, &PnlDownload,
+                                       &FltBtnConfig, &Label8, &Label7, &LblSite}) {
     c->parent = "TbShtInicio";
   }
-  for (Control* c : std::initializer_list<Control*>{&TBtnConectando, &LblConectando,
-                                                    &TBtnVerificando, &LblVerificando,
-                                                    &TBtnDesconectando, &LblDesconectando,
-                                                    &GaugeDownload, &STxtKBPS}) {
+  for (Control* c : std::initializer_list<Control*>{
+           &TBtnConectando, &LblConectando, &TBtnVerificando, &LblVerificando, &TBtnDesconectando,
+           &LblDesconectando, &GaugeDownload, &STxtKBPS}) {
     c->parent = "PnlDownload";
   }
-  for (Control* c : std::initializer_list<Control*>{&GroupBox1, &BtBtImpimirAtualizacao,
-                                                    &BtBtnGravar, &BtbtnIniciarAtualizacao,
-                                                    &Label6}) {
+  for (Control* c : std::initializer_list<Control*>{
+           &GroupBox1, &BtBtImpimirAtualizacao, &BtBtnGravar, &BtbtnIniciarAtualizacao, &Label6}) {
     c->parent = "TbShtVerificaAtualizacoes";
   }
   TVAtualizacoes.parent = "GroupBox1";
-  for (Control* c : std::initializer_list<Control*>{&Memo1, &Label15, &StTxtNumUsers, &Label16,
-                                                    &StTxtUsuariosConectados,
-                                                    &MmComputadoresConectados, &RGBackup, &BitBtn2,
-                                                    &BtBtnContinuar}) {
+  for (Control* c : std::initializer_list<Control*>{
+           &Memo1, &Label15, &StTxtNumUsers, &Label16, &StTxtUsuariosConectados,
+           &MmComputadoresConectados, &RGBackup, &BitBtn2, &BtBtnContinuar}) {
     c->parent = "TbShtBackup";
   }
   for (Control* c : std::initializer_list<Control*>{&ChkLBxLog, &PnlDownModulo, &BtBtnAbortar,
                                                     &ChkLstBxEmpresas}) {
     c->parent = "TbShtLog";
   }
-  for (Control* c : std::initializer_list<Control*>{&TBtnConect, &LblConect, &TBtnFazDownModulo,
-                                                    &LblFazDownModulo, &TbtnDesconect,
-                                                    &LblDesconect, &LblGravando, &GgDownModulo,
-                                                    &STxtDownModulo}) {
+  for (Control* c : std::initializer_list<Control*>{
+           &TBtnConect, &LblConect, &TBtnFazDownModulo, &LblFazDownModulo, &TbtnDesconect,
+           &LblDesconect, &LblGravando, &GgDownModulo, &STxtDownModulo}) {
     c->parent = "PnlDownModulo";
   }
   for (Control* c : std::initializer_list<Control*>{
@@ -160,15 +156,13 @@ FormModel::FormModel()
            &GroupBox2, &BtBtnGravaConfig, &BitBtn1, &RdGrpMetodoFTP, &RdGrpModotAtualizacao}) {
     c->parent = "TbShtConfig";
   }
-  for (Control* c : std::initializer_list<Control*>{&Label17, &EdtProxy_Host, &Label18,
-                                                    &EdtProxy_Porta, &Label19, &EdtProxy_Usuario,
-                                                    &Label20, &EdtProxy_Senha}) {
+  for (Control* c :
+       std::initializer_list<Control*>{&Label17, &EdtProxy_Host, &Label18, &EdtProxy_Porta,
+                                       &Label19, &EdtProxy_Usuario, &Label20, &EdtProxy_Senha}) {
     c->parent = "GroupBox2";
   }
 
   // Initial states.
-  LblTipoTeste.SetVisible(false);
-  LblScript.SetVisible(false);
   PnlDownload.SetVisible(false);
   PnlDownModulo.SetVisible(false);
   ChkLstBxEmpresas.SetVisible(false);
@@ -194,12 +188,20 @@ FormModel::FormModel()
   }
   LblSite.font.bold = true;
   Label6.font.bold = true;
+  ImgLogo.picture = "logo";
+  ImgLateral.picture = "lateral";
+  ImgIcone.picture = "icone";
+  LblSuporte.centred = true;
+  STxtKBPS.centred = true;
+  STxtDownModulo.centred = true;
+  StTxtNumUsers.centred = true;
+  StTxtUsuariosConectados.centred = true;
 
-  // Fonts and sizes the window must keep.
+  // Fonts.
   Label2.font.bold = true;
   Label2.font.pointSize = 10;
-  for (TextControl* b : {&BtBtnFechar, &BtBtnNovasAtualizacoes, &FltBtnConfig, &Label11, &Label13,
-                         &Label14}) {
+  for (TextControl* b :
+       {&BtBtnFechar, &BtBtnNovasAtualizacoes, &FltBtnConfig, &Label11, &Label13, &Label14}) {
     b->font.bold = true;
   }
   Label10.font.bold = true;
@@ -207,25 +209,94 @@ FormModel::FormModel()
   Label10.font.pointSize = 10;
   GroupBox1.font = Font{"Verdana", 8, true, false, true};
   Memo1.font = Font{"Arial", 10, true, false, false};
+
+  // Geometry, relative to the parent control. The window, the two panels, the
+  // page stack, "&Fechar" and the status bar have the sizes the design fixes;
+  // pages fill the stack, so page coordinates are those of the page area,
+  // and every page keeps clear of "&Fechar" at its lower right.
   Panel2.geometry = {0, 0, 151, 450};
   Panel1.geometry = {151, 0, 508, 450};
   PgCtrlPrincipal.geometry = {0, 0, 501, 448};
   BtBtnFechar.geometry = {341, 402, 162, 37};
-  StatusBar.geometry = {0, 450, 655, 19};
-  ImgLogo.geometry = {0, 0, 155, 45};
+  StatusBar.geometry = {0, 450, kClientWidth, 19};
+  for (TextControl* p : Pages()) p->geometry = {0, 0, 501, 448};
+
+  ImgLogo.geometry = {0, 8, 155, 45};
   ImgLateral.geometry = {0, 66, 150, 315};
+  ImgIcone.geometry = {59, 390, 32, 32};
+  LblSuporte.geometry = {0, 428, 151, 14};
   LblTipoTeste.geometry = {34, 179, 25, 97};
   LblScript.geometry = {91, 75, 59, 73};
-  BtBtnNovasAtualizacoes.geometry.width = 228;
-  BtBtnNovasAtualizacoes.geometry.height = 37;
-  GaugeDownload.geometry.width = 281;
-  GaugeDownload.geometry.height = 17;
-  STxtKBPS.geometry.width = 162;
-  STxtKBPS.geometry.height = 17;
-  ChkLBxLog.geometry.width = 493;
-  ChkLBxLog.geometry.height = 212;
-  GgDownModulo.geometry.width = 300;
-  GgDownModulo.geometry.height = 17;
+
+  Label2.geometry = {16, 16, 480, 18};
+  Label3.geometry = {16, 46, 480, 112};
+  BtBtnNovasAtualizacoes.geometry = {16, 168, 228, 37};
+  PnlDownload.geometry = {16, 216, 477, 104};
+  TBtnConectando.geometry = {8, 6, 16, 16};
+  LblConectando.geometry = {32, 7, 300, 15};
+  TBtnVerificando.geometry = {8, 28, 16, 16};
+  LblVerificando.geometry = {32, 29, 300, 15};
+  TBtnDesconectando.geometry = {8, 50, 16, 16};
+  LblDesconectando.geometry = {32, 51, 300, 15};
+  GaugeDownload.geometry = {8, 78, 281, 17};
+  STxtKBPS.geometry = {297, 78, 162, 17};
+  FltBtnConfig.geometry = {16, 330, 130, 26};
+  Label8.geometry = {16, 372, 150, 15};
+  Label7.geometry = {16, 414, 96, 15};
+  LblSite.geometry = {112, 414, 200, 15};
+
+  GroupBox1.geometry = {8, 6, 485, 334};
+  TVAtualizacoes.geometry = {8, 20, 469, 306};
+  BtBtImpimirAtualizacao.geometry = {8, 350, 120, 30};
+  BtBtnGravar.geometry = {136, 350, 120, 30};
+  BtbtnIniciarAtualizacao.geometry = {341, 356, 160, 37};
+  Label6.geometry = {8, 414, 200, 15};
+
+  Memo1.geometry = {8, 8, 485, 150};
+  Label15.geometry = {8, 174, 150, 15};
+  StTxtNumUsers.geometry = {160, 172, 60, 18};
+  Label16.geometry = {8, 198, 150, 15};
+  StTxtUsuariosConectados.geometry = {160, 196, 60, 18};
+  MmComputadoresConectados.geometry = {236, 170, 257, 96};
+  BitBtn2.geometry = {8, 230, 212, 30};
+  RGBackup.geometry = {8, 278, 260, 48};
+  BtBtnContinuar.geometry = {341, 356, 160, 37};
+
+  ChkLBxLog.geometry = {4, 4, 493, 212};
+  PnlDownModulo.geometry = {4, 222, 493, 124};
+  TBtnConect.geometry = {8, 6, 16, 16};
+  LblConect.geometry = {32, 7, 300, 15};
+  TBtnFazDownModulo.geometry = {8, 28, 16, 16};
+  LblFazDownModulo.geometry = {32, 29, 300, 15};
+  TbtnDesconect.geometry = {8, 50, 16, 16};
+  LblDesconect.geometry = {32, 51, 300, 15};
+  LblGravando.geometry = {8, 74, 477, 15};
+  GgDownModulo.geometry = {8, 98, 300, 17};
+  STxtDownModulo.geometry = {316, 98, 169, 17};
+  ChkLstBxEmpresas.geometry = {4, 356, 150, 84};
+  BtBtnAbortar.geometry = {341, 356, 160, 37};
+
+  Label10.geometry = {8, 10, 480, 18};
+  Label12.geometry = {8, 38, 480, 45};
+  Label11.geometry = {8, 94, 16, 15};
+  SrvRemoto1.geometry = {26, 91, 320, 21};
+  Label13.geometry = {8, 120, 16, 15};
+  SrvRemoto2.geometry = {26, 117, 320, 21};
+  Label14.geometry = {8, 146, 16, 15};
+  SrvRemoto3.geometry = {26, 143, 320, 21};
+  GroupBox2.geometry = {8, 176, 338, 128};
+  Label17.geometry = {12, 25, 52, 15};
+  EdtProxy_Host.geometry = {70, 22, 256, 21};
+  Label18.geometry = {12, 50, 52, 15};
+  EdtProxy_Porta.geometry = {70, 47, 80, 21};
+  Label19.geometry = {12, 75, 52, 15};
+  EdtProxy_Usuario.geometry = {70, 72, 256, 21};
+  Label20.geometry = {12, 100, 52, 15};
+  EdtProxy_Senha.geometry = {70, 97, 256, 21};
+  RdGrpMetodoFTP.geometry = {8, 314, 190, 48};
+  RdGrpModotAtualizacao.geometry = {206, 314, 220, 48};
+  BtBtnGravaConfig.geometry = {8, 402, 150, 37};
+  BitBtn1.geometry = {166, 402, 150, 37};
 
   // Popup menus.
   PpMnTesteVESTRAMON.items = {&AtualizacaoLocal, &AtualizarPelaInternet};
@@ -239,6 +310,10 @@ FormModel::FormModel()
 }
 
 std::vector<TextControl*> FormModel::Pages() {
+  return {&TbShtInicio, &TbShtVerificaAtualizacoes, &TbShtBackup, &TbShtLog, &TbShtConfig};
+}
+
+std::vector<const TextControl*> FormModel::Pages() const {
   return {&TbShtInicio, &TbShtVerificaAtualizacoes, &TbShtBackup, &TbShtLog, &TbShtConfig};
 }
 
@@ -256,22 +331,91 @@ Control* FormModel::Find(const std::string& name) const {
 }
 
 void FormModel::Register() {
-  all_ = {&Panel2, &ImgLogo, &ImgLateral, &ImgIcone, &LblSuporte, &LblTipoTeste, &LblScript,
-          &Panel1, &PgCtrlPrincipal, &BtBtnFechar, &StatusBar, &TbShtInicio,
-          &TbShtVerificaAtualizacoes, &TbShtBackup, &TbShtLog, &TbShtConfig, &Label2, &Label3,
-          &BtBtnNovasAtualizacoes, &PnlDownload, &TBtnConectando, &LblConectando,
-          &TBtnVerificando, &LblVerificando, &TBtnDesconectando, &LblDesconectando,
-          &GaugeDownload, &STxtKBPS, &FltBtnConfig, &Label8, &Label7, &LblSite, &GroupBox1,
-          &TVAtualizacoes, &BtBtImpimirAtualizacao, &BtBtnGravar, &BtbtnIniciarAtualizacao,
-          &Label6, &Memo1, &Label15, &StTxtNumUsers, &Label16, &StTxtUsuariosConectados,
-          &MmComputadoresConectados, &RGBackup, &BitBtn2, &BtBtnContinuar, &ChkLBxLog,
-          &PnlDownModulo, &TBtnConect, &LblConect, &TBtnFazDownModulo, &LblFazDownModulo,
-          &TbtnDesconect, &LblDesconect, &LblGravando, &GgDownModulo, &STxtDownModulo,
-          &BtBtnAbortar, &ChkLstBxEmpresas, &Label10, &Label12, &Label11, &SrvRemoto1, &Label13,
-          &SrvRemoto2, &Label14, &SrvRemoto3, &GroupBox2, &Label17, &EdtProxy_Host, &Label18,
-          &EdtProxy_Porta, &Label19, &EdtProxy_Usuario, &Label20, &EdtProxy_Senha,
-          &BtBtnGravaConfig, &BitBtn1, &RdGrpMetodoFTP, &RdGrpModotAtualizacao,
-          &PpMnTesteVESTRAMON, &AtualizacaoLocal, &AtualizarPelaInternet, &PMnScript,
+  all_ = {&Panel2,
+          &ImgLogo,
+          &ImgLateral,
+          &ImgIcone,
+          &LblSuporte,
+          &LblTipoTeste,
+          &LblScript,
+          &Panel1,
+          &PgCtrlPrincipal,
+          &BtBtnFechar,
+          &StatusBar,
+          &TbShtInicio,
+          &TbShtVerificaAtualizacoes,
+          &TbShtBackup,
+          &TbShtLog,
+          &TbShtConfig,
+          &Label2,
+          &Label3,
+          &BtBtnNovasAtualizacoes,
+          &PnlDownload,
+          &TBtnConectando,
+          &LblConectando,
+          &TBtnVerificando,
+          &LblVerificando,
+          &TBtnDesconectando,
+          &LblDesconectando,
+          &GaugeDownload,
+          &STxtKBPS,
+          &FltBtnConfig,
+          &Label8,
+          &Label7,
+          &LblSite,
+          &GroupBox1,
+          &TVAtualizacoes,
+          &BtBtImpimirAtualizacao,
+          &BtBtnGravar,
+          &BtbtnIniciarAtualizacao,
+          &Label6,
+          &Memo1,
+          &Label15,
+          &StTxtNumUsers,
+          &Label16,
+          &StTxtUsuariosConectados,
+          &MmComputadoresConectados,
+          &RGBackup,
+          &BitBtn2,
+          &BtBtnContinuar,
+          &ChkLBxLog,
+          &PnlDownModulo,
+          &TBtnConect,
+          &LblConect,
+          &TBtnFazDownModulo,
+          &LblFazDownModulo,
+          &TbtnDesconect,
+          &LblDesconect,
+          &LblGravando,
+          &GgDownModulo,
+          &STxtDownModulo,
+          &BtBtnAbortar,
+          &ChkLstBxEmpresas,
+          &Label10,
+          &Label12,
+          &Label11,
+          &SrvRemoto1,
+          &Label13,
+          &SrvRemoto2,
+          &Label14,
+          &SrvRemoto3,
+          &GroupBox2,
+          &Label17,
+          &EdtProxy_Host,
+          &Label18,
+          &EdtProxy_Porta,
+          &Label19,
+          &EdtProxy_Usuario,
+          &Label20,
+          &EdtProxy_Senha,
+          &BtBtnGravaConfig,
+          &BitBtn1,
+          &RdGrpMetodoFTP,
+          &RdGrpModotAtualizacao,
+          &PpMnTesteVESTRAMON,
+          &AtualizacaoLocal,
+          &AtualizarPelaInternet,
+          &PMnScript,
           &GerarScript1};
 }
 

@@ -18,8 +18,21 @@ class FormModel {
   // Window: fixed client area 655 x 469, title set by the start-up sequence.
   static constexpr int kClientWidth = 655;
   static constexpr int kClientHeight = 469;
+  // The title as designed; the start-up adds the build (ComposeMainTitle).
+  static constexpr const char* kDesignTitle =
+      "           KORVA - Atualização de Sistemas / Banco de Dados";
+  // The design title, " -  Versão: " and the build: the window's title, and
+  // what a second copy looks for.
+  static std::string ComposeMainTitle(const std::string& build) {
+    return std::string(kDesignTitle) + " -  Versão: " + build;
+  }
+  // The application's title (task bar) while no transfer shows a percentage.
+  static constexpr const char* kApplicationTitle = "KORVA Update";
   std::string Caption() const { return caption_; }
-  void SetCaption(std::string caption) { caption_ = std::move(caption); ++captionRevision_; }
+  void SetCaption(std::string caption) {
+    caption_ = std::move(caption);
+    ++captionRevision_;
+  }
   std::uint64_t CaptionRevision() const { return captionRevision_; }
 
   // Side panel.
@@ -28,8 +41,10 @@ class FormModel {
   TextControl ImgLateral;
   TextControl ImgIcone;
   TextControl LblSuporte;
-  TextControl LblTipoTeste;  // invisible hot area of PpMnTesteVESTRAMON
-  TextControl LblScript;     // invisible hot area of PMnScript
+  // Hot areas: they draw nothing, but take the secondary-button click that
+  // opens their popup menu.
+  TextControl LblTipoTeste;  // PpMnTesteVESTRAMON
+  TextControl LblScript;     // PMnScript
 
   // Page area.
   TextControl Panel1;
@@ -131,6 +146,7 @@ class FormModel {
   void ShowPage(TextControl& page);
   std::uint64_t ActivePageRevision() const { return activePageRevision_; }
   std::vector<TextControl*> Pages();
+  std::vector<const TextControl*> Pages() const;
 
   // Internet mode is in force exactly while AtualizarPelaInternet is checked.
   bool InternetMode() const { return AtualizarPelaInternet.Checked(); }
