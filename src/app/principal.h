@@ -40,6 +40,8 @@ class Principal {
   void Label8Click();
   void AtualizacaoLocalClick(form::MenuItem& clicked);
   void GerarScript1Click();
+  // Writes the next version's statements to SCRIPT_<group>.TXT files.
+  void GeraScript();
 
   // Configuration page.
   void BtBtnGravaConfigClick();
