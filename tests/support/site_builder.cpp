@@ -73,3 +73,11 @@ Site BuildSite(const std::string& folder, const SiteOptions& options) {
 }
 
 }  // namespace korva::testing
+
+namespace korva::testing {
+
+SiteSession::SiteSession(std::string siteFolder) : folder(std::move(siteFolder)) {
+  settings::AttachConnectionResolution(context, main, users);
+}
+
+}  // namespace korva::testing

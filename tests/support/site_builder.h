@@ -34,3 +34,31 @@ Site BuildSite(const std::string& folder, const SiteOptions& options = {});
 int RunCommand(const std::vector<std::string>& argv, std::string& output);
 
 }  // namespace korva::testing
+
+// ---------------------------------------------------------------------------
+// What the main window holds for the databases, wired to a built site: the
+// form, the session, a scripted shell and both connections resolving from the
+// site's dbxconnections.ini.
+#include "app/form/form_model.h"
+#include "app/session_state.h"
+#include "db/connection.h"
+#include "settings/connection_file.h"
+#include "support/scripted_shell.h"
+
+namespace korva::testing {
+
+struct SiteSession {
+  explicit SiteSession(std::string siteFolder);
+  SiteSession(const SiteSession&) = delete;
+  SiteSession& operator=(const SiteSession&) = delete;
+
+  std::string folder;
+  form::FormModel form;
+  SessionState session;
+  ScriptedShell shell;
+  db::Connection main{"SQLConnectionKORVA"};
+  db::Connection users{"SQLConnectionUSUARIO"};
+  settings::ConnectionContext context{folder, session, form};
+};
+
+}  // namespace korva::testing
