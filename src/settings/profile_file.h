@@ -1,7 +1,9 @@
 #pragma once
 // ProfileFile in direct mode: files of [sections] and name=value lines read and
 // written with the Windows profile rules. Every operation sees the file as it
-// is on disk at that moment.
+// is on disk at that moment. A parsed copy of each file is kept between
+// operations and used only while the file on disk is provably unchanged, so a
+// reader of thousands of keys pays for one parse, not one per key.
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -24,6 +26,10 @@ class ProfileFile {
   // Throws KorvaError("Unable to write to <path>") when the file system refuses.
   void WriteString(std::string_view section, std::string_view key, std::string_view value);
   void WriteInteger(std::string_view section, std::string_view key, std::int32_t value);
+
+  // Drops every kept copy, so that the next read of each file parses it again
+  // (benchmarks start from a cold state).
+  static void ForgetCachedCopies();
 
  private:
   std::string path_;

@@ -1,0 +1,167 @@
+#include "settings/profile_storage.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <ctime>
+
+#include "text/error.h"
+
+namespace korva::settings::profile {
+namespace {
+
+platform::FileIdentity IdentityOf(const struct stat& st) {
+  platform::FileIdentity id;
+  id.device = st.st_dev;
+  id.inode = st.st_ino;
+  id.size = st.st_size;
+  id.mtimeSeconds = st.st_mtim.tv_sec;
+  id.mtimeNanoseconds = st.st_mtim.tv_nsec;
+  id.ctimeSeconds = st.st_ctim.tv_sec;
+  id.ctimeNanoseconds = st.st_ctim.tv_nsec;
+  return id;
+}
+
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+  bool Close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+bool ReadAll(int fd, std::string& bytes, std::size_t expected) {
+  bytes.clear();
+  bytes.reserve(expected);
+  char buffer[1 << 16];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) return true;
+    bytes.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+[[noreturn]] void Refuse(const std::string& path) {
+  throw KorvaError("Unable to write to " + path);
+}
+
+// The file the name stands for: a link is written through, not replaced.
+std::string ResolvedTarget(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+  char* real = ::realpath(path.c_str(), nullptr);
+  if (!real) return path;
+  std::string target(real);
+  std::free(real);
+  return target;
+}
+
+std::string TemporaryNameBeside(const std::string& target) {
+  static std::atomic<unsigned> counter{0};
+  const auto slash = target.rfind('/');
+  const std::string folder =
+      slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+  return folder + "." + name + ".korva-" + std::to_string(::getpid()) + "-" +
+         std::to_string(counter.fetch_add(1));
+}
+
+}  // namespace
+
+std::optional<FileSnapshot> ReadSnapshot(const std::string& path) {
+  // A writer that changes the file while we read it shows up as a different
+  // identity after the read; the bytes are then read again.
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) return std::nullopt;
+    struct stat before {};
+    if (::fstat(fd.get(), &before) != 0 || !S_ISREG(before.st_mode)) return std::nullopt;
+    FileSnapshot snapshot;
+    if (!ReadAll(fd.get(), snapshot.bytes, static_cast<std::size_t>(before.st_size))) {
+      return std::nullopt;
+    }
+    struct stat after {};
+    if (::fstat(fd.get(), &after) != 0) return std::nullopt;
+    snapshot.identity = IdentityOf(after);
+    if (IdentityOf(before) == snapshot.identity &&
+        static_cast<std::int64_t>(snapshot.bytes.size()) == snapshot.identity.size) {
+      return snapshot;
+    }
+  }
+  // Still changing: the caller gets what was there, unrecorded (an identity
+  // that no later look at the file will match).
+  Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) return std::nullopt;
+  FileSnapshot snapshot;
+  if (!ReadAll(fd.get(), snapshot.bytes, 0)) return std::nullopt;
+  snapshot.identity.size = -1;
+  return snapshot;
+}
+
+void ReplaceFile(const std::string& path, std::string_view bytes) {
+  const std::string target = ResolvedTarget(path);
+  struct stat existing {};
+  const bool exists = ::stat(target.c_str(), &existing) == 0;
+  if (exists) {
+    // A read-only file refuses the write as it would on the original
+    // platform, whoever runs the program.
+    if (!S_ISREG(existing.st_mode) || (existing.st_mode & S_IWUSR) == 0) Refuse(path);
+    if (::access(target.c_str(), W_OK) != 0) Refuse(path);
+  }
+  const std::string temp = TemporaryNameBeside(target);
+  Descriptor fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+  if (fd.get() < 0) Refuse(path);
+  bool ok = WriteAll(fd.get(), bytes);
+  if (ok && exists) {
+    ok = ::fchmod(fd.get(), existing.st_mode & 07777) == 0;
+    // Only a privileged process can hand the file back to its owner; anyone
+    // else writes it as their own, as an in-place write would not, but the
+    // content is what matters to the program.
+    if (ok && ::geteuid() == 0) {
+      [[maybe_unused]] const int ignored = ::fchown(fd.get(), existing.st_uid, existing.st_gid);
+    }
+  }
+  ok = ok && ::fsync(fd.get()) == 0;
+  ok = fd.Close() && ok;
+  ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
+  if (!ok) {
+    ::unlink(temp.c_str());
+    Refuse(path);
+  }
+}
+
+std::int64_t WallClockNanoseconds() {
+  struct timespec ts {};
+  ::clock_gettime(CLOCK_REALTIME, &ts);
+  return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+}  // namespace korva::settings::profile
