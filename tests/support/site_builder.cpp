@@ -51,7 +51,7 @@ Site BuildSite(const std::string& folder, const SiteOptions& options) {
                                    "--edition=" + options.edition,
                                    "--extension=" + options.extension};
   if (options.copyPrograms) argv.push_back(std::string("--bin=") + KORVA_BIN_DIR);
-  argv.insert(argv.end(), options.extraArguments.begin(), options.extraArguments.end());
+  for (const std::string& argument : options.extraArguments) argv.push_back(text::ToUtf8(argument));
   std::string output;
   if (RunCommand(argv, output) != 0) throw std::runtime_error("build-site failed:\n" + output);
 

@@ -11,7 +11,7 @@ struct SiteOptions {
   std::string edition = "EMPRESA";  // or "CARTORIO"
   // "Extensão Banco": "FDB", "GDB", "NONE" (key absent) or "EMPTY".
   std::string extension = "FDB";
-  // Further build-site arguments, as they are (UTF-8), e.g. "--protected=S".
+  // Further build-site arguments in Windows-1252, e.g. "--protected=S".
   std::vector<std::string> extraArguments;
   // Copy korvaupdate, KorvaLib.dll and KORVABACKUP.EXE from the build.
   bool copyPrograms = false;
