@@ -126,36 +126,44 @@ std::optional<FileSnapshot> ReadSnapshot(const std::string& path) {
   return snapshot;
 }
 
-void ReplaceFile(const std::string& path, std::string_view bytes) {
+int TryReplaceFile(const std::string& path, std::string_view bytes) {
   const std::string target = ResolvedTarget(path);
   struct stat existing {};
   const bool exists = ::stat(target.c_str(), &existing) == 0;
   if (exists) {
+    if (S_ISDIR(existing.st_mode)) return EISDIR;
+    if (!S_ISREG(existing.st_mode)) return EINVAL;
     // A read-only file refuses the write as it would on the original
     // platform, whoever runs the program.
-    if (!S_ISREG(existing.st_mode) || (existing.st_mode & S_IWUSR) == 0) Refuse(path);
-    if (::access(target.c_str(), W_OK) != 0) Refuse(path);
+    if ((existing.st_mode & S_IWUSR) == 0) return EACCES;
+    if (::access(target.c_str(), W_OK) != 0) return errno;
   }
   const std::string temp = TemporaryNameBeside(target);
   Descriptor fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-  if (fd.get() < 0) Refuse(path);
-  bool ok = WriteAll(fd.get(), bytes);
-  if (ok && exists) {
-    ok = ::fchmod(fd.get(), existing.st_mode & 07777) == 0;
+  if (fd.get() < 0) return errno;
+  int error = 0;
+  auto check = [&error](bool ok) {
+    if (!ok && error == 0) error = errno ? errno : EIO;
+  };
+  check(WriteAll(fd.get(), bytes));
+  if (error == 0 && exists) {
+    check(::fchmod(fd.get(), existing.st_mode & 07777) == 0);
     // Only a privileged process can hand the file back to its owner; anyone
-    // else writes it as their own, as an in-place write would not, but the
-    // content is what matters to the program.
-    if (ok && ::geteuid() == 0) {
+    // else writes it as their own, which a rewrite in place would not, but
+    // the content is what the program relies on.
+    if (error == 0 && ::geteuid() == 0) {
       [[maybe_unused]] const int ignored = ::fchown(fd.get(), existing.st_uid, existing.st_gid);
     }
   }
-  ok = ok && ::fsync(fd.get()) == 0;
-  ok = fd.Close() && ok;
-  ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
-  if (!ok) {
-    ::unlink(temp.c_str());
-    Refuse(path);
-  }
+  if (error == 0) check(::fsync(fd.get()) == 0);
+  check(fd.Close());
+  if (error == 0) check(::rename(temp.c_str(), target.c_str()) == 0);
+  if (error != 0) ::unlink(temp.c_str());
+  return error;
+}
+
+void ReplaceFile(const std::string& path, std::string_view bytes) {
+  if (TryReplaceFile(path, bytes) != 0) Refuse(path);
 }
 
 std::int64_t WallClockNanoseconds() {

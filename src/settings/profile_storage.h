@@ -25,6 +25,8 @@ std::optional<FileSnapshot> ReadSnapshot(const std::string& path);
 // "Unable to write to <path>" when the file system refuses (read-only file,
 // missing folder, no permission); the target is then left as it was.
 void ReplaceFile(const std::string& path, std::string_view bytes);
+// The same; returns 0, or the file system's error number when it refuses.
+int TryReplaceFile(const std::string& path, std::string_view bytes);
 
 // The wall clock in nanoseconds, the clock that file times are taken from.
 std::int64_t WallClockNanoseconds();
