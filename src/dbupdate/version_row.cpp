@@ -25,11 +25,11 @@ void VersionRow::Refresh() {
   open_ = false;
   connection_.Open();
   db::QueryResult result = connection_.Query(query_);
+  const auto key = result.ColumnIndex("CODVERSAO");
   columns_ = std::move(result.columns);
   hasRow_ = !result.rows.empty();
   values_ =
       hasRow_ ? std::move(result.rows.front().values) : std::vector<std::string>(columns_.size());
-  const auto key = result.ColumnIndex("CODVERSAO");
   key_ = key ? values_[*key] : std::string();
   generation_ = connection_.Generation();
   open_ = true;
