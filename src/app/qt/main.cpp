@@ -1,0 +1,89 @@
+// korvaupdate: the program's start. The build of our own executable names the
+// window; a second copy finds the first by that window and ends; otherwise
+// the window is created (its start-up sequence runs), shown, and served until
+// it closes, and its destruction runs last.
+#include <QApplication>
+#include <QSocketNotifier>
+#include <clocale>
+#include <exception>
+#include <memory>
+
+#include "app/form/form_model.h"
+#include "app/principal.h"
+#include "app/qt/main_window.h"
+#include "app/qt/qt_shell.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/window_registry.h"
+#include "vendor/vendor_library.h"
+
+namespace {
+
+using korva::Message;
+using korva::MsgIcon;
+
+int Run(QApplication& app) {
+  korva::qt::QtShell shell;
+  shell.SetApplicationTitle(korva::form::FormModel::kApplicationTitle);
+
+  std::string build;
+  try {
+    build = korva::vendor::GetBuildInfo(korva::platform::ExecutablePath(), "BUILD");
+  } catch (const std::exception& e) {
+    shell.ShowMessage(Message{"", e.what(), MsgIcon::Error, korva::kOk, korva::kOk});
+    return 1;
+  }
+  const std::string mainTitle = korva::form::FormModel::ComposeMainTitle(build);
+
+  if (korva::platform::FindWindow(korva::qt::MainWindow::kWindowClass, mainTitle)) {
+    shell.ShowMessage(Message{"KORVA - UPDATE", "Aplicação já está sendo executada.",
+                              MsgIcon::Information, korva::kOk, korva::kOk});
+    return 0;
+  }
+
+  korva::form::FormModel form;
+  korva::platform::SystemClock clock;
+  korva::Principal principal(form, shell, clock);
+  korva::qt::MainWindow window(form, principal, shell);
+
+  // Registered before the start-up sequence runs, as a window exists from its
+  // creation on: a copy started meanwhile finds it.
+  korva::platform::RegisteredWindow registration(korva::qt::MainWindow::kWindowClass, mainTitle);
+  std::unique_ptr<QSocketNotifier> closeRequests;
+  if (registration.IsRegistered()) {
+    closeRequests =
+        std::make_unique<QSocketNotifier>(registration.NotificationHandle(), QSocketNotifier::Read);
+    QObject::connect(closeRequests.get(), &QSocketNotifier::activated, &window,
+                     [&] { registration.ServeRequests([&] { window.close(); }); });
+  }
+
+  try {
+    principal.FormCreate();
+  } catch (const std::exception& e) {
+    principal.ShowError(e.what());
+    return 1;
+  }
+  int status = 0;
+  if (!shell.EndRequested()) {
+    window.show();
+    if (!shell.EndRequested()) status = app.exec();
+  }
+  try {
+    principal.FormDestroy();
+  } catch (const std::exception& e) {
+    principal.ShowError(e.what());
+  }
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  // Decimal separator, time format and dates follow the operator's locale.
+  std::setlocale(LC_ALL, "");
+  // The window system's class of our windows (X11 WM_CLASS).
+  QCoreApplication::setApplicationName(QString::fromLatin1(korva::qt::MainWindow::kWindowClass));
+  QApplication::setQuitOnLastWindowClosed(true);
+  return Run(app);
+}

@@ -1,0 +1,92 @@
+#pragma once
+// The Shell of the real window: Qt message boxes, the busy pointer, repainting
+// the main window, the application's title, closing, ending, the browser.
+//
+// The application's title is Qt's application display name. It is the
+// program's name in the task bar, and window managers show it after the
+// window's own title ("<title> - 45% KORVA Update" while a file moves), as a
+// Windows task bar button shows the application title beside the form.
+//
+// Test hooks, as KeePassXC's GUI tests answer their dialogs: with hooks on,
+// every message box is still built and run as a real modal box, but it is
+// answered at once from a queue of next answers (its preselected button when
+// the queue is empty), and what it showed is recorded; web addresses are
+// recorded instead of opened.
+#include <QMessageBox>
+#include <QPointer>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/shell.h"
+
+namespace korva::qt {
+
+class MainWindow;
+
+class QtShell final : public Shell {
+ public:
+  QtShell() = default;
+  ~QtShell() override;
+  QtShell(const QtShell&) = delete;
+  QtShell& operator=(const QtShell&) = delete;
+
+  // The window that messages belong to and that Repaint paints; the main
+  // window attaches itself when it is built.
+  void AttachWindow(MainWindow* window);
+  MainWindow* Window() const;
+
+  MsgButton ShowMessage(const Message& message) override;
+  void Repaint() override;
+  void ProcessPendingInput() override;
+  void SetBusyCursor(bool busy) override;
+  void SetApplicationTitle(const std::string& title) override;
+  std::string ApplicationTitle() const override { return applicationTitle_; }
+  void CloseMainWindow() override;
+  void EndProgram() override;
+  void OpenWebAddress(const std::string& address) override;
+
+  // EndProgram was called: the program's start must not go on to the event
+  // loop, or leaves it.
+  bool EndRequested() const { return endRequested_; }
+
+  // The box that ShowMessage runs for a message.
+  static std::unique_ptr<QMessageBox> BuildMessageBox(const Message& message,
+                                                      const std::string& applicationTitle,
+                                                      QWidget* parent);
+  // "http://" in front of an address that names no scheme.
+  static std::string WebUrl(const std::string& address);
+
+  // Test hooks.
+  struct ShownMessage {
+    Message message;  // as the logic asked for it
+    // As the real box showed it.
+    QString caption;
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QMessageBox::StandardButtons buttons;
+    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
+    MsgButton answer = kNoButton;
+  };
+  void EnableTestHooks() { testHooks_ = true; }
+  void QueueAnswer(MsgButton answer) { answers_.push_back(answer); }
+  const std::vector<ShownMessage>& ShownMessages() const { return shown_; }
+  const std::vector<std::string>& OpenedAddresses() const { return opened_; }
+  void ClearRecords() {
+    shown_.clear();
+    opened_.clear();
+  }
+
+ private:
+  QPointer<MainWindow> window_;
+  std::string applicationTitle_;
+  bool busy_ = false;
+  bool endRequested_ = false;
+  bool testHooks_ = false;
+  std::deque<MsgButton> answers_;
+  std::vector<ShownMessage> shown_;
+  std::vector<std::string> opened_;
+};
+
+}  // namespace korva::qt
