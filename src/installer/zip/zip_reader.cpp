@@ -89,6 +89,14 @@ std::optional<platform::LocalDateTime> EntryTime(const ZipEntry& entry) {
   return t;
 }
 
+// The base folder without its trailing separator; the working folder when
+// none was given.
+std::string OutputRoot(const std::string& baseFolder) {
+  std::size_t length = baseFolder.size();
+  while (length > 1 && baseFolder[length - 1] == platform::kPathSeparator) --length;
+  return length == 0 ? std::string(1, '.') : baseFolder.substr(0, length);
+}
+
 }  // namespace
 
 bool ZipEntry::IsFolder() const {
@@ -313,9 +321,7 @@ void ZipReader::ExtractFiles(std::string_view mask) {
 }
 
 void ZipReader::ExtractEntry(const ZipEntry& entry) {
-  std::string root = baseFolder_;
-  while (root.size() > 1 && root.back() == platform::kPathSeparator) root.pop_back();
-  if (root.empty()) root = ".";
+  const std::string root = OutputRoot(baseFolder_);
 
   const auto parts = SplitEntryPath(entry.name);
   if (!parts) {
