@@ -53,19 +53,26 @@ std::string KeyLineText(std::string_view key, std::string_view value) {
   return line;
 }
 
+std::string HeaderLineText(std::string_view section) {
+  std::string line(1, '[');
+  line += section;
+  line += "]\r\n";
+  return line;
+}
+
 // The file after the write: one line replaced or inserted, every other byte
 // as it was.
 std::string Rewritten(const ParsedProfile* parsed, std::string_view section, std::string_view key,
                       std::string_view value) {
   const std::string_view sectionName = profile::TrimBlanks(section);
   const std::string_view keyName = profile::TrimBlanks(key);
-  if (!parsed) return "[" + std::string(sectionName) + "]\r\n" + KeyLineText(keyName, value);
+  if (!parsed) return HeaderLineText(sectionName) + KeyLineText(keyName, value);
   const std::string& bytes = parsed->bytes;
   const profile::Section* found = parsed->FindSection(sectionName);
   if (!found) {
     std::string out = bytes;
     if (!out.empty() && out.back() != '\n') out += "\r\n";
-    out += "[" + std::string(sectionName) + "]\r\n";
+    out += HeaderLineText(sectionName);
     out += KeyLineText(keyName, value);
     return out;
   }
@@ -102,7 +109,7 @@ std::int32_t ProfileFile::ReadInteger(std::string_view section, std::string_view
                                       std::int32_t defaultValue) const {
   std::string value = ReadString(section, key, "");
   if (value.size() > 2 && value[0] == '0' && (value[1] == 'x' || value[1] == 'X')) {
-    value = "$" + value.substr(2);
+    value.replace(0, 2, 1, '$');
   }
   return ProfileNumber(value).value_or(defaultValue);
 }
