@@ -252,14 +252,14 @@ FormModel::FormModel()
   BtbtnIniciarAtualizacao.geometry = {341, 356, 160, 37};
   Label6.geometry = {8, 414, 200, 15};
 
-  Memo1.geometry = {8, 8, 485, 150};
-  Label15.geometry = {8, 174, 150, 15};
-  StTxtNumUsers.geometry = {160, 172, 60, 18};
-  Label16.geometry = {8, 198, 150, 15};
-  StTxtUsuariosConectados.geometry = {160, 196, 60, 18};
-  MmComputadoresConectados.geometry = {236, 170, 257, 96};
-  BitBtn2.geometry = {8, 230, 212, 30};
-  RGBackup.geometry = {8, 278, 260, 48};
+  Memo1.geometry = {8, 8, 485, 104};
+  Label15.geometry = {8, 128, 150, 15};
+  StTxtNumUsers.geometry = {160, 126, 60, 18};
+  Label16.geometry = {8, 152, 150, 15};
+  StTxtUsuariosConectados.geometry = {160, 150, 60, 18};
+  MmComputadoresConectados.geometry = {236, 124, 257, 82};
+  BitBtn2.geometry = {8, 178, 212, 30};
+  RGBackup.geometry = {8, 222, 260, 48};
   BtBtnContinuar.geometry = {341, 356, 160, 37};
 
   ChkLBxLog.geometry = {4, 4, 493, 212};

@@ -56,10 +56,6 @@ QFont FontOf(const form::Font& f) {
   return font;
 }
 
-bool IsDefaultFont(const form::Font& f) {
-  return f.family.empty() && f.pointSize == 8 && !f.bold && !f.underline;
-}
-
 QPixmap Picture(const std::string& name) {
   return QPixmap(QStringLiteral(":/pictures/%1.png").arg(QString::fromLatin1(name.c_str())));
 }
@@ -315,7 +311,9 @@ void MainWindow::Build() {
       const form::Geometry& g = control->geometry;
       widget->setGeometry(g.left, g.top, g.width, g.height);
     }
-    if (!IsDefaultFont(control->font)) widget->setFont(FontOf(control->font));
+    // Every control names its own font: one inside a frame with a font of its
+    // own (the pending-update tree) must not take the frame's.
+    widget->setFont(FontOf(control->font));
     widgets_[control->Name()] = widget;
   }
   widgets_.at("BtBtnFechar")->raise();

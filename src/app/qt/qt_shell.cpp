@@ -63,6 +63,7 @@ QtShell::~QtShell() {
 
 void QtShell::AttachWindow(MainWindow* window) {
   window_ = window;
+  if (window_) window_->setWindowIconText(ToQString(applicationTitle_));
 }
 
 MainWindow* QtShell::Window() const {
@@ -154,7 +155,7 @@ void QtShell::SetBusyCursor(bool busy) {
 
 void QtShell::SetApplicationTitle(const std::string& title) {
   applicationTitle_ = title;
-  QGuiApplication::setApplicationDisplayName(ToQString(title));
+  if (window_) window_->setWindowIconText(ToQString(title));
 }
 
 void QtShell::CloseMainWindow() {

@@ -2,10 +2,11 @@
 // The Shell of the real window: Qt message boxes, the busy pointer, repainting
 // the main window, the application's title, closing, ending, the browser.
 //
-// The application's title is Qt's application display name. It is the
-// program's name in the task bar, and window managers show it after the
-// window's own title ("<title> - 45% KORVA Update" while a file moves), as a
-// Windows task bar button shows the application title beside the form.
+// The application's title is the icon text of the main window (X11's
+// _NET_WM_ICON_NAME): the name of its task bar entry and of the minimised
+// window, where a Windows task bar button shows the application title
+// ("45% KORVA Update" while a file moves). The window's own title stays as the
+// start-up set it. An empty message caption shows the application title.
 //
 // Test hooks, as KeePassXC's GUI tests answer their dialogs: with hooks on,
 // every message box is still built and run as a real modal box, but it is
