@@ -18,16 +18,23 @@ int main(int argc, char** argv) {
   window.setCentralWidget(new QLabel(QStringLiteral("Backup automático do banco de dados KORVA")));
   window.resize(360, 120);
 
-  korva::platform::RegisteredWindow registration("TFrmKorvaBackup", "KORVA - Backup");
+  auto registration =
+      std::make_unique<korva::platform::RegisteredWindow>("TFrmKorvaBackup", "KORVA - Backup");
   std::unique_ptr<QSocketNotifier> notifier;
-  if (registration.IsRegistered()) {
-    notifier = std::make_unique<QSocketNotifier>(registration.NotificationHandle(),
+  if (registration->IsRegistered()) {
+    notifier = std::make_unique<QSocketNotifier>(registration->NotificationHandle(),
                                                  QSocketNotifier::Read);
     QObject::connect(notifier.get(), &QSocketNotifier::activated, [&] {
-      registration.ServeRequests([&] { window.close(); });
+      registration->ServeRequests([&] {
+        window.close();
+        // Gone from the registry before the sender hears back, as a closed
+        // window is: whoever looks next must not find it.
+        notifier->setEnabled(false);
+        registration.reset();
+      });
     });
   } else {
-    std::fprintf(stderr, "KORVABACKUP: %s\n", registration.RegistrationError().c_str());
+    std::fprintf(stderr, "KORVABACKUP: %s\n", registration->RegistrationError().c_str());
   }
 
   window.show();

@@ -1,0 +1,161 @@
+// Program start and end around other programs: the guard against a second
+// copy, and the real KORVABACKUP.EXE started at exit and closed by request.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "app/session_state.h"
+#include "app/single_instance_guard.h"
+#include "platform/files.h"
+#include "platform/window_registry.h"
+#include "support/scripted_shell.h"
+#include "support/temp_dir.h"
+
+namespace korva {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ScriptedShell;
+using testing::TempDir;
+
+const std::string kTitle =
+    "           KORVA - Atualização de Sistemas / Banco de Dados -  Versão: 1.0.0.0";
+
+bool Eventually(const std::function<bool()>& condition) {
+  for (int i = 0; i < 1000; ++i) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(10ms);
+  }
+  return false;
+}
+
+// Processes whose executable is that file.
+int ProcessesRunning(const std::string& executable) {
+  int count = 0;
+  DIR* proc = ::opendir("/proc");
+  while (const dirent* e = proc ? ::readdir(proc) : nullptr) {
+    char target[4096];
+    const std::string link = std::string("/proc/") + e->d_name + "/exe";
+    const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
+    if (n > 0 && std::string(target, static_cast<std::size_t>(n)) == executable) ++count;
+  }
+  if (proc) ::closedir(proc);
+  return count;
+}
+
+class ProgramStart : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (const char* old = std::getenv("XDG_RUNTIME_DIR")) savedRuntime_ = old;
+    ::setenv("XDG_RUNTIME_DIR", runtime_.Path().c_str(), 1);
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  }
+  void TearDown() override {
+    platform::OverrideExecutablePath(std::nullopt);
+    if (savedRuntime_) {
+      ::setenv("XDG_RUNTIME_DIR", savedRuntime_->c_str(), 1);
+    } else {
+      ::unsetenv("XDG_RUNTIME_DIR");
+    }
+  }
+
+  // The main window of a first copy, in a process of its own.
+  pid_t StartFirstCopy(const std::string& title) {
+    int ready[2];
+    if (::pipe(ready) != 0) return -1;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      platform::RegisteredWindow window(kMainWindowClass, title);
+      const char ok = window.IsRegistered() ? 'y' : 'n';
+      if (::write(ready[1], &ok, 1) != 1) ::_exit(1);
+      for (;;) ::pause();
+    }
+    ::close(ready[1]);
+    char ok = 0;
+    EXPECT_EQ(::read(ready[0], &ok, 1), 1);
+    EXPECT_EQ(ok, 'y');
+    ::close(ready[0]);
+    return pid;
+  }
+
+  static void EndProcess(pid_t pid) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+  }
+
+  TempDir runtime_;
+  std::optional<std::string> savedRuntime_;
+};
+
+TEST_F(ProgramStart, SecondCopyIsRefused) {
+  const pid_t first = StartFirstCopy(kTitle);
+  ScriptedShell shell;
+  EXPECT_EQ(SingleInstanceGuard(shell, kTitle), StartDecision::End);
+  ASSERT_EQ(shell.messages.size(), 1u);
+  EXPECT_EQ(shell.messages[0], (Message{"KORVA - UPDATE", "Aplicação já está sendo executada.",
+                                        MsgIcon::Information, kOk, kNoButton}));
+  // The first copy is not disturbed.
+  EXPECT_TRUE(platform::FindWindow(kMainWindowClass, kTitle));
+  EXPECT_EQ(::waitpid(first, nullptr, WNOHANG), 0);
+  EndProcess(first);
+}
+
+TEST_F(ProgramStart, OtherBuildsAndNoCopyRun) {
+  ScriptedShell shell;
+  EXPECT_EQ(SingleInstanceGuard(shell, kTitle), StartDecision::Run);
+  const pid_t other = StartFirstCopy(kTitle.substr(0, kTitle.size() - 1) + "1");
+  EXPECT_EQ(SingleInstanceGuard(shell, kTitle), StartDecision::Run);
+  EXPECT_TRUE(shell.messages.empty());
+  EndProcess(other);
+  // A copy that died without closing its window does not block a new start.
+  const pid_t dead = StartFirstCopy(kTitle);
+  EndProcess(dead);
+  EXPECT_EQ(SingleInstanceGuard(shell, kTitle), StartDecision::Run);
+  EXPECT_TRUE(shell.messages.empty());
+}
+
+TEST_F(ProgramStart, BackupProgramClosedByRequestAndStartedAgainAtExit) {
+  // An installation folder with the real backup program beside the updater.
+  const std::string built = std::string(KORVA_BIN_DIR) + "/KORVABACKUP.EXE";
+  ASSERT_TRUE(platform::FileExists(built)) << "build KORVABACKUP first";
+  TempDir site;
+  const std::string backup = site.File("KORVABACKUP.EXE");
+  ASSERT_TRUE(platform::CopyFile(built, backup));
+  ASSERT_TRUE(platform::SetFileAttributes(backup, platform::kAttrArchive));
+  ASSERT_EQ(::chmod(backup.c_str(), 0755), 0);
+  platform::OverrideExecutablePath(site.File("korvaupdate"));
+
+  SessionState session;
+  EXPECT_FALSE(RestartBackupProgramOnExit(session));  // the update never closed it
+  EXPECT_FALSE(BackupProgramRunning());
+  EXPECT_FALSE(CloseBackupProgram());
+
+  session.restartBackupOnExit = true;
+  ASSERT_TRUE(RestartBackupProgramOnExit(session));
+  ASSERT_TRUE(Eventually(BackupProgramRunning)) << "KORVABACKUP.EXE never showed its window";
+  EXPECT_EQ(ProcessesRunning(backup), 1);
+
+  EXPECT_TRUE(CloseBackupProgram());
+  EXPECT_FALSE(BackupProgramRunning());
+  EXPECT_TRUE(Eventually([&] { return ProcessesRunning(backup) == 0; }))
+      << "KORVABACKUP.EXE kept running after its window closed";
+}
+
+TEST_F(ProgramStart, BackupProgramMissingAtExit) {
+  TempDir site;
+  platform::OverrideExecutablePath(site.File("korvaupdate"));
+  SessionState session;
+  session.restartBackupOnExit = true;
+  EXPECT_FALSE(RestartBackupProgramOnExit(session));
+}
+
+}  // namespace
+}  // namespace korva
