@@ -1,5 +1,6 @@
 #include "catalogue/version_rules.h"
 
+#include "text/error.h"
 #include "text/strings.h"
 
 namespace korva::catalogue {
@@ -62,6 +63,17 @@ AgeParts SplitForAge(std::string_view version) {
   return parts;
 }
 
+// Version parts are decimal: the general conversion would also take "$1F",
+// "x5" or " 5", which no version is written as and which must not step
+// silently into some other number.
+std::int64_t DecimalPart(std::string_view part) {
+  std::size_t i = part.empty() || (part[0] != '+' && part[0] != '-') ? 0 : 1;
+  const bool digitsOnly =
+      i < part.size() && part.find_first_not_of("0123456789", i) == std::string_view::npos;
+  if (!digitsOnly) throw ConvertError("'" + std::string(part) + "' is not a valid integer value");
+  return text::StrToInt(part);
+}
+
 // Two 2-character texts compared by unsigned character codes.
 int CompareCodes(const std::string& a, const std::string& b) {
   for (std::size_t i = 0; i < 2; ++i) {
@@ -79,9 +91,9 @@ std::string ProximaVersao(std::string_view version) {
   std::string minor(parts.minor);
   std::string patch;
   if (parts.patch != "99") {
-    patch = text::IntToStr(static_cast<std::int64_t>(text::StrToInt(parts.patch)) + 1);
+    patch = text::IntToStr(DecimalPart(parts.patch) + 1);
   } else {
-    minor = text::IntToStr(static_cast<std::int64_t>(text::StrToInt(parts.minor)) + 1);
+    minor = text::IntToStr(DecimalPart(parts.minor) + 1);
     patch = "00";
   }
   return text::Trim(std::string(parts.major) + "." + minor + "." + patch);

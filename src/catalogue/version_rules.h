@@ -12,7 +12,7 @@ namespace korva::catalogue {
 // minor part only when the patch is exactly "99" ("3.1.99" -> "3.2.00",
 // "3.2.00" -> "3.2.1"). Only the first 7 characters after the first "." are
 // read, and at most 3 of them as the patch. A patch (or, on a carry, a minor
-// part) that is not a whole number fails with ConvertError
+// part) that is not a decimal whole number fails with ConvertError
 // "'<part>' is not a valid integer value".
 std::string ProximaVersao(std::string_view version);
 

@@ -31,6 +31,9 @@ TEST(ProximaVersao, StepsThePatchAndCarriesOnlyAtTheText99) {
       {"v3.9.99", "v3.10.00"},
       // No dot at all: the patch is read from the start.
       {"7", "..8"},
+      // A signed part is still a decimal whole number.
+      {"3.1.-1", "3.1.0"},
+      {"3.1.+9", "3.1.10"},
   };
   for (const auto& [version, next] : cases) {
     EXPECT_EQ(ProximaVersao(version), next) << version;
@@ -52,6 +55,12 @@ TEST(ProximaVersao, APartThatIsNotAWholeNumberFailsWithItsText) {
       {"3.1.5a", "'5a' is not a valid integer value"},
       // Blanks after the patch are part of it.
       {"3.1.0 ", "'0 ' is not a valid integer value"},
+      // Parts are decimal: no hexadecimal forms, no blanks.
+      {"3.1.$1F", "'$1F' is not a valid integer value"},
+      {"3.1.x5", "'x5' is not a valid integer value"},
+      {"3.1.0x1", "'0x1' is not a valid integer value"},
+      {"3.1. 5", "' 5' is not a valid integer value"},
+      {"3.$A.99", "'$A' is not a valid integer value"},
       // A minor part of 6 characters leaves the patch outside the 7
       // characters read after the first dot.
       {"3.123456.7", "'' is not a valid integer value"},

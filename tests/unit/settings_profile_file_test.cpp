@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <random>
@@ -385,6 +386,16 @@ TEST_F(ProfileChangesOnDisk, ASameSizeRewriteRightAwayIsSeen) {
     WriteBytes(path_, "[S]\r\nS1_1=" + value + "\r\n");
     ASSERT_EQ(ini.ReadString("S", "S1_1", ""), value) << i;
     ASSERT_TRUE(ini.ValueExists("S", "S1_1"));
+  }
+}
+
+TEST_F(ProfileChangesOnDisk, AnotherProgramsRewriteIsSeenByTheNextRead) {
+  ProfileFile ini(path_);
+  for (int i = 0; i < 20; ++i) {
+    const std::string value = std::to_string(10 + i);
+    const std::string command = "printf '[S]\\r\\nS1_1=" + value + "\\r\\n' > '" + path_ + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    ASSERT_EQ(ini.ReadString("S", "S1_1", ""), value) << i;
   }
 }
 
