@@ -13,10 +13,11 @@ namespace {
 // Size, times and inode prove a file unchanged only once its last change is
 // older than the file system's time stamp granularity: a same-size rewrite
 // within one clock tick keeps every one of them. Until then (git's "racy"
-// entries) a copy is checked against the bytes on disk. Linux stamps files
-// from a clock that moves in ticks of at most 10 ms; file systems that keep
+// entries) a copy is checked against the bytes on disk, which costs a read
+// of the file per operation. Linux stamps files from a clock that moves in
+// ticks of at most 10 ms (twice that is allowed for); file systems that keep
 // whole seconds (FAT keeps two) show it as a zero fraction.
-constexpr std::int64_t kFineRacyWindow = 50'000'000;
+constexpr std::int64_t kFineRacyWindow = 20'000'000;
 constexpr std::int64_t kCoarseRacyWindow = 3'000'000'000;
 
 // Memory stays proportional to the files in use: a few of them, and none that
