@@ -9,7 +9,7 @@ namespace korva {
 StartDecision SingleInstanceGuard(Shell& shell, const std::string& mainTitle) {
   if (!platform::FindWindow(kMainWindowClass, mainTitle)) return StartDecision::Run;
   shell.ShowMessage(Message{"KORVA - UPDATE", "Aplicação já está sendo executada.",
-                            MsgIcon::Information, kOk, kNoButton});
+                            MsgIcon::Information, kOk, kOk});
   return StartDecision::End;
 }
 

@@ -101,7 +101,7 @@ TEST_F(ProgramStart, SecondCopyIsRefused) {
   EXPECT_EQ(SingleInstanceGuard(shell, kTitle), StartDecision::End);
   ASSERT_EQ(shell.messages.size(), 1u);
   EXPECT_EQ(shell.messages[0], (Message{"KORVA - UPDATE", "Aplicação já está sendo executada.",
-                                        MsgIcon::Information, kOk, kNoButton}));
+                                        MsgIcon::Information, kOk, kOk}));
   // The first copy is not disturbed.
   EXPECT_TRUE(platform::FindWindow(kMainWindowClass, kTitle));
   EXPECT_EQ(::waitpid(first, nullptr, WNOHANG), 0);
