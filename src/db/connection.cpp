@@ -71,13 +71,26 @@ struct XpbBuffer {
   const unsigned char* Data() const { return bytes.data(); }
 };
 
-XpbBuffer Finish(IXpbBuilder* builder, ThrowStatusWrapper* status) {
-  XpbBuffer out;
-  const unsigned char* data = builder->getBuffer(status);
-  out.bytes.assign(data, data + builder->getBufferLength(status));
-  builder->dispose();
-  return out;
-}
+// A parameter-buffer builder, disposed however its use ends.
+class Xpb {
+ public:
+  Xpb(unsigned kind, ThrowStatusWrapper* status)
+      : builder_(Master()->getUtilInterface()->getXpbBuilder(status, kind, nullptr, 0)) {}
+  ~Xpb() { builder_->dispose(); }
+  Xpb(const Xpb&) = delete;
+  Xpb& operator=(const Xpb&) = delete;
+  IXpbBuilder* operator->() const { return builder_; }
+  IXpbBuilder* get() const { return builder_; }
+  XpbBuffer Bytes(ThrowStatusWrapper* status) const {
+    XpbBuffer out;
+    const unsigned char* data = builder_->getBuffer(status);
+    out.bytes.assign(data, data + builder_->getBufferLength(status));
+    return out;
+  }
+
+ private:
+  IXpbBuilder* builder_;
+};
 
 void InsertText(IXpbBuilder* builder, ThrowStatusWrapper* status, unsigned char tag,
                 const std::string& value) {
@@ -126,8 +139,7 @@ struct Connection::Impl {
   XpbBuffer TransactionParameters(IsolationLevel isolation) {
     Status status;
     return Guarded([&] {
-      IXpbBuilder* tpb =
-          Master()->getUtilInterface()->getXpbBuilder(&status, IXpbBuilder::TPB, nullptr, 0);
+      Xpb tpb(IXpbBuilder::TPB, &status);
       if (isolation == IsolationLevel::RepeatableRead) {
         tpb->insertTag(&status, isc_tpb_concurrency);
       } else {
@@ -136,7 +148,7 @@ struct Connection::Impl {
       }
       tpb->insertTag(&status, isc_tpb_write);
       tpb->insertTag(&status, waitOnLocks ? isc_tpb_wait : isc_tpb_nowait);
-      return Finish(tpb, &status);
+      return tpb.Bytes(&status);
     });
   }
 
@@ -204,14 +216,13 @@ void Connection::Open() {
 
   Status status;
   Guarded([&] {
-    IXpbBuilder* dpb =
-        Master()->getUtilInterface()->getXpbBuilder(&status, IXpbBuilder::DPB, nullptr, 0);
-    if (!user.empty()) InsertText(dpb, &status, isc_dpb_user_name, user);
-    if (!password.empty()) InsertText(dpb, &status, isc_dpb_password, password);
+    Xpb dpb(IXpbBuilder::DPB, &status);
+    if (!user.empty()) InsertText(dpb.get(), &status, isc_dpb_user_name, user);
+    if (!password.empty()) InsertText(dpb.get(), &status, isc_dpb_password, password);
     dpb->insertInt(&status, isc_dpb_sql_dialect, static_cast<int>(d.dialect));
-    if (!role.empty()) InsertText(dpb, &status, isc_dpb_sql_role_name, role);
-    if (!charSet.empty()) InsertText(dpb, &status, isc_dpb_lc_ctype, charSet);
-    const XpbBuffer buffer = Finish(dpb, &status);
+    if (!role.empty()) InsertText(dpb.get(), &status, isc_dpb_sql_role_name, role);
+    if (!charSet.empty()) InsertText(dpb.get(), &status, isc_dpb_lc_ctype, charSet);
+    const XpbBuffer buffer = dpb.Bytes(&status);
     d.attachment =
         d.provider->attachDatabase(&status, database.c_str(), buffer.Length(), buffer.Data());
   });
