@@ -8,6 +8,7 @@ line (the password masked), so tests can compare the dialogue exactly.
 
 Scenarios (--scenario, may be repeated) bend the server for one test:
   user-230            USER logs the user in at once (230); no PASS is needed
+  password=TEXT       the account's password is TEXT (a log-in that fails)
   delay=CMD:SECONDS   wait before answering CMD (e.g. delay=CWD:1.5)
   rate=BYTES          send and receive data at most BYTES per second
 
@@ -42,12 +43,15 @@ def make_handler(args):
     delays = {}
     user_230 = False
     rate = 0
+    password = PASSWORD
     for s in args.scenario:
         if s == "user-230":
             user_230 = True
         elif s.startswith("delay="):
             cmd, seconds = s[len("delay="):].split(":", 1)
             delays[cmd.upper()] = float(seconds)
+        elif s.startswith("password="):
+            password = s[len("password="):]
         elif s.startswith("rate="):
             rate = int(s[len("rate="):])
         else:
@@ -76,10 +80,12 @@ def make_handler(args):
             return super().ftp_USER(line)
 
     authorizer = DummyAuthorizer()
-    authorizer.add_user(USER, PASSWORD, os.path.abspath(args.root), perm="elradfmwMT")
+    authorizer.add_user(USER, password, os.path.abspath(args.root), perm="elradfmwMT")
     Handler.authorizer = authorizer
     Handler.banner = "KORVA test server (pyftpdlib) ready."
     Handler.permit_privileged_ports = False
+    # A refused log-in is answered at once, not after pyftpdlib's pause.
+    Handler.auth_failed_timeout = 0
     if rate:
         class Throttled(ThrottledDTPHandler):
             read_limit = rate

@@ -137,8 +137,9 @@ TcpSocket TcpSocket::Connect(const std::string& address, std::uint16_t port, mil
   if (errno != EINPROGRESS && errno != EINTR) ThrowErrno(errno);
   const auto deadline = steady_clock::now() + limit;
   for (;;) {
-    const auto left = std::chrono::duration_cast<milliseconds>(deadline - steady_clock::now());
-    if (left.count() <= 0) throw SocketError("Connect timed out.");
+    const auto now = steady_clock::now();
+    if (now >= deadline) throw SocketError("Connect timed out.");
+    const auto left = std::chrono::ceil<milliseconds>(deadline - now);
     if (PollOne(s.fd_, POLLOUT, SliceMs(std::min(slice, left))) > 0) break;
     if (steady_clock::now() >= deadline) throw SocketError("Connect timed out.");
     RunIdle(idle);

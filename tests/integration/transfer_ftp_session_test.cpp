@@ -1,0 +1,325 @@
+// The transfer session against real FTP servers (pyftpdlib and vsftpd), in
+// active and in passive mode: the exact dialogue each server saw, the events,
+// the bytes on both sides, the abort, and the failures that keep the dialogue
+// in step.
+#include <arpa/inet.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "support/ftp_event_log.h"
+#include "support/ftp_server.h"
+#include "support/temp_dir.h"
+#include "transfer/ftp_session.h"
+
+namespace korva {
+namespace {
+
+using ::testing::ElementsAre;
+using testing::FtpEventLog;
+using testing::FtpServer;
+using testing::FtpServerKind;
+using testing::PatternBytes;
+using testing::ReadBytes;
+using testing::TempDir;
+using testing::WriteBytes;
+using transfer::FtpSession;
+
+constexpr const char* kCatalogue = "versao_e_modulos_empresa_2012.ini";
+constexpr std::int64_t kCatalogueSize = 20000;
+
+std::string ErrorOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
+class FtpSessionTest : public ::testing::TestWithParam<std::tuple<FtpServerKind, bool>> {
+ protected:
+  FtpSessionTest() : server_(std::get<0>(GetParam())), session_("127.0.0.1", server_.Port()) {
+    session_.SetPassive(std::get<1>(GetParam()));
+    session_.SetEvents(&log_);
+    session_.SetWaitHook([this] { ++waitSlices_; });
+    server_.MakeDir("/httpdocs/empresa_2012");
+    server_.MakeDir("/httpdocs/versao_cliente");
+    server_.PutPatternFile(std::string("/httpdocs/empresa_2012/") + kCatalogue, kCatalogueSize);
+  }
+  ~FtpSessionTest() override { session_.CloseSession(); }
+
+  std::string DataCommand() const { return session_.Passive() ? "PASV" : "PORT 127,0,0,1,"; }
+  // The commands the server saw, with the variable part of PORT cut off.
+  std::vector<std::string> Seen() const {
+    auto commands = server_.Commands();
+    for (auto& c : commands) {
+      if (c.rfind("PORT 127,0,0,1,", 0) == 0) c = "PORT 127,0,0,1,";
+    }
+    return commands;
+  }
+
+  FtpServer server_;
+  FtpSession session_;
+  FtpEventLog log_;
+  TempDir local_;
+  int waitSlices_ = 0;
+};
+
+TEST_P(FtpSessionTest, LogsInWithPassAndClosesWithoutQuit) {
+  session_.OpenSession();
+  EXPECT_TRUE(session_.IsConnected());
+  EXPECT_THAT(log_.Statuses(),
+              ElementsAre("Connecting to 127.0.0.1.", "Connected.", "Connection established"));
+
+  log_.Clear();
+  session_.CloseSession();
+  EXPECT_FALSE(session_.IsConnected());
+  EXPECT_THAT(log_.Statuses(), ElementsAre("Disconnecting.", "Disconnected."));
+
+  // Closing a closed session only reports; the server never saw QUIT.
+  log_.Clear();
+  session_.CloseSession();
+  EXPECT_THAT(log_.Statuses(), ElementsAre("Disconnecting.", "Disconnected."));
+  EXPECT_THAT(Seen(), ElementsAre("USER korva", "PASS ******", "TYPE I", "SYST"));
+}
+
+TEST_P(FtpSessionTest, ChangeRemoteDirRefusalCarriesTheServersText) {
+  session_.OpenSession();
+  session_.ChangeRemoteDir("/httpdocs/versao_cliente");
+
+  const std::string error = ErrorOf([&] { session_.ChangeRemoteDir("/httpdocs/missing"); });
+  EXPECT_EQ(session_.LastReply().code, 550);
+  EXPECT_EQ(error, session_.LastReply().Text());
+  EXPECT_FALSE(error.empty());
+
+  // The refusal leaves the dialogue in step.
+  EXPECT_TRUE(session_.IsConnected());
+  session_.ChangeRemoteDir("/httpdocs/empresa_2012");
+  EXPECT_EQ(session_.RemoteFileSize(kCatalogue), kCatalogueSize);
+}
+
+TEST_P(FtpSessionTest, RemoteFileSizeOrMinusOne) {
+  session_.OpenSession();
+  session_.ChangeRemoteDir("/httpdocs/empresa_2012");
+  EXPECT_EQ(session_.RemoteFileSize(kCatalogue), kCatalogueSize);
+  EXPECT_EQ(session_.LastReply().code, 213);
+  EXPECT_EQ(session_.RemoteFileSize("absent.ini"), -1);
+  EXPECT_EQ(session_.LastReply().code, 550);
+}
+
+TEST_P(FtpSessionTest, CatalogueDownloadReplacesALongerFileWithTheExactDialogue) {
+  const std::string local = local_.File("catalogue.ini");
+  WriteBytes(local, std::string(3 * kCatalogueSize, 'x'));
+
+  session_.OpenSession();
+  session_.ChangeRemoteDir("/httpdocs/empresa_2012");
+  ASSERT_EQ(session_.RemoteFileSize(kCatalogue), kCatalogueSize);
+  log_.Clear();
+  session_.FetchFile(kCatalogue, local);
+
+  EXPECT_EQ(ReadBytes(local), PatternBytes(0, kCatalogueSize));
+  EXPECT_THAT(Seen(), ElementsAre("USER korva", "PASS ******", "TYPE I", "SYST",
+                                  "CWD /httpdocs/empresa_2012", std::string("SIZE ") + kCatalogue,
+                                  DataCommand(), std::string("RETR ") + kCatalogue));
+  EXPECT_THAT(log_.events, ElementsAre("status Starting FTP transfer", "begin download 0",
+                                       "end download", "status Transfer complete"));
+  ASSERT_FALSE(log_.progress.empty());
+  std::int64_t before = 0;
+  for (std::int64_t p : log_.progress) {
+    EXPECT_GT(p, before);
+    EXPECT_LE(p - before, 8192);
+    before = p;
+  }
+  EXPECT_EQ(log_.progress.back(), kCatalogueSize);
+}
+
+TEST_P(FtpSessionTest, UploadReplacesTheServersFileInPiecesOf1024) {
+  server_.PutFile("/httpdocs/versao_cliente/12345678000199.ini", std::string(9000, 'o'));
+  const std::string local = local_.File("12345678000199.ini");
+  WriteBytes(local, PatternBytes(0, 5000));
+
+  session_.OpenSession();
+  session_.ChangeRemoteDir("/httpdocs/versao_cliente");
+  server_.ForgetCommands();
+  session_.SendFile(local, "12345678000199.ini");
+
+  EXPECT_EQ(server_.GetFile("/httpdocs/versao_cliente/12345678000199.ini"), PatternBytes(0, 5000));
+  EXPECT_THAT(Seen(), ElementsAre(DataCommand(), "STOR 12345678000199.ini"));
+  EXPECT_THAT(log_.progress, ElementsAre(1024, 2048, 3072, 4096, 5000));
+  EXPECT_THAT(log_.Statuses(), ::testing::Contains("Transfer complete"));
+  EXPECT_THAT(log_.events, ::testing::Contains("begin upload 5000"));
+  // The local file is left as it was.
+  EXPECT_EQ(ReadBytes(local), PatternBytes(0, 5000));
+}
+
+TEST_P(FtpSessionTest, AbortCutsALargeDownloadShortAndKeepsTheDialogueInStep) {
+  constexpr std::int64_t kLarge = 48LL << 20;
+  server_.PutPatternFile("/httpdocs/empresa_2012/efin.zip", kLarge);
+  const std::string local = local_.File("efin.zip");
+  int pieces = 0;
+  log_.onProgress = [&](std::int64_t) {
+    if (++pieces == 2) session_.AbortTransfer();
+  };
+
+  session_.OpenSession();
+  session_.ChangeRemoteDir("/httpdocs/empresa_2012");
+  server_.ForgetCommands();
+  log_.Clear();
+  session_.FetchFile("efin.zip", local);  // returns normally
+
+  EXPECT_EQ(pieces, 2);
+  const std::string got = ReadBytes(local);
+  EXPECT_LT(static_cast<std::int64_t>(got.size()), kLarge);
+  EXPECT_EQ(got, PatternBytes(0, got.size()));
+  EXPECT_THAT(log_.events,
+              ElementsAre("status Starting FTP transfer", "begin download 0", "end download",
+                          "status Transfer complete", "status Transfer aborted"));
+  EXPECT_THAT(Seen(), ElementsAre(DataCommand(), "RETR efin.zip", "ABOR"));
+
+  // Both replies (to RETR and to ABOR) were read: the next command gets its own.
+  EXPECT_EQ(session_.RemoteFileSize(kCatalogue), kCatalogueSize);
+  EXPECT_EQ(session_.LastReply().code, 213);
+}
+
+TEST_P(FtpSessionTest, MissingRemoteFileFailsWithTheServersText) {
+  session_.OpenSession();
+  session_.ChangeRemoteDir("/httpdocs/empresa_2012");
+  const std::string error =
+      ErrorOf([&] { session_.FetchFile("absent.zip", local_.File("absent.zip")); });
+  EXPECT_EQ(error, session_.LastReply().Text());
+  EXPECT_EQ(session_.LastReply().code, 550);
+  EXPECT_EQ(session_.RemoteFileSize(kCatalogue), kCatalogueSize);
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, FtpSessionTest,
+                         ::testing::Combine(::testing::Values(FtpServerKind::Pyftpdlib,
+                                                              FtpServerKind::Vsftpd),
+                                            ::testing::Bool()),
+                         [](const auto& info) {
+                           return testing::FtpServerName(std::get<0>(info.param)) +
+                                  (std::get<1>(info.param) ? "_passive" : "_active");
+                         });
+
+TEST(FtpSessionLogin, ServerThatAnswers230ToUserGetsNoPass) {
+  FtpServer server(FtpServerKind::Pyftpdlib, {"user-230"});
+  FtpSession session("127.0.0.1", server.Port());
+  session.OpenSession();
+  EXPECT_TRUE(session.IsConnected());
+  EXPECT_THAT(server.Commands(), ElementsAre("USER korva", "TYPE I", "SYST"));
+}
+
+TEST(FtpSessionLogin, RefusedPasswordFailsWithTheServersTextAndClosesTheSession) {
+  FtpServer server(FtpServerKind::Pyftpdlib, {"password=other"});
+  FtpSession session("127.0.0.1", server.Port());
+  FtpEventLog log;
+  session.SetEvents(&log);
+  EXPECT_EQ(ErrorOf([&] { session.OpenSession(); }), "Authentication failed.");
+  EXPECT_FALSE(session.IsConnected());
+  EXPECT_THAT(log.Statuses(), ElementsAre("Connecting to 127.0.0.1.", "Connected.",
+                                          "Disconnecting.", "Disconnected."));
+  EXPECT_THAT(server.Commands(), ElementsAre("USER korva", "PASS ******"));
+}
+
+TEST(FtpSessionConnect, RefusedConnectionCarriesTheSystemsWording) {
+  // A port that was free a moment ago: nothing listens there.
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+  socklen_t len = sizeof sa;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+  ::close(fd);
+
+  FtpSession session("127.0.0.1", ntohs(sa.sin_port));
+  FtpEventLog log;
+  session.SetEvents(&log);
+  EXPECT_EQ(ErrorOf([&] { session.OpenSession(); }), "Socket Error # 111\r\nConnection refused.");
+  EXPECT_FALSE(session.IsConnected());
+  EXPECT_THAT(log.Statuses(),
+              ElementsAre("Connecting to 127.0.0.1.", "Disconnecting.", "Disconnected."));
+}
+
+TEST(FtpSessionConnect, HostNameIsResolvedFirst) {
+  FtpServer server(FtpServerKind::Pyftpdlib);
+  FtpSession session("localhost", server.Port());
+  FtpEventLog log;
+  session.SetEvents(&log);
+  session.OpenSession();
+  EXPECT_THAT(log.Statuses(),
+              ElementsAre("Resolving hostname localhost.", "Connecting to 127.0.0.1.", "Connected.",
+                          "Connection established"));
+}
+
+TEST(FtpSessionConnect, ConnectGivesUpAtItsTimeLimitAndKeepsTheWindowAlive) {
+  // A listener that never accepts, its queue already full: the next
+  // connection attempt gets no answer at all.
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+  ASSERT_EQ(::listen(fd, 0), 0);
+  socklen_t len = sizeof sa;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+  std::vector<int> fillers;
+  for (int i = 0; i < 4; ++i) {
+    const int c = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    ::connect(c, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    fillers.push_back(c);
+  }
+
+  FtpSession session("127.0.0.1", ntohs(sa.sin_port));
+  session.SetConnectTimeLimit(std::chrono::milliseconds(1000));
+  int slices = 0;
+  session.SetWaitHook([&] { ++slices; });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(ErrorOf([&] { session.OpenSession(); }), "Connect timed out.");
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_FALSE(session.IsConnected());
+  EXPECT_GE(took, std::chrono::milliseconds(1000));
+  EXPECT_LT(took, std::chrono::milliseconds(3000));
+  // One slice of pending input every 125 ms.
+  EXPECT_GE(slices, 6);
+  EXPECT_LE(slices, 9);
+  for (int c : fillers) ::close(c);
+  ::close(fd);
+}
+
+TEST(FtpSessionWaits, SilentServerKeepsTheWindowAliveAndReentryFailsCleanly) {
+  FtpServer server(FtpServerKind::Pyftpdlib, {"delay=CWD:1.6"});
+  FtpSession session("127.0.0.1", server.Port());
+  session.OpenSession();
+  int slices = 0;
+  std::vector<std::string> reentryErrors;
+  session.SetWaitHook([&] {
+    ++slices;
+    // A click handled inside the wait must not reach into the dialogue.
+    reentryErrors.push_back(ErrorOf([&] { session.RemoteFileSize("x"); }));
+    reentryErrors.push_back(ErrorOf([&] { session.CloseSession(); }));
+  });
+  server.MakeDir("/httpdocs");
+  session.ChangeRemoteDir("/httpdocs");
+
+  // 1.6 s of silence: a slice of input every 250 ms.
+  EXPECT_GE(slices, 5);
+  EXPECT_LE(slices, 7);
+  for (const auto& e : reentryErrors) {
+    EXPECT_EQ(e, "The FTP session is busy with another operation.");
+  }
+  EXPECT_TRUE(session.IsConnected());
+  EXPECT_EQ(session.LastReply().code, 250);
+  EXPECT_THAT(server.Commands(),
+              ElementsAre("USER korva", "PASS ******", "TYPE I", "SYST", "CWD /httpdocs"));
+}
+
+}  // namespace
+}  // namespace korva

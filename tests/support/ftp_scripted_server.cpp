@@ -1,0 +1,192 @@
+#include "support/ftp_scripted_server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+namespace korva::testing {
+namespace {
+
+constexpr int kWaitMs = 10000;
+
+int ListenLoopback() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(fd, 4) != 0) {
+    ::close(fd);
+    throw std::runtime_error("scripted server: cannot listen");
+  }
+  return fd;
+}
+
+std::uint16_t PortOf(int fd) {
+  sockaddr_in sa{};
+  socklen_t len = sizeof sa;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+  return ntohs(sa.sin_port);
+}
+
+bool WaitReadable(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  return ::poll(&p, 1, kWaitMs) > 0;
+}
+
+int AcceptOne(int listener) {
+  if (!WaitReadable(listener)) throw std::runtime_error("scripted server: nobody connected");
+  const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+  if (fd < 0) throw std::runtime_error("scripted server: accept failed");
+  return fd;
+}
+
+void SendAll(int fd, const std::string& bytes) {
+  std::size_t at = 0;
+  while (at < bytes.size()) {
+    const ssize_t n = ::send(fd, bytes.data() + at, bytes.size() - at, MSG_NOSIGNAL);
+    if (n <= 0) throw std::runtime_error("scripted server: the client went away");
+    at += static_cast<std::size_t>(n);
+  }
+}
+
+void CloseFd(int& fd) {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+}
+
+}  // namespace
+
+ScriptedPeer::~ScriptedPeer() {
+  CloseFd(data_);
+  CloseFd(listener_);
+  CloseFd(control_);
+}
+
+void ScriptedPeer::Send(const std::string& bytes) {
+  SendAll(control_, bytes);
+}
+
+std::string ScriptedPeer::ReadCommand() {
+  for (;;) {
+    const auto end = inbox_.find("\r\n");
+    if (end != std::string::npos) {
+      std::string line = inbox_.substr(0, end);
+      inbox_.erase(0, end + 2);
+      commands_.push_back(line);
+      return line;
+    }
+    if (control_ < 0 || !WaitReadable(control_)) return {};
+    char buf[4096];
+    const ssize_t n = ::recv(control_, buf, sizeof buf, 0);
+    if (n <= 0) return {};
+    inbox_.append(buf, static_cast<std::size_t>(n));
+  }
+}
+
+std::string ScriptedPeer::Expect(const std::string& prefix) {
+  for (;;) {
+    std::string line = ReadCommand();
+    if (line.empty()) throw std::runtime_error("scripted server: expected " + prefix);
+    if (line.rfind(prefix, 0) == 0) return line;
+    Send("500 Not expected here.\r\n");
+  }
+}
+
+void ScriptedPeer::LogIn() {
+  Send("220 Scripted server ready.\r\n");
+  Expect("USER");
+  Send("331 Password please.\r\n");
+  Expect("PASS");
+  Send("230 Logged in.\r\n");
+  Expect("TYPE I");
+  Send("200 Binary.\r\n");
+  Expect("SYST");
+  Send("215 UNIX Type: L8\r\n");
+}
+
+std::string ScriptedPeer::OpenPassive() {
+  CloseFd(listener_);
+  listener_ = ListenLoopback();
+  const std::uint16_t port = PortOf(listener_);
+  return "227 Entering Passive Mode (127,0,0,1," + std::to_string(port >> 8) + "," +
+         std::to_string(port & 0xFF) + ").\r\n";
+}
+
+void ScriptedPeer::AcceptData() {
+  data_ = AcceptOne(listener_);
+  CloseFd(listener_);
+}
+
+void ScriptedPeer::SendData(const std::string& bytes) {
+  SendAll(data_, bytes);
+}
+
+std::string ScriptedPeer::ReceiveAllData() {
+  std::string bytes;
+  for (;;) {
+    if (!WaitReadable(data_)) throw std::runtime_error("scripted server: data never ended");
+    char buf[4096];
+    const ssize_t n = ::recv(data_, buf, sizeof buf, 0);
+    if (n <= 0) break;
+    bytes.append(buf, static_cast<std::size_t>(n));
+  }
+  CloseFd(data_);
+  return bytes;
+}
+
+void ScriptedPeer::CloseData() {
+  CloseFd(data_);
+}
+
+void ScriptedPeer::Vanish() {
+  CloseFd(data_);
+  CloseFd(listener_);
+  CloseFd(control_);
+}
+
+ScriptedFtpServer::ScriptedFtpServer(std::function<void(ScriptedPeer&)> script)
+    : listener_(ListenLoopback()), port_(PortOf(listener_)) {
+  thread_ = std::thread([this, script = std::move(script)] {
+    try {
+      ScriptedPeer peer(AcceptOne(listener_));
+      try {
+        script(peer);
+      } catch (const std::exception& e) {
+        std::lock_guard lock(mutex_);
+        failure_ = e.what();
+      }
+      std::lock_guard lock(mutex_);
+      commands_ = peer.Commands();
+    } catch (const std::exception& e) {
+      std::lock_guard lock(mutex_);
+      failure_ = e.what();
+    }
+  });
+}
+
+ScriptedFtpServer::~ScriptedFtpServer() {
+  Join();
+  CloseFd(listener_);
+}
+
+void ScriptedFtpServer::Join() {
+  if (thread_.joinable()) thread_.join();
+}
+
+std::vector<std::string> ScriptedFtpServer::Commands() {
+  Join();
+  std::lock_guard lock(mutex_);
+  return commands_;
+}
+
+std::string ScriptedFtpServer::Failure() {
+  Join();
+  std::lock_guard lock(mutex_);
+  return failure_;
+}
+
+}  // namespace korva::testing
