@@ -145,8 +145,9 @@ class CheckListDelegate : public QStyledItemDelegate {
     return QRect(row.left() + 2, row.top() + (row.height() - side) / 2, side, side);
   }
 
-  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const override {
-    return QSize(option.rect.width(), itemHeight_);
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    const int text = option.fontMetrics.horizontalAdvance(index.data(Qt::DisplayRole).toString());
+    return QSize(CheckRect(QRect(0, 0, 0, itemHeight_)).right() + 5 + text + 2, itemHeight_);
   }
 
   void paint(QPainter* painter, const QStyleOptionViewItem& option,
@@ -470,6 +471,9 @@ QWidget* MainWindow::Create(form::Control& control, QWidget* parent) {
     auto* view = new QListWidget(parent);
     view->setItemDelegate(new CheckListDelegate(list->itemHeight, view));
     view->setUniformItemSizes(true);
+    // A list box of single lines: long lines are cut at the right edge, no
+    // horizontal scroll bar takes a line's room.
+    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     view->setSelectionMode(QAbstractItemView::SingleSelection);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     KeepColoursWhenDisabled(view);
