@@ -2,8 +2,6 @@
 // copy, and the real KORVABACKUP.EXE started at exit and closed by request.
 #include <dirent.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -18,6 +16,7 @@
 #include "platform/window_registry.h"
 #include "support/scripted_shell.h"
 #include "support/temp_dir.h"
+#include "support/window_process.h"
 
 namespace korva {
 namespace {
@@ -53,50 +52,20 @@ int ProcessesRunning(const std::string& executable) {
 
 class ProgramStart : public ::testing::Test {
  protected:
-  void SetUp() override {
-    if (const char* old = std::getenv("XDG_RUNTIME_DIR")) savedRuntime_ = old;
-    ::setenv("XDG_RUNTIME_DIR", runtime_.Path().c_str(), 1);
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  }
-  void TearDown() override {
-    platform::OverrideExecutablePath(std::nullopt);
-    if (savedRuntime_) {
-      ::setenv("XDG_RUNTIME_DIR", savedRuntime_->c_str(), 1);
-    } else {
-      ::unsetenv("XDG_RUNTIME_DIR");
-    }
-  }
+  void SetUp() override { ::setenv("QT_QPA_PLATFORM", "offscreen", 0); }
+  void TearDown() override { platform::OverrideExecutablePath(std::nullopt); }
 
   // The main window of a first copy, in a process of its own.
-  pid_t StartFirstCopy(const std::string& title) {
-    int ready[2];
-    if (::pipe(ready) != 0) return -1;
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      platform::RegisteredWindow window(kMainWindowClass, title);
-      const char ok = window.IsRegistered() ? 'y' : 'n';
-      if (::write(ready[1], &ok, 1) != 1) ::_exit(1);
-      for (;;) ::pause();
-    }
-    ::close(ready[1]);
-    char ok = 0;
-    EXPECT_EQ(::read(ready[0], &ok, 1), 1);
-    EXPECT_EQ(ok, 'y');
-    ::close(ready[0]);
-    return pid;
+  static testing::WindowProcess::Options FirstCopy(const std::string& title) {
+    return {.className = kMainWindowClass, .title = title, .serve = false};
   }
 
-  static void EndProcess(pid_t pid) {
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, nullptr, 0);
-  }
-
-  TempDir runtime_;
-  std::optional<std::string> savedRuntime_;
+  testing::PrivateWindowRegistry registry_;
 };
 
 TEST_F(ProgramStart, SecondCopyIsRefused) {
-  const pid_t first = StartFirstCopy(kTitle);
+  testing::WindowProcess first(FirstCopy(kTitle));
+  ASSERT_TRUE(first.Registered());
   ScriptedShell shell;
   EXPECT_EQ(SingleInstanceGuard(shell, kTitle), StartDecision::End);
   ASSERT_EQ(shell.messages.size(), 1u);
@@ -104,20 +73,18 @@ TEST_F(ProgramStart, SecondCopyIsRefused) {
                                         MsgIcon::Information, kOk, kOk}));
   // The first copy is not disturbed.
   EXPECT_TRUE(platform::FindWindow(kMainWindowClass, kTitle));
-  EXPECT_EQ(::waitpid(first, nullptr, WNOHANG), 0);
-  EndProcess(first);
+  EXPECT_TRUE(first.Running());
 }
 
 TEST_F(ProgramStart, OtherBuildsAndNoCopyRun) {
   ScriptedShell shell;
   EXPECT_EQ(SingleInstanceGuard(shell, kTitle), StartDecision::Run);
-  const pid_t other = StartFirstCopy(kTitle.substr(0, kTitle.size() - 1) + "1");
+  testing::WindowProcess other(FirstCopy(kTitle.substr(0, kTitle.size() - 1) + "1"));
   EXPECT_EQ(SingleInstanceGuard(shell, kTitle), StartDecision::Run);
   EXPECT_TRUE(shell.messages.empty());
-  EndProcess(other);
   // A copy that died without closing its window does not block a new start.
-  const pid_t dead = StartFirstCopy(kTitle);
-  EndProcess(dead);
+  testing::WindowProcess dead(FirstCopy(kTitle));
+  dead.Kill();
   EXPECT_EQ(SingleInstanceGuard(shell, kTitle), StartDecision::Run);
   EXPECT_TRUE(shell.messages.empty());
 }

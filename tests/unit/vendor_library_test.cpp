@@ -54,46 +54,30 @@ class VendorLibrary : public ::testing::Test {
 };
 
 TEST_F(VendorLibrary, LoadsTheLibraryBesideTheExecutable) {
-  RunFrom(kBin);
+  // The whole path is trimmed of blanks.
+  platform::OverrideExecutablePath("  \t" + kBin + "/korvaupdate");
   EXPECT_TRUE(ExisteAtualizacao("3.16.48", "3.16.47"));
   EXPECT_EQ(GetBuildInfo("SELF", "BUILD"), "9.8.7");
   EXPECT_EQ(GetBuildInfo("SELF", "product"), "vendor_library_test");
   EXPECT_EQ(GetBuildInfo("SELF", "COMPANY"), "");
-  // Nothing of it stays loaded, neither after a call nor after a failure.
-  EXPECT_FALSE(KorvaLibMapped());
-}
-
-TEST_F(VendorLibrary, SelfIsTheCallingProgram) {
-  RunFrom(kBin);
+  // "SELF" is the calling program.
   char self[4096];
   const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
   ASSERT_GT(n, 0);
   EXPECT_EQ(GetBuildInfo(std::string(self, static_cast<std::size_t>(n)), "BUILD"), "9.8.7");
+  // Nothing of it stays loaded after a call.
+  EXPECT_FALSE(KorvaLibMapped());
 }
 
-TEST_F(VendorLibrary, PathIsTrimmedOfBlanks) {
-  platform::OverrideExecutablePath("  \t" + kBin + "/korvaupdate");
-  EXPECT_TRUE(ExisteAtualizacao("2", "1"));
-  EXPECT_EQ(GetBuildInfo("SELF", "BUILD"), "9.8.7");
-}
-
-TEST_F(VendorLibrary, MissingLibrary) {
-  TempDir empty;
-  RunFrom(empty.Path());
-  EXPECT_EQ(FailureOf([] { ExisteAtualizacao("3.1.1", "3.1.0"); }), "KorvaLib.Dll não disponível.");
-  EXPECT_EQ(FailureOf([] { GetBuildInfo("SELF", "BUILD"); }), "KorvaLib.Dll não disponível.");
-}
-
-TEST_F(VendorLibrary, FileThatIsNoLibrary) {
-  TempDir folder;
-  testing::WriteBytes(folder.File("KorvaLib.dll"), "MZ this is not a shared library\n");
-  RunFrom(folder.Path());
-  EXPECT_EQ(FailureOf([] { ExisteAtualizacao("3.1.1", "3.1.0"); }), "KorvaLib.Dll não disponível.");
-  // A folder of that name is no library either.
-  TempDir other;
-  ASSERT_TRUE(platform::CreateDir(other.File("KorvaLib.dll")));
-  RunFrom(other.Path());
-  EXPECT_EQ(FailureOf([] { GetBuildInfo("SELF", "BUILD"); }), "KorvaLib.Dll não disponível.");
+TEST_F(VendorLibrary, NoLibraryToLoad) {
+  TempDir empty, notALibrary;
+  testing::WriteBytes(notALibrary.File("KorvaLib.dll"), "MZ this is not a shared library\n");
+  for (const TempDir* folder : {&empty, &notALibrary}) {
+    RunFrom(folder->Path());
+    EXPECT_EQ(FailureOf([] { ExisteAtualizacao("3.1.1", "3.1.0"); }),
+              "KorvaLib.Dll não disponível.");
+    EXPECT_EQ(FailureOf([] { GetBuildInfo("SELF", "BUILD"); }), "KorvaLib.Dll não disponível.");
+  }
 }
 
 TEST_F(VendorLibrary, LibraryWithoutTheEntryPoints) {
