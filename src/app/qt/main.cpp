@@ -12,6 +12,7 @@
 #include "app/principal.h"
 #include "app/qt/main_window.h"
 #include "app/qt/qt_shell.h"
+#include "app/single_instance_guard.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/window_registry.h"
@@ -35,11 +36,7 @@ int Run(QApplication& app) {
   }
   const std::string mainTitle = korva::form::FormModel::ComposeMainTitle(build);
 
-  if (korva::platform::FindWindow(korva::qt::MainWindow::kWindowClass, mainTitle)) {
-    shell.ShowMessage(Message{"KORVA - UPDATE", "Aplicação já está sendo executada.",
-                              MsgIcon::Information, korva::kOk, korva::kOk});
-    return 0;
-  }
+  if (korva::SingleInstanceGuard(shell, mainTitle) == korva::StartDecision::End) return 0;
 
   korva::form::FormModel form;
   korva::platform::SystemClock clock;
@@ -48,7 +45,7 @@ int Run(QApplication& app) {
 
   // Registered before the start-up sequence runs, as a window exists from its
   // creation on: a copy started meanwhile finds it.
-  korva::platform::RegisteredWindow registration(korva::qt::MainWindow::kWindowClass, mainTitle);
+  korva::platform::RegisteredWindow registration(korva::kMainWindowClass, mainTitle);
   std::unique_ptr<QSocketNotifier> closeRequests;
   if (registration.IsRegistered()) {
     closeRequests =

@@ -12,6 +12,7 @@
 
 #include "app/form/form_model.h"
 #include "app/principal.h"
+#include "app/single_instance_guard.h"
 
 class QMenu;
 
@@ -23,7 +24,8 @@ class MainWindow : public QWidget {
   Q_OBJECT
 
  public:
-  static constexpr const char* kWindowClass = "TFrmKorvaUpdate";
+  // The window class other programs know it by.
+  static constexpr const char* kWindowClass = kMainWindowClass;
 
   // Builds every widget in the model's initial state and attaches itself to
   // the shell. The model, Principal and the shell outlive the window.
