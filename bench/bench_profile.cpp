@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "settings/big_ini_file.h"
 #include "settings/profile_file.h"
 #include "settings/profile_parser.h"
 #include "settings/profile_storage.h"
@@ -97,6 +98,7 @@ int main() {
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   std::vector<double> parse;
   std::vector<double> keys;
+  std::vector<double> wholeFile;
   std::size_t sections = 0;
   for (int round = 0; round < kRounds; ++round) {
     // (a) the reference: read and parse the file once, as the cache does.
@@ -104,6 +106,11 @@ int main() {
       auto snapshot = korva::settings::profile::ReadSnapshot(path);
       sections +=
           korva::settings::profile::ParseProfile(std::move(snapshot->bytes))->sections.size();
+    }));
+    // For comparison: loading the file in whole-file mode.
+    wholeFile.push_back(Seconds([&] {
+      korva::settings::TBigIniFile whole(path);
+      sections += whole.Sections().Count();
     }));
     // (b) every key of the version section, starting without a kept copy.
     ProfileFile::ForgetCachedCopies();
@@ -119,6 +126,7 @@ int main() {
   std::printf("file %zu bytes, %zu keys read per round, %d rounds\n", package.bytes.size(),
               package.keys.size(), kRounds);
   std::printf("one parse           %9.1f us (median)\n", a * 1e6);
+  std::printf("whole-file open     %9.1f us (median)\n", Median(wholeFile) * 1e6);
   std::printf("every key           %9.1f us (median), %.3f us per key\n", b * 1e6,
               b * 1e6 / static_cast<double>(package.keys.size()));
   std::printf("every key, fresh    %9.1f us (file just written)\n", fresh.front() * 1e6);

@@ -76,10 +76,10 @@ std::string Rewritten(const ParsedProfile* parsed, std::string_view section, std
     out += KeyLineText(keyName, value);
     return out;
   }
-  if (const profile::KeyLine* line = ParsedProfile::FindKey(*found, keyName)) {
+  if (const profile::KeyLine* line = parsed->FindKey(*found, keyName)) {
     // The name keeps the spelling the file gives it.
     std::string out = bytes.substr(0, line->lineBegin);
-    out += KeyLineText(line->name, value);
+    out += KeyLineText(parsed->Text(line->name), value);
     out.append(bytes, line->lineEnd, std::string::npos);
     return out;
   }
@@ -100,9 +100,9 @@ std::string ProfileFile::ReadString(std::string_view section, std::string_view k
   if (!parsed) return std::string(defaultValue);
   const profile::Section* found = parsed->FindSection(section);
   if (!found) return std::string(defaultValue);
-  const profile::KeyLine* line = ParsedProfile::FindKey(*found, key);
+  const profile::KeyLine* line = parsed->FindKey(*found, key);
   if (!line) return std::string(defaultValue);
-  return std::string(profile::ValueAsRead(line->value));
+  return std::string(profile::ValueAsRead(parsed->Text(line->value)));
 }
 
 std::int32_t ProfileFile::ReadInteger(std::string_view section, std::string_view key,
@@ -121,9 +121,12 @@ std::vector<std::string> ProfileFile::ReadSection(std::string_view section) cons
   const profile::Section* found = parsed->FindSection(section);
   if (!found) return names;
   names.reserve(found->listedWhole + 1);
-  for (std::size_t i = 0; i < found->listedWhole; ++i) names.emplace_back(found->keys[i].name);
+  for (std::uint32_t i = 0; i < found->listedWhole; ++i) {
+    names.emplace_back(parsed->Text(parsed->Key(*found, i).name));
+  }
   if (found->cutLength > 0) {
-    names.emplace_back(found->keys[found->listedWhole].name.substr(0, found->cutLength));
+    names.emplace_back(parsed->Text(parsed->Key(*found, found->listedWhole).name), 0,
+                       found->cutLength);
   }
   return names;
 }
@@ -135,19 +138,23 @@ bool ProfileFile::ValueExists(std::string_view section, std::string_view key) co
   if (!found) return false;
   // The key as given (not trimmed) against the listed names, as a lookup in
   // the list ReadSection returns would compare.
-  const auto it = found->firstKey.find(key);
-  if (it != found->firstKey.end() && it->second < found->listedWhole) return true;
-  return found->cutLength > 0 &&
-         profile::FoldedEqual{}(found->keys[found->listedWhole].name.substr(0, found->cutLength),
-                                key);
+  const auto first = parsed->FirstKeyIndex(*found, key);
+  if (first && *first < found->listedWhole) return true;
+  if (found->cutLength == 0) return false;
+  const std::string_view cut =
+      parsed->Text(parsed->Key(*found, found->listedWhole).name).substr(0, found->cutLength);
+  return profile::FoldedEqual{}(cut, key);
 }
 
 void ProfileFile::WriteString(std::string_view section, std::string_view key,
                               std::string_view value) {
   CheckWritable(path_, section, key, value);
   const auto parsed = CurrentProfile(path_);
-  // A file that is there but cannot be read would lose its content.
-  if (!parsed && platform::IdentifyFile(path_)) throw KorvaError("Unable to write to " + path_);
+  // A file that is there but cannot be read (or is too large to be a profile
+  // file) would lose its content.
+  if ((!parsed && platform::IdentifyFile(path_)) || (parsed && parsed->tooLarge)) {
+    throw KorvaError("Unable to write to " + path_);
+  }
   const std::string bytes = Rewritten(parsed.get(), section, key, value);
   profile::ForgetProfile(path_);
   profile::ReplaceFile(path_, bytes);

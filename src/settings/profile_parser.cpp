@@ -1,5 +1,6 @@
 #include "settings/profile_parser.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -34,10 +35,30 @@ bool IsBlankLine(std::string_view line) {
   return true;
 }
 
-void ListKeyNames(Section& section) {
+constexpr std::uint32_t kEmptySlot = UINT32_MAX;
+
+// Open addressing over 32-bit indexes: a table of at least twice as many
+// slots as names always has an empty slot to end a probe.
+std::uint32_t TableSizeFor(std::uint32_t count) {
+  std::uint32_t size = 1;
+  while (size < count * 2u) size <<= 1;
+  return size;
+}
+
+template <typename Slot, typename NameOf>
+Slot* Probe(Slot* table, std::uint32_t mask, std::string_view name, NameOf nameOf) {
+  std::uint32_t i = static_cast<std::uint32_t>(FoldedHash{}(name)) & mask;
+  for (;;) {
+    Slot* slot = table + i;
+    if (*slot == kEmptySlot || FoldedEqual{}(nameOf(*slot), name)) return slot;
+    i = (i + 1) & mask;
+  }
+}
+
+void ListKeyNames(const ParsedProfile& parsed, Section& section) {
   std::size_t used = 1;  // the byte that closes the list
-  for (const KeyLine& key : section.keys) {
-    const std::size_t need = key.name.size() + 1;
+  for (std::uint32_t i = 0; i < section.keyCount; ++i) {
+    const std::size_t need = static_cast<std::size_t>(parsed.Key(section, i).name.size) + 1;
     if (used + need <= kKeyListBytes) {
       used += need;
       ++section.listedWhole;
@@ -45,10 +66,68 @@ void ListKeyNames(Section& section) {
     }
     // The name that does not fit keeps as many characters as leave room for
     // its own closing byte; nothing after it is listed.
-    section.cutLength = kKeyListBytes > used + 1 ? kKeyListBytes - used - 1 : 0;
+    section.cutLength =
+        static_cast<std::uint32_t>(kKeyListBytes > used + 1 ? kKeyListBytes - used - 1 : 0);
     break;
   }
 }
+
+// The first key of each name, found in one probe on average.
+void IndexKeys(ParsedProfile& parsed, Section& section) {
+  const std::uint32_t size = TableSizeFor(section.keyCount);
+  section.slotsBegin = static_cast<std::uint32_t>(parsed.slots.size());
+  section.slotMask = size - 1;
+  parsed.slots.resize(parsed.slots.size() + size, kEmptySlot);
+  std::uint32_t* table = parsed.slots.data() + section.slotsBegin;
+  const auto nameOf = [&](std::uint32_t i) { return parsed.Text(parsed.Key(section, i).name); };
+  for (std::uint32_t i = 0; i < section.keyCount; ++i) {
+    std::uint32_t* slot = Probe(table, section.slotMask, nameOf(i), nameOf);
+    if (*slot == kEmptySlot) *slot = i;
+  }
+}
+
+// Section names are looked up while the file is read, to drop repeated
+// sections, so their table grows as they come.
+class SectionTable {
+  struct NameOf {
+    const ParsedProfile& parsed;
+    std::string_view operator()(std::uint32_t i) const {
+      return parsed.Text(parsed.sections[i].name);
+    }
+  };
+
+ public:
+  explicit SectionTable(const ParsedProfile& parsed) : parsed_(parsed), slots_(8, kEmptySlot) {}
+
+  // The index of the section of that name, or kEmptySlot after recording
+  // `index` under it.
+  std::uint32_t FindOrAdd(std::string_view name, std::uint32_t index) {
+    if ((count_ + 1) * 2 > slots_.size()) Grow();
+    std::uint32_t* slot = Probe(slots_.data(), Mask(), name, NameOf{parsed_});
+    if (*slot != kEmptySlot) return *slot;
+    *slot = index;
+    ++count_;
+    return kEmptySlot;
+  }
+
+  std::vector<std::uint32_t> Release() { return std::move(slots_); }
+
+ private:
+  std::uint32_t Mask() const { return static_cast<std::uint32_t>(slots_.size() - 1); }
+  void Grow() {
+    std::vector<std::uint32_t> old(slots_.size() * 2, kEmptySlot);
+    old.swap(slots_);
+    for (std::uint32_t index : old) {
+      if (index == kEmptySlot) continue;
+      *Probe(slots_.data(), Mask(), parsed_.Text(parsed_.sections[index].name), NameOf{parsed_}) =
+          index;
+    }
+  }
+
+  const ParsedProfile& parsed_;
+  std::vector<std::uint32_t> slots_;
+  std::uint32_t count_ = 0;
+};
 
 }  // namespace
 
@@ -82,13 +161,26 @@ std::string_view TrimBlanks(std::string_view s) {
 }
 
 const Section* ParsedProfile::FindSection(std::string_view name) const {
-  const auto it = sectionIndex.find(TrimBlanks(name));
-  return it == sectionIndex.end() ? nullptr : &sections[it->second];
+  if (sections.empty()) return nullptr;
+  const auto nameOf = [this](std::uint32_t i) { return Text(sections[i].name); };
+  const std::uint32_t* table = slots.data() + sectionSlotsBegin;
+  const std::uint32_t index = *Probe(table, sectionSlotMask, TrimBlanks(name), nameOf);
+  return index == kEmptySlot ? nullptr : &sections[index];
 }
 
-const KeyLine* ParsedProfile::FindKey(const Section& section, std::string_view name) {
-  const auto it = section.firstKey.find(TrimBlanks(name));
-  return it == section.firstKey.end() ? nullptr : &section.keys[it->second];
+std::optional<std::uint32_t> ParsedProfile::FirstKeyIndex(const Section& section,
+                                                          std::string_view name) const {
+  if (section.keyCount == 0) return std::nullopt;
+  const auto nameOf = [&](std::uint32_t i) { return Text(Key(section, i).name); };
+  const std::uint32_t* table = slots.data() + section.slotsBegin;
+  const std::uint32_t index = *Probe(table, section.slotMask, name, nameOf);
+  if (index == kEmptySlot) return std::nullopt;
+  return index;
+}
+
+const KeyLine* ParsedProfile::FindKey(const Section& section, std::string_view name) const {
+  const auto index = FirstKeyIndex(section, TrimBlanks(name));
+  return index ? &Key(section, *index) : nullptr;
 }
 
 std::string_view ValueAsRead(std::string_view stored) {
@@ -101,11 +193,30 @@ std::string_view ValueAsRead(std::string_view stored) {
 
 std::shared_ptr<const ParsedProfile> ParseProfile(std::string bytes) {
   auto parsed = std::make_shared<ParsedProfile>();
+  if (bytes.size() > kMaxParsedBytes) {
+    parsed->tooLarge = true;
+    return parsed;
+  }
   parsed->bytes = std::move(bytes);
-  // Views are taken only now that the bytes sit where they stay.
   const std::string_view all(parsed->bytes);
-  constexpr std::size_t kNone = static_cast<std::size_t>(-1);
-  std::size_t current = kNone;  // kNone: before the first section, or in a repeated one
+  const auto offset = [&](std::string_view part) {
+    return static_cast<std::uint32_t>(part.data() - all.data());
+  };
+  const auto span = [&](std::string_view part) {
+    return Span{offset(part), static_cast<std::uint32_t>(part.size())};
+  };
+  // One key per line at most: reserving for every line spares the copies of
+  // a growing vector, which for a file of short lines would be the largest
+  // cost in memory.
+  parsed->keys.reserve(static_cast<std::size_t>(std::count(all.begin(), all.end(), '\n')) + 1);
+  SectionTable sectionTable(*parsed);
+  Section* current = nullptr;  // null before the first section and in a repeated one
+  const auto finish = [&] {
+    if (!current) return;
+    current->keyCount = static_cast<std::uint32_t>(parsed->keys.size()) - current->firstKey;
+    ListKeyNames(*parsed, *current);
+    IndexKeys(*parsed, *current);
+  };
   std::size_t pos = 0;
   while (pos < all.size()) {
     const void* lf = std::memchr(all.data() + pos, '\n', all.size() - pos);
@@ -123,27 +234,28 @@ std::shared_ptr<const ParsedProfile> ParseProfile(std::string bytes) {
     if (start < line.size() && line[start] == '[') {
       const std::size_t close = line.find(']', start + 1);
       if (close != std::string_view::npos) {
+        finish();
+        current = nullptr;
         const std::string_view name = TrimBlanks(line.substr(start + 1, close - start - 1));
-        const auto [it, added] = parsed->sectionIndex.try_emplace(
-            name, static_cast<std::uint32_t>(parsed->sections.size()));
-        if (added) {
-          current = parsed->sections.size();
-          Section& section = parsed->sections.emplace_back();
-          section.name = name;
-          section.contentEnd = lineEnd;
-          section.contentEndsWithLineBreak = lf != nullptr;
-        } else {
-          current = kNone;
+        const auto index = static_cast<std::uint32_t>(parsed->sections.size());
+        Section& section = parsed->sections.emplace_back();
+        section.name = span(name);
+        if (sectionTable.FindOrAdd(name, index) != kEmptySlot) {
+          parsed->sections.pop_back();
+          continue;
         }
+        current = &section;
+        current->firstKey = static_cast<std::uint32_t>(parsed->keys.size());
+        current->contentEnd = static_cast<std::uint32_t>(lineEnd);
+        current->contentEndsWithLineBreak = lf != nullptr;
         continue;
       }
       // A "[" without "]" is no header; the line may still be a key.
     }
-    if (current == kNone) continue;
-    Section& section = parsed->sections[current];
+    if (!current) continue;
     if (!IsBlankLine(line)) {
-      section.contentEnd = lineEnd;
-      section.contentEndsWithLineBreak = lf != nullptr;
+      current->contentEnd = static_cast<std::uint32_t>(lineEnd);
+      current->contentEndsWithLineBreak = lf != nullptr;
     }
     // Comments may hold "=" and are still no keys.
     if (start < line.size() && line[start] == ';') continue;
@@ -151,10 +263,16 @@ std::shared_ptr<const ParsedProfile> ParseProfile(std::string bytes) {
     if (eq == std::string_view::npos) continue;
     const std::string_view name = TrimBlanks(line.substr(start, eq - start));
     if (name.empty()) continue;
-    section.firstKey.try_emplace(name, static_cast<std::uint32_t>(section.keys.size()));
-    section.keys.push_back(KeyLine{lineBegin, lineEnd, name, TrimBlanks(line.substr(eq + 1))});
+    parsed->keys.push_back(KeyLine{static_cast<std::uint32_t>(lineBegin),
+                                   static_cast<std::uint32_t>(lineEnd), span(name),
+                                   span(TrimBlanks(line.substr(eq + 1)))});
   }
-  for (Section& section : parsed->sections) ListKeyNames(section);
+  finish();
+  std::vector<std::uint32_t> sectionSlots = sectionTable.Release();
+  parsed->sectionSlotsBegin = static_cast<std::uint32_t>(parsed->slots.size());
+  parsed->sectionSlotMask = static_cast<std::uint32_t>(sectionSlots.size() - 1);
+  parsed->slots.insert(parsed->slots.end(), sectionSlots.begin(), sectionSlots.end());
+  parsed->sections.shrink_to_fit();
   return parsed;
 }
 
