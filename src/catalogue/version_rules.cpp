@@ -6,9 +6,9 @@
 namespace korva::catalogue {
 namespace {
 
-// The parts of a version as the stepping rule reads them. Positions follow the
-// original's 1-based Copy semantics: with no "." the rest is read from the
-// start, and with no second "." the minor part is empty.
+// The parts of a version as the stepping rule reads them, by position: with
+// no "." the rest is read from the start, and with no second "." the minor
+// part is empty and the patch is read from the start of the rest.
 struct SteppingParts {
   std::string_view major;
   std::string_view minor;

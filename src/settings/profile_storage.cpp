@@ -133,8 +133,8 @@ int TryReplaceFile(const std::string& path, std::string_view bytes) {
   if (exists) {
     if (S_ISDIR(existing.st_mode)) return EISDIR;
     if (!S_ISREG(existing.st_mode)) return EINVAL;
-    // A read-only file refuses the write as it would on the original
-    // platform, whoever runs the program.
+    // A read-only file refuses the write as it does on Windows, whoever runs
+    // the program (root included).
     if ((existing.st_mode & S_IWUSR) == 0) return EACCES;
     if (::access(target.c_str(), W_OK) != 0) return errno;
   }
