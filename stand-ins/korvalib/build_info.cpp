@@ -52,6 +52,7 @@ class File {
   }
 
   std::optional<std::string> ReadString(std::uint64_t offset, std::size_t size) const {
+    if (offset > size_ || size > size_ - offset) return std::nullopt;  // before allocating
     std::string bytes(size, '\0');
     if (!Read(offset, size, bytes.data())) return std::nullopt;
     return bytes;
@@ -357,31 +358,46 @@ BlockLine NextLine(std::string_view bytes, std::size_t& at) {
   return line;
 }
 
-// The block whose first line starts bytes. nullopt when these bytes are not a
-// valid block; otherwise the key's value, empty when the block lacks it.
-std::optional<std::string> ParseBlock(std::string_view bytes, bool reachesEndOfFile,
-                                      std::string_view key) {
+enum class Verdict { kBlock, kNotABlock, kNeedMore };
+struct Parsed {
+  Verdict verdict;
+  std::string value;  // of the key, empty when the block lacks it
+};
+
+// The block whose first line starts `bytes` (at most kMaxBlock of them).
+// kNeedMore: valid as far as the bytes go, but they end before the file
+// does and before the size limit; the caller reads on and asks again.
+Parsed ParseBlock(std::string_view bytes, bool reachesEndOfFile, std::string_view key) {
+  const Verdict outOfBytes =
+      reachesEndOfFile || bytes.size() >= kMaxBlock ? Verdict::kNotABlock : Verdict::kNeedMore;
   std::size_t at = 0;
   const BlockLine first = NextLine(bytes, at);
-  if (first.text != kBlockBegin || first.end != '\n') return std::nullopt;
+  if (first.end == kOutOfBytes) return {outOfBytes, {}};
+  if (first.text != kBlockBegin || first.end != '\n') return {Verdict::kNotABlock, {}};
   std::optional<std::string> value;
   for (;;) {
     const BlockLine line = NextLine(bytes, at);
-    if (line.text == kBlockEnd) {
-      if (line.end == kOutOfBytes && !reachesEndOfFile) return std::nullopt;
-      return value.value_or(std::string());
+    if (line.end == kOutOfBytes) {
+      if (line.text == kBlockEnd && reachesEndOfFile) return {Verdict::kBlock, value.value_or("")};
+      return {outOfBytes, {}};
     }
-    if (line.end != '\n') return std::nullopt;
+    if (line.text == kBlockEnd) return {Verdict::kBlock, value.value_or("")};
+    if (line.end != '\n') return {Verdict::kNotABlock, {}};
     const auto equals = line.text.find('=');
-    if (equals == std::string_view::npos || equals == 0 || equals > kMaxKey) return std::nullopt;
+    if (equals == std::string_view::npos || equals == 0 || equals > kMaxKey)
+      return {Verdict::kNotABlock, {}};
     for (std::size_t i = 0; i < equals; ++i)
-      if (!KeyChar(line.text[i])) return std::nullopt;
+      if (!KeyChar(line.text[i])) return {Verdict::kNotABlock, {}};
     const std::string_view itemValue = line.text.substr(equals + 1);
-    if (itemValue.find('\r') != std::string_view::npos) return std::nullopt;
+    if (itemValue.find('\r') != std::string_view::npos) return {Verdict::kNotABlock, {}};
     if (!value && SameKey(line.text.substr(0, equals), key)) value = std::string(itemValue);
   }
 }
 
+// Candidates are parsed where they lie in the chunk already read. A marker
+// line inside a candidate makes it invalid, so no two candidates are parsed
+// over the same bytes and the work stays in proportion to the file, whatever
+// it holds; only a candidate running past the chunk's end is read again.
 std::string BlockValue(const File& file, std::string_view key) {
   const std::uint64_t limit = std::min(file.Size(), kScanLimit);
   std::string chunk;
@@ -393,14 +409,21 @@ std::string BlockValue(const File& file, std::string_view key) {
          i = chunk.find(kBlockBegin, i + 1)) {
       const std::uint64_t start = pos + i;
       char before = '\n';
-      if (start > 0 && !file.Read(start - 1, 1, &before)) return {};
+      if (i > 0) {
+        before = chunk[i - 1];
+      } else if (start > 0 && !file.Read(start - 1, 1, &before)) {
+        return {};
+      }
       if (before != '\n' && before != '\0') continue;
-      const std::size_t blockSize =
-          static_cast<std::size_t>(std::min<std::uint64_t>(kMaxBlock, file.Size() - start));
-      const auto block = file.ReadString(start, blockSize);
-      if (!block) return {};
-      const bool reachesEnd = start + blockSize == file.Size();
-      if (auto value = ParseBlock(*block, reachesEnd, key)) return *value;
+      const std::string_view here = std::string_view(chunk).substr(i, kMaxBlock);
+      Parsed parsed = ParseBlock(here, start + here.size() == file.Size(), key);
+      if (parsed.verdict == Verdict::kNeedMore) {
+        const auto block = file.ReadString(start, static_cast<std::size_t>(std::min<std::uint64_t>(
+                                                      kMaxBlock, file.Size() - start)));
+        if (!block) return {};
+        parsed = ParseBlock(*block, start + block->size() == file.Size(), key);
+      }
+      if (parsed.verdict == Verdict::kBlock) return parsed.value;
     }
     if (pos + size >= limit) break;
     // Overlap by one marker less a byte: a marker cut by the chunk's end is
