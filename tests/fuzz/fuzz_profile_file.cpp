@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -22,6 +23,8 @@ const std::string& ScratchFile() {
         std::string(korva::platform::DirectoryExists("/dev/shm") ? "/dev/shm" : "/tmp") +
         "/korva-fuzz-profile-XXXXXX";
     if (!::mkdtemp(pattern.data())) std::abort();
+    static const std::string folder = pattern;
+    std::atexit([] { std::filesystem::remove_all(folder); });
     return pattern + "/f.ini";
   }();
   return path;
