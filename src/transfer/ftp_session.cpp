@@ -245,6 +245,11 @@ void FtpSession::CloseConnections() noexcept {
   inbox_.clear();
 }
 
+bool FtpSession::IsConnected() const {
+  if (!control_.IsOpen()) return false;
+  return busy_ || !control_.Readable();
+}
+
 void FtpSession::RequireConnected() const {
   if (!control_.IsOpen()) throw KorvaError("Not connected.");
 }
@@ -477,19 +482,22 @@ void FtpSession::RunTransfer(TransferDirection direction, std::int64_t total,
 }
 
 void FtpSession::FinishTransfer(const Transfer& transfer) {
-  const int code = ReadReply({225, 226, 250, 426, 450}).code;
-  const bool serverAborted = code == 426 || code == 450;
+  const FtpReply final = ReadReply({});
+  const bool accepted = Accepts({225, 226, 250, 426, 450}, final.code);
+  const bool serverAborted = final.code == 426 || final.code == 450;
   if (transfer.abortSent) {
-    // The answer to ABOR follows whatever the transfer's own reply was.
+    // The answer to ABOR follows whatever the transfer's own reply was; it is
+    // read even when that reply is a failure, so the next command gets its own.
     ReadReply({226, 225});
+    if (!accepted) throw FtpReplyError(final);
     Status("Transfer aborted");
     return;
   }
+  if (!accepted) throw FtpReplyError(final);
   if (serverAborted) {
     // The server gave up on its own: what arrived is not the whole file.
-    const FtpReply reply = reply_;
     Status("Transfer aborted");
-    throw FtpReplyError(reply);
+    throw FtpReplyError(final);
   }
 }
 

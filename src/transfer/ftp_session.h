@@ -91,7 +91,10 @@ class FtpSession {
 
   // Connects and logs in. A failure leaves the session closed.
   void OpenSession();
-  bool IsConnected() const { return control_.IsOpen(); }
+  // Whether the control connection is open. Outside an operation a server
+  // speaks only to say goodbye (421 when it timed the session out) or by
+  // closing; either way that session is over and this reports false.
+  bool IsConnected() const;
   void ChangeRemoteDir(const std::string& directory);
   // -1 when the server gives no size.
   std::int32_t RemoteFileSize(const std::string& name);

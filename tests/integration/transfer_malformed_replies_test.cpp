@@ -131,6 +131,20 @@ TEST(FtpMalformedReplies, ServerGoneInTheMiddleOfAReply) {
   EXPECT_FALSE(c.session.IsConnected());
 }
 
+TEST(FtpMalformedReplies, SessionTheServerTimedOutIsNoLongerConnected) {
+  ScriptedFtpServer server([](ScriptedPeer& peer) {
+    peer.LogIn();
+    peer.Send("421 Timeout.\r\n");
+    peer.Vanish();
+  });
+  Client c(server);
+  c.session.OpenSession();
+  server.Join();
+  EXPECT_FALSE(c.session.IsConnected());
+  // A caller that goes on anyway gets the server's last words.
+  EXPECT_EQ(ErrorOf([&] { c.session.ChangeRemoteDir("/httpdocs"); }), "Timeout.");
+}
+
 TEST(FtpMalformedReplies, GarbageInsteadOfAReplyClosesTheSession) {
   ScriptedFtpServer server([](ScriptedPeer& peer) {
     peer.LogIn();
