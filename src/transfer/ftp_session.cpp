@@ -386,7 +386,13 @@ void FtpSession::OpenSession() {
 }
 
 void FtpSession::CloseWithStatus() {
-  Status("Disconnecting.");
+  try {
+    Status("Disconnecting.");
+  } catch (...) {
+    // A display that fails must not keep the connection open.
+    CloseConnections();
+    throw;
+  }
   CloseConnections();
   Status("Disconnected.");
 }
@@ -448,7 +454,7 @@ void FtpSession::AcceptActive(platform::TcpListener& listener) {
 
 // Moves the bytes between the events, then reads how the server saw it.
 void FtpSession::RunTransfer(TransferDirection direction, std::int64_t total,
-                             const std::function<void(Transfer&)>& pump) {
+                             const std::function<void()>& pump) {
   Transfer transfer{direction};
   std::exception_ptr failure;
   bool began = false;
@@ -456,7 +462,7 @@ void FtpSession::RunTransfer(TransferDirection direction, std::int64_t total,
   try {
     if (events_) events_->OnTransferBegin(direction, total);
     began = true;
-    pump(transfer);
+    pump();
   } catch (...) {
     failure = std::current_exception();
   }
@@ -469,10 +475,11 @@ void FtpSession::RunTransfer(TransferDirection direction, std::int64_t total,
       if (!failure) failure = std::current_exception();
     }
   };
-  if (began)
+  if (began) {
     keepFirst([&] {
       if (events_) events_->OnTransferEnd(direction);
     });
+  }
   keepFirst([&] { Status("Transfer complete"); });
   if (failure) {
     ResyncAfterFailure(transfer.abortSent ? 2 : 1);
@@ -528,7 +535,7 @@ void FtpSession::FetchFile(const std::string& remoteName, const std::string& loc
     Command(retrieve, {125, 150, 154});
     AcceptActive(listener);
   }
-  RunTransfer(TransferDirection::Download, 0, [&](Transfer&) {
+  RunTransfer(TransferDirection::Download, 0, [&] {
     char piece[kReceivePiece];
     std::int64_t received = 0;
     for (;;) {
@@ -568,7 +575,7 @@ void FtpSession::SendFile(const std::string& localPath, const std::string& remot
     Command(store, {125, 150});
     AcceptActive(listener);
   }
-  RunTransfer(TransferDirection::Upload, file.Size(), [&](Transfer&) {
+  RunTransfer(TransferDirection::Upload, file.Size(), [&] {
     char piece[kSendPiece];
     std::int64_t sent = 0;
     for (;;) {

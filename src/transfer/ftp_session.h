@@ -144,7 +144,7 @@ class FtpSession {
   platform::TcpListener ListenActive();
   void AcceptActive(platform::TcpListener& listener);
   void RunTransfer(TransferDirection direction, std::int64_t total,
-                   const std::function<void(Transfer&)>& pump);
+                   const std::function<void()>& pump);
   void FinishTransfer(const Transfer& transfer);
   // After a transfer failed on our side: read the replies the server still
   // owes, so that the next command gets its own; drop the session otherwise.
