@@ -67,7 +67,7 @@ class FtpSession {
   static constexpr std::size_t kReceivePiece = 8192;
   static constexpr std::size_t kSendPiece = 1024;
 
-  FtpSession(std::string host, std::uint16_t port = kDefaultPort);
+  explicit FtpSession(std::string host, std::uint16_t port = kDefaultPort);
   ~FtpSession();
   FtpSession(const FtpSession&) = delete;
   FtpSession& operator=(const FtpSession&) = delete;
