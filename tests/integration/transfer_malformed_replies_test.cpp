@@ -11,7 +11,6 @@
 #include "support/ftp_event_log.h"
 #include "support/ftp_scripted_server.h"
 #include "support/temp_dir.h"
-#include "text/error.h"
 #include "transfer/ftp_session.h"
 
 namespace korva {
@@ -273,34 +272,6 @@ TEST(FtpMalformedReplies, LineBreakInANameNeverReachesTheServer) {
   c.session.ChangeRemoteDir("/httpdocs");
   EXPECT_THAT(server.Commands(),
               ElementsAre("USER korva", "PASS K7p3R#", "TYPE I", "SYST", "CWD /httpdocs"));
-}
-
-TEST(FtpMalformedReplies, FailedTransferBeginLeavesTheDialogueInStep) {
-  ScriptedFtpServer server([](ScriptedPeer& peer) {
-    peer.LogIn();
-    peer.Expect("PASV");
-    peer.Send(peer.OpenPassive());
-    peer.AcceptData();
-    peer.Expect("RETR");
-    peer.Send("150 Here it comes.\r\n");
-    peer.SendData(std::string(3000, 'd'));
-    peer.CloseData();
-    peer.Send("226 Transfer complete.\r\n");
-    peer.Expect("CWD");
-    peer.Send("250 Ok.\r\n");
-  });
-  Client c(server);
-  c.log.onBegin = [] { throw KorvaError("Value must be between 1 and 2147483647"); };
-  c.session.OpenSession();
-  const std::string local = c.local.File("versao.ini");
-  EXPECT_EQ(ErrorOf([&] { c.session.FetchFile("versao.ini", local); }),
-            "Value must be between 1 and 2147483647");
-  EXPECT_EQ(ReadBytes(local), "");
-  EXPECT_TRUE(c.log.progress.empty());
-  // The 226 that followed the failed transfer was read and put aside.
-  c.session.ChangeRemoteDir("/httpdocs");
-  EXPECT_EQ(c.session.LastReply().code, 250);
-  EXPECT_EQ(server.Failure(), "");
 }
 
 TEST(FtpMalformedReplies, AbortRequestDuringAnUploadLetsItFinish) {
