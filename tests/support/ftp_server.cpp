@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -127,6 +128,8 @@ void FtpServer::Start() {
   if (pid_ < 0) throw std::runtime_error("fork failed");
   if (pid_ == 0) {
     ::setpgid(0, 0);
+    // A test that crashes takes its server with it.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     if (fd >= 0) {
       ::dup2(fd, 1);
