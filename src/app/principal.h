@@ -9,7 +9,15 @@
 #include "app/form/form_model.h"
 #include "app/session_state.h"
 #include "app/shell.h"
+#include "db/connection.h"
+#include "dbupdate/protected_mode.h"
+#include "dbupdate/version_row.h"
+#include "installer/zip/zip_reader.h"
 #include "platform/clock.h"
+#include "settings/connection_file.h"
+#include "settings/installed_modules.h"
+#include "transfer/ftp_session.h"
+#include "transfer/progress_display.h"
 
 namespace korva {
 
@@ -23,6 +31,19 @@ class Principal {
   form::FormModel& Form() { return form_; }
   SessionState& Session() { return session_; }
   Shell& GetShell() { return shell_; }
+
+  // What the window owns for the whole life of the process.
+  db::Connection& SQLConnectionKORVA() { return sqlConnectionKorva_; }
+  db::Connection& SQLConnectionUSUARIO() { return sqlConnectionUsuario_; }
+  // The main database's version row of the session's edition.
+  dbupdate::VersionRow& MainVersionRow();
+  dbupdate::VersionRow& UsersVersionRow() { return usersRow_; }
+  const settings::InstalledModules& InstalledModules() const { return installedModules_; }
+  transfer::FtpSession& IdFTPKorva() { return ftp_; }
+  transfer::ProgressDisplay& ProgressDisplay() { return progress_; }
+  installer::ZipReader& ZipReader() { return zipReader_; }
+  // The folder of the updater's executable, where every file it owns lives.
+  const std::string& ExecutableFolder() const { return executableFolder_; }
 
   // Life of the window.
   void FormCreate();
@@ -61,12 +82,26 @@ class Principal {
   void ShowError(const std::string& text);
 
  private:
+  dbupdate::ProtectedModeContext ProtectedMode();
+
   form::FormModel& form_;
   Shell& shell_;
   const platform::Clock& clock_;
+  std::string executableFolder_;
   SessionState session_;
   int running_ = 0;
   bool closePending_ = false;
+
+  db::Connection sqlConnectionKorva_{"SQLConnectionKORVA"};
+  db::Connection sqlConnectionUsuario_{"SQLConnectionUSUARIO"};
+  settings::ConnectionContext connectionContext_;
+  dbupdate::VersionRow mainRowEmpresa_;
+  dbupdate::VersionRow mainRowCartorio_;
+  dbupdate::VersionRow usersRow_;
+  settings::InstalledModules installedModules_;
+  transfer::FtpSession ftp_;
+  transfer::ProgressDisplay progress_;
+  installer::ZipReader zipReader_;
 };
 
 }  // namespace korva
