@@ -4,6 +4,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "platform/file_change_watch.h"
 #include "platform/files.h"
 #include "settings/profile_storage.h"
 
@@ -42,22 +43,37 @@ struct Entry {
   std::shared_ptr<const ParsedProfile> parsed;
   platform::FileIdentity identity;
   bool settled = false;
+  // The copy was proven equal to the file after this moment: while the
+  // watch reports nothing since, it still is, whatever the time stamps say.
+  platform::ChangeMark mark;
   std::list<std::string>::iterator recency;
 };
 
 class Cache {
  public:
   std::shared_ptr<const ParsedProfile> Current(const std::string& path) {
-    const auto id = platform::IdentifyFile(path);
     std::lock_guard lock(mutex_);
+    auto it = entries_.find(path);
+    if (it != entries_.end() && platform::UnchangedSince(it->second.mark)) {
+      ++counters_.vouchedByWatch;
+      Touch(it->second);
+      return it->second.parsed;
+    }
+    // Begun before the look below, so that what the look proves stays proven
+    // until the watch reports a change.
+    const platform::ChangeMark mark = platform::WatchFilePath(path);
+    ++counters_.looked;
+    const auto id = platform::IdentifyFile(path);
     if (!id) {
       Erase(path);
       return nullptr;
     }
-    auto it = entries_.find(path);
     if (it != entries_.end() && it->second.identity == *id) {
       Touch(it->second);
-      if (it->second.settled) return it->second.parsed;
+      if (it->second.settled) {
+        it->second.mark = mark;
+        return it->second.parsed;
+      }
     }
     const std::int64_t readStartedAt = WallClockNanoseconds();
     auto snapshot = ReadSnapshot(path);
@@ -68,15 +84,22 @@ class Cache {
     if (it != entries_.end() && it->second.identity == snapshot->identity &&
         it->second.parsed->bytes == snapshot->bytes) {
       it->second.settled = Settled(snapshot->identity, readStartedAt);
+      it->second.mark = mark;
       return it->second.parsed;
     }
     const platform::FileIdentity identity = snapshot->identity;
+    ++counters_.parsed;
     auto parsed = ParseProfile(std::move(snapshot->bytes));
     Erase(path);
     if (identity.size >= 0 && parsed->bytes.size() <= kMaxCachedBytes) {
-      Insert(path, Entry{parsed, identity, Settled(identity, readStartedAt), {}});
+      Insert(path, Entry{parsed, identity, Settled(identity, readStartedAt), mark, {}});
     }
     return parsed;
+  }
+
+  CacheCounters Counters() {
+    std::lock_guard lock(mutex_);
+    return counters_;
   }
 
   void Forget(const std::string& path) {
@@ -119,6 +142,7 @@ class Cache {
   std::unordered_map<std::string, Entry> entries_;
   std::list<std::string> recency_;  // most recently used first
   std::size_t bytes_ = 0;
+  CacheCounters counters_;
 };
 
 Cache& TheCache() {
@@ -138,6 +162,10 @@ void ForgetProfile(const std::string& path) {
 
 void ForgetAllProfiles() {
   TheCache().ForgetAll();
+}
+
+CacheCounters Counters() {
+  return TheCache().Counters();
 }
 
 }  // namespace korva::settings::profile
