@@ -39,16 +39,24 @@ int NewStreamSocket() {
   return fd;
 }
 
-// poll() for one descriptor; the number of ready descriptors (0: the slice
-// ran out). EINTR counts as an empty slice.
+// poll() for the whole slice; the number of ready descriptors (0: the slice
+// ran out). A signal does not end the slice: the idle hook would run at every
+// signal instead of once a slice.
+int PollSlice(pollfd* fds, nfds_t count, int timeoutMs) {
+  const auto deadline = steady_clock::now() + milliseconds(timeoutMs);
+  int wait = timeoutMs;
+  for (;;) {
+    const int rc = ::poll(fds, count, wait);
+    if (rc >= 0) return rc;
+    if (errno != EINTR) ThrowErrno(errno);
+    const auto left = std::chrono::ceil<milliseconds>(deadline - steady_clock::now());
+    wait = static_cast<int>(std::max<milliseconds::rep>(0, left.count()));
+  }
+}
+
 int PollOne(int fd, short events, int timeoutMs) {
   pollfd p{fd, events, 0};
-  const int rc = ::poll(&p, 1, timeoutMs);
-  if (rc < 0) {
-    if (errno == EINTR) return 0;
-    ThrowErrno(errno);
-  }
-  return rc;
+  return PollSlice(&p, 1, timeoutMs);
 }
 
 int SliceMs(milliseconds slice) {
@@ -249,9 +257,8 @@ TcpSocket TcpListener::AcceptUnless(const TcpSocket& watched, milliseconds slice
   for (;;) {
     if (fd_ < 0) ThrowErrno(EBADF);
     pollfd p[2] = {{fd_, POLLIN, 0}, {watched.fd_, POLLIN, 0}};
-    const int rc = ::poll(p, 2, SliceMs(slice));
-    if (rc < 0 && errno != EINTR) ThrowErrno(errno);
-    if (rc <= 0) {
+    const int rc = PollSlice(p, 2, SliceMs(slice));
+    if (rc == 0) {
       RunIdle(idle);
       continue;
     }
