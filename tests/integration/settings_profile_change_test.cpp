@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/file_change_watch.h"
 #include "settings/profile_cache.h"
 #include "settings/profile_file.h"
 #include "support/temp_dir.h"
@@ -277,6 +278,34 @@ TEST_F(ProfileChangedByAnotherProcess, AnotherThreadLooksEveryTime) {
   }).join();
   EXPECT_EQ(ini.ReadString("S", "A", ""), "2");
   EXPECT_TRUE(ReadsFromTheCopy(ini, "2"));
+}
+
+TEST_F(ProfileChangedByAnotherProcess, AChildMadeByForkLooksAndLeavesOurSignalsOn) {
+  const std::string file = dir_.File("pacote.ini");
+  WriteBytes(file, "[S]\r\nA=1\r\n");
+  ProfileFile ini(file);
+  ASSERT_TRUE(ReadsFromTheCopy(ini, "1"));
+  const pid_t child = ::fork();
+  if (child == 0) {
+    // The child shares our inotify file, but its signals come to us.
+    const CacheCounters before = Counters();
+    for (int i = 0; i < 5; ++i) {
+      if (ini.ReadString("S", "A", "") != "1") ::_exit(2);
+    }
+    if (Counters().looked - before.looked != 5) ::_exit(3);
+    // Whoever sends the child the signal must not switch ours off.
+    if (platform::FileChangeSignal() != 0) ::kill(::getpid(), platform::FileChangeSignal());
+    ::_exit(0);
+  }
+  ASSERT_GT(child, 0);
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  ASSERT_TRUE(ReadsFromTheCopy(ini, "1"));
+  shell_.Run(WriteInPlace(file, '2'));
+  EXPECT_EQ(ini.ReadString("S", "A", ""), "2");
 }
 
 }  // namespace

@@ -96,6 +96,17 @@ void OnChange(int, siginfo_t*, void*) {
   errno = saved;
 }
 
+std::atomic<bool> gOwnerTaken{false};
+thread_local bool tOwner = false;
+
+// A child made by fork shares our inotify file, whose signals go to our
+// thread: nothing in it may vouch, and its handler (should anyone send it
+// the signal) must not switch our signals off through the shared file.
+void ForgetInChild() {
+  gQueue.store(-1);
+  tOwner = false;
+}
+
 bool IsDefault(const struct sigaction& action) {
   return (action.sa_flags & SA_SIGINFO) == 0 && action.sa_handler == SIG_DFL;
 }
@@ -206,7 +217,8 @@ class Watch {
 
   bool Start() {
     if (disabled_) return false;
-    if (gSignal.load() == 0 && !InstallHandlers()) {
+    static const bool forkHandled = ::pthread_atfork(nullptr, nullptr, ForgetInChild) == 0;
+    if (!forkHandled || (gSignal.load() == 0 && !InstallHandlers())) {
       disabled_ = true;
       return false;
     }
@@ -314,9 +326,6 @@ Watch& TheWatch() {
   static Watch* const watch = new Watch;
   return *watch;
 }
-
-std::atomic<bool> gOwnerTaken{false};
-thread_local bool tOwner = false;
 
 }  // namespace
 
