@@ -4,7 +4,10 @@
 // it closes, and its destruction runs last.
 #include <QApplication>
 #include <QSocketNotifier>
+#include <csignal>
 #include <clocale>
+#include <fcntl.h>
+#include <unistd.h>
 #include <exception>
 #include <memory>
 
@@ -22,6 +25,36 @@ namespace {
 
 using korva::Message;
 using korva::MsgIcon;
+
+// A termination request (logout, shutdown, kill) closes the window like the
+// operator does, so the close and destroy sequences run: protected mode must
+// not outlive the session. The Firebird client library catches these signals
+// for itself and would otherwise leave the program running.
+int terminationPipe[2] = {-1, -1};
+
+void OnTerminationSignal(int) {
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t n = ::write(terminationPipe[1], &byte, 1);
+}
+
+std::unique_ptr<QSocketNotifier> CloseOnTerminationSignals(QWidget& window) {
+  if (::pipe2(terminationPipe, O_CLOEXEC | O_NONBLOCK) != 0) return nullptr;
+  auto notifier = std::make_unique<QSocketNotifier>(terminationPipe[0], QSocketNotifier::Read);
+  QObject::connect(notifier.get(), &QSocketNotifier::activated, &window, [&window] {
+    char buffer[64];
+    while (::read(terminationPipe[0], buffer, sizeof buffer) > 0) {
+    }
+    window.close();
+  });
+  struct sigaction action {};
+  action.sa_handler = OnTerminationSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  ::sigaction(SIGTERM, &action, nullptr);
+  ::sigaction(SIGINT, &action, nullptr);
+  ::sigaction(SIGHUP, &action, nullptr);
+  return notifier;
+}
 
 int Run(QApplication& app) {
   korva::qt::QtShell shell;
@@ -60,6 +93,9 @@ int Run(QApplication& app) {
     principal.ShowError(e.what());
     return 1;
   }
+  // After the start-up: the database client installs its own handlers when
+  // it first connects.
+  const auto terminationRequests = CloseOnTerminationSignals(window);
   int status = 0;
   if (!shell.EndRequested()) {
     window.show();

@@ -1,0 +1,166 @@
+#include "support/x_display.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+
+extern char** environ;
+
+namespace korva::testing {
+namespace {
+
+pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& additions) {
+  std::vector<std::string> env;
+  for (char** e = environ; *e; ++e) {
+    const std::string entry(*e);
+    const std::string name = entry.substr(0, entry.find('='));
+    bool replaced = false;
+    for (const std::string& a : additions) {
+      if (a.substr(0, a.find('=')) == name) replaced = true;
+    }
+    if (!replaced) env.push_back(entry);
+  }
+  env.insert(env.end(), additions.begin(), additions.end());
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  std::vector<char*> envp;
+  for (std::string& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  pid_t pid = -1;
+  const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(rc));
+  return pid;
+}
+
+std::string Capture(const std::string& command) {
+  std::string out;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (!pipe) return out;
+  char buffer[512];
+  while (std::fgets(buffer, sizeof buffer, pipe)) out += buffer;
+  ::pclose(pipe);
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+  return out;
+}
+
+void Stop(pid_t& pid) {
+  if (pid <= 0) return;
+  ::kill(pid, SIGTERM);
+  for (int i = 0; i < 50; ++i) {
+    if (::waitpid(pid, nullptr, WNOHANG) == pid) {
+      pid = -1;
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
+  pid = -1;
+}
+
+}  // namespace
+
+XDisplay::XDisplay() {
+  int number = 90;
+  for (;; ++number) {
+    struct stat st{};
+    const std::string lock = "/tmp/.X" + std::to_string(number) + "-lock";
+    const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
+    if (::stat(lock.c_str(), &st) != 0 && ::stat(socket.c_str(), &st) != 0) break;
+  }
+  name_ = ":" + std::to_string(number);
+  xvfb_ = Spawn({"Xvfb", name_, "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, {});
+  const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
+  struct stat st{};
+  for (int i = 0; i < 100 && ::stat(socket.c_str(), &st) != 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  if (::stat(socket.c_str(), &st) != 0) {
+    Stop(xvfb_);
+    throw std::runtime_error("Xvfb did not come up on " + name_);
+  }
+  windowManager_ = Spawn({"openbox"}, {"DISPLAY=" + name_});
+  // The window manager must own the screen before windows are mapped, or
+  // activation requests go nowhere.
+  for (int i = 0; i < 100; ++i) {
+    const std::string check =
+        Capture("DISPLAY=" + name_ + " xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null");
+    if (check.find("window id") != std::string::npos) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
+XDisplay::~XDisplay() {
+  Stop(windowManager_);
+  Stop(xvfb_);
+}
+
+std::string XDisplay::WaitForWindow(const std::string& titlePattern,
+                                    std::chrono::milliseconds timeout) const {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (std::chrono::steady_clock::now() < deadline) {
+    const std::string ids = Capture("DISPLAY=" + name_ + " xdotool search --onlyvisible --name '" +
+                                    titlePattern + "' 2>/dev/null");
+    if (!ids.empty()) return ids.substr(0, ids.find('\n'));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return {};
+}
+
+void XDisplay::PressKey(const std::string& window, const std::string& key) const {
+  Capture("DISPLAY=" + name_ + " xdotool windowactivate --sync " + window + " 2>/dev/null");
+  Capture("DISPLAY=" + name_ + " xdotool key --clearmodifiers " + key + " 2>/dev/null");
+}
+
+std::string XDisplay::VisibleTitles() const {
+  return Capture("DISPLAY=" + name_ +
+                 " xdotool search --onlyvisible --name . getwindowname %@ 2>/dev/null");
+}
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv,
+                           const std::vector<std::string>& environment)
+    : pid_(Spawn(argv, environment)) {}
+
+ChildProcess::~ChildProcess() {
+  if (pid_ > 0 && !ended_) {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+  }
+}
+
+bool ChildProcess::Running() {
+  if (ended_) return false;
+  int status = 0;
+  if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+    ended_ = true;
+    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return false;
+  }
+  return true;
+}
+
+int ChildProcess::WaitForExit(std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (Running()) {
+    if (std::chrono::steady_clock::now() >= deadline) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return status_;
+}
+
+}  // namespace korva::testing
