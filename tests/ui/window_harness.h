@@ -14,14 +14,30 @@
 #include "app/qt/main_window.h"
 #include "app/qt/qt_shell.h"
 #include "platform/clock.h"
+#include "platform/files.h"
+#include "support/site_builder.h"
+#include "support/temp_dir.h"
 
 namespace korva::testing {
+
+// One real site for the whole test program: the window's start-up and show
+// sequences read its databases, as they do at a client.
+class WindowSite {
+ public:
+  WindowSite() {
+    static TempDir folder;
+    static const Site site = BuildSite(folder.Path(), SiteOptions{"EMPRESA", "FDB", {}, true});
+    platform::OverrideExecutablePath(platform::JoinPath(site.folder, "korvaupdate"));
+  }
+};
 
 struct WindowHarness {
   WindowHarness() {
     shell.EnableTestHooks();
     shell.SetApplicationTitle(form::FormModel::kApplicationTitle);
+    principal.FormCreate();
   }
+  ~WindowHarness() { principal.FormClose(); }
 
   // Shows the window (its show sequence runs) and waits until it is on screen.
   bool Show() {
@@ -40,6 +56,7 @@ struct WindowHarness {
     shell.Repaint();
   }
 
+  WindowSite site;
   qt::QtShell shell;
   form::FormModel form;
   platform::SystemClock clock;

@@ -17,19 +17,18 @@
 #include "app/qt/main_window.h"
 #include "app/qt/qt_shell.h"
 #include "platform/clock.h"
+#include "platform/files.h"
+#include "support/site_builder.h"
+#include "support/temp_dir.h"
 
 namespace {
 
 using korva::form::FormModel;
 using korva::form::StepIndicator;
 
+// What a check and a run put on the pages; the title and the status bar come
+// from the real start-up against a demo site.
 void FillSampleSite(FormModel& f) {
-  f.SetCaption(FormModel::ComposeMainTitle("3.17.2.118"));
-  f.StatusBar.SetPanelText(0, "Servidor: srvkorva/3050:D:\\KORVA\\Dados\\KORVA.FDB");
-  f.StatusBar.SetPanelText(1, "BD Korva: 3.17.2");
-  f.StatusBar.SetPanelText(2, "BD Usuário: 3.1.9");
-  f.StatusBar.SetPanelText(3, "FTP Passivo");
-
   f.PnlDownload.SetVisible(true);
   f.TBtnConectando.SetImage(StepIndicator::Image::Done);
   f.TBtnVerificando.SetImage(StepIndicator::Image::Transfer);
@@ -111,6 +110,13 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  // A real site, so the window starts as it does at a client.
+  korva::testing::TempDir siteFolder;
+  const korva::testing::Site site = korva::testing::BuildSite(
+      siteFolder.Path(),
+      korva::testing::SiteOptions{"EMPRESA", "FDB", {"--passive", "--main-version=3.17.2"}, true});
+  korva::platform::OverrideExecutablePath(korva::platform::JoinPath(site.folder, "korvaupdate"));
+
   korva::qt::QtShell shell;
   shell.EnableTestHooks();
   shell.SetApplicationTitle(FormModel::kApplicationTitle);
@@ -118,6 +124,7 @@ int main(int argc, char** argv) {
   korva::platform::SystemClock clock;
   korva::Principal principal(form, shell, clock);
   korva::qt::MainWindow window(form, principal, shell);
+  principal.FormCreate();
   FillSampleSite(form);
   window.show();
   if (!QTest::qWaitForWindowExposed(&window)) {
@@ -158,5 +165,6 @@ int main(int argc, char** argv) {
   menu->hide();
 
   std::printf("client area %dx%d\n", window.width(), window.height());
+  principal.FormClose();
   return failures == 0 ? 0 : 1;
 }
