@@ -280,6 +280,24 @@ TEST_F(ProfileChangedByAnotherProcess, AnotherThreadLooksEveryTime) {
   EXPECT_TRUE(ReadsFromTheCopy(ini, "2"));
 }
 
+TEST_F(ProfileChangedByAnotherProcess, AFloodThatOverflowsTheEventQueueLosesNoChange) {
+  const std::string file = dir_.File("pacote.ini");
+  WriteBytes(file, "[S]\r\nA=1\r\n");
+  ProfileFile ini(file);
+  ASSERT_TRUE(ReadsFromTheCopy(ini, "1"));
+  // Two files emptied in turn: no two events in a row are alike, so none
+  // merge, and 36 000 of them are more than the queue holds (16 384 unless
+  // the machine says otherwise). The change to our file comes last.
+  const std::string a = Quoted(dir_.File("a.tmp"));
+  const std::string b = Quoted(dir_.File("b.tmp"));
+  shell_.Run("i=0; while [ $i -lt 9000 ]; do : > " + a + "; : > " + b + "; i=$((i+1)); done; " +
+             WriteInPlace(file, '2'));
+  EXPECT_EQ(ini.ReadString("S", "A", ""), "2");
+  EXPECT_TRUE(ReadsFromTheCopy(ini, "2"));
+  shell_.Run(WriteInPlace(file, '3'));
+  EXPECT_EQ(ini.ReadString("S", "A", ""), "3");
+}
+
 TEST_F(ProfileChangedByAnotherProcess, AChildMadeByForkLooksAndLeavesOurSignalsOn) {
   const std::string file = dir_.File("pacote.ini");
   WriteBytes(file, "[S]\r\nA=1\r\n");

@@ -169,6 +169,13 @@ class Watch {
       // signal, and one merged into it would raise none either. Any event
       // after the queue is seen empty raises one.
       if (!Drain()) return false;
+      if (overflowed_) {
+        // Events were lost, IN_IGNORED among them: our books of watches may
+        // be wrong. Changes were not missed (the first event of the burst
+        // moved the counter), but starting afresh is cheaper than doubt.
+        Stop(false);
+        return false;
+      }
       if (gGeneration.load(std::memory_order_acquire) == before) {
         armed_ = true;
         armedAt_ = before;
@@ -251,6 +258,7 @@ class Watch {
     watches_.clear();
     refused_.clear();
     armed_ = false;
+    overflowed_ = false;
     gGeneration.fetch_add(1);
     if (forever) disabled_ = true;
   }
@@ -306,6 +314,7 @@ class Watch {
       for (std::size_t at = 0; at + sizeof(inotify_event) <= static_cast<std::size_t>(n);) {
         const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
         if (event->mask & IN_IGNORED) watches_.erase(event->wd);
+        if (event->mask & IN_Q_OVERFLOW) overflowed_ = true;
         at += sizeof(inotify_event) + event->len;
       }
     }
@@ -315,6 +324,7 @@ class Watch {
   int fd_ = -1;
   bool disabled_ = false;
   bool armed_ = false;
+  bool overflowed_ = false;
   std::uint64_t armedAt_ = 0;
   std::unordered_map<int, bool> watches_;  // watch descriptor: on a local file system
   std::unordered_set<std::string> refused_;
