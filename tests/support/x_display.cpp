@@ -83,7 +83,10 @@ XDisplay::XDisplay() {
     const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
     if (::stat(lock.c_str(), &st) != 0 && ::stat(socket.c_str(), &st) != 0) break;
   }
-  name_ = ":" + std::to_string(number);
+  // Appended, not "literal" + std::string: GCC 12 at -O3 sees a false
+  // overlap there.
+  name_ = ":";
+  name_ += std::to_string(number);
   xvfb_ = Spawn({"Xvfb", name_, "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, {});
   const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
   struct stat st{};

@@ -67,14 +67,16 @@ const char* const kSuffix = ". File processing error, possibly disk is full";
 
 TEST_F(ZipHostile, TraversingNamesAreEntryFailuresAndNothingLandsOutside) {
   HandArchive archive;
+  // Appended, not "literal" + std::string: GCC 12 at -O3 sees a false overlap
+  // there.
   const std::vector<std::string> names = {outside() + "/ABS.EXE",
-                                          "/" + outside() + "/DBL.EXE",
+                                          std::string("/").append(outside()).append("/DBL.EXE"),
                                           "../outside/UP.EXE",
                                           "a/../../outside/MID.EXE",
                                           "C:DRIVE.EXE",
                                           "..\\outside\\BS.EXE",
                                           "a\\..\\..\\outside\\BS2.EXE",
-                                          "\\" + outside() + "\\ROOT.EXE"};
+                                          std::string("\\").append(outside()).append("\\ROOT.EXE")};
   for (const std::string& name : names) archive.entries.push_back({.name = name, .data = "evil"});
   archive.entries.push_back({.name = "GOOD.EXE", .data = "good"});
   Extract(archive);
