@@ -62,6 +62,9 @@ struct FileIdentity {
   bool operator==(const FileIdentity&) const = default;
 };
 std::optional<FileIdentity> IdentifyFile(const std::string& path);
+// The same for a file held open (a descriptor): what it is now, wherever its
+// name points meanwhile.
+std::optional<FileIdentity> IdentifyOpenFile(int descriptor);
 
 // Whole-file read; nullopt when the file cannot be opened or read.
 std::optional<std::string> ReadFileBytes(const std::string& path);

@@ -15,18 +15,6 @@
 namespace korva::settings::profile {
 namespace {
 
-platform::FileIdentity IdentityOf(const struct stat& st) {
-  platform::FileIdentity id;
-  id.device = st.st_dev;
-  id.inode = st.st_ino;
-  id.size = st.st_size;
-  id.mtimeSeconds = st.st_mtim.tv_sec;
-  id.mtimeNanoseconds = st.st_mtim.tv_nsec;
-  id.ctimeSeconds = st.st_ctim.tv_sec;
-  id.ctimeNanoseconds = st.st_ctim.tv_nsec;
-  return id;
-}
-
 class Descriptor {
  public:
   explicit Descriptor(int fd) : fd_(fd) {}
@@ -102,16 +90,18 @@ std::optional<FileSnapshot> ReadSnapshot(const std::string& path) {
   for (int attempt = 0; attempt < 5; ++attempt) {
     Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) return std::nullopt;
-    struct stat before {};
-    if (::fstat(fd.get(), &before) != 0 || !S_ISREG(before.st_mode)) return std::nullopt;
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    const auto before = platform::IdentifyOpenFile(fd.get());
+    if (!before) return std::nullopt;
     FileSnapshot snapshot;
-    if (!ReadAll(fd.get(), snapshot.bytes, static_cast<std::size_t>(before.st_size))) {
+    if (!ReadAll(fd.get(), snapshot.bytes, static_cast<std::size_t>(before->size))) {
       return std::nullopt;
     }
-    struct stat after {};
-    if (::fstat(fd.get(), &after) != 0) return std::nullopt;
-    snapshot.identity = IdentityOf(after);
-    if (IdentityOf(before) == snapshot.identity &&
+    const auto after = platform::IdentifyOpenFile(fd.get());
+    if (!after) return std::nullopt;
+    snapshot.identity = *after;
+    if (*before == snapshot.identity &&
         static_cast<std::int64_t>(snapshot.bytes.size()) == snapshot.identity.size) {
       return snapshot;
     }

@@ -231,9 +231,9 @@ std::optional<LocalDateTime> GetFileModificationTime(const std::string& path) {
                        tm.tm_min,         tm.tm_sec,     static_cast<int>(st.st_mtim.tv_nsec / 1000000)};
 }
 
-std::optional<FileIdentity> IdentifyFile(const std::string& path) {
-  struct stat st{};
-  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+namespace {
+
+FileIdentity IdentityOf(const struct stat& st) {
   FileIdentity id;
   id.device = st.st_dev;
   id.inode = st.st_ino;
@@ -243,6 +243,20 @@ std::optional<FileIdentity> IdentifyFile(const std::string& path) {
   id.ctimeSeconds = st.st_ctim.tv_sec;
   id.ctimeNanoseconds = st.st_ctim.tv_nsec;
   return id;
+}
+
+}  // namespace
+
+std::optional<FileIdentity> IdentifyFile(const std::string& path) {
+  struct stat st{};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return IdentityOf(st);
+}
+
+std::optional<FileIdentity> IdentifyOpenFile(int descriptor) {
+  struct stat st{};
+  if (::fstat(descriptor, &st) != 0) return std::nullopt;
+  return IdentityOf(st);
 }
 
 std::optional<std::string> ReadFileBytes(const std::string& path) {
