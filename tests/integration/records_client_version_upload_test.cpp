@@ -8,6 +8,7 @@
 
 #include "app/session_state.h"
 #include "records/client_version_report.h"
+#include "support/error_text.h"
 #include "support/ftp_event_log.h"
 #include "support/ftp_server.h"
 #include "support/temp_dir.h"
@@ -20,14 +21,7 @@ using ::testing::ElementsAre;
 using testing::FtpServer;
 using testing::FtpServerKind;
 
-std::string ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
+using testing::ErrorOf;
 
 class ClientVersionUploadTest : public ::testing::TestWithParam<FtpServerKind> {
  protected:
@@ -41,11 +35,7 @@ class ClientVersionUploadTest : public ::testing::TestWithParam<FtpServerKind> {
   }
   std::string DataCommand() const { return ftp_.Passive() ? "PASV" : "PORT 127,0,0,1,"; }
   std::vector<std::string> Seen() const {
-    auto commands = server_.Commands();
-    for (auto& c : commands) {
-      if (c.rfind("PORT 127,0,0,1,", 0) == 0) c = "PORT 127,0,0,1,";
-    }
-    return commands;
+    return server_.CommandsWithoutPortAddress();
   }
 
   FtpServer server_;

@@ -14,6 +14,7 @@
 #include <tuple>
 #include <vector>
 
+#include "support/error_text.h"
 #include "support/ftp_event_log.h"
 #include "support/ftp_server.h"
 #include "support/temp_dir.h"
@@ -35,14 +36,7 @@ using transfer::FtpSession;
 constexpr const char* kCatalogue = "versao_e_modulos_empresa_2012.ini";
 constexpr std::int64_t kCatalogueSize = 20000;
 
-std::string ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
+using testing::ErrorOf;
 
 class FtpSessionTest : public ::testing::TestWithParam<std::tuple<FtpServerKind, bool>> {
  protected:
@@ -59,11 +53,7 @@ class FtpSessionTest : public ::testing::TestWithParam<std::tuple<FtpServerKind,
   std::string DataCommand() const { return session_.Passive() ? "PASV" : "PORT 127,0,0,1,"; }
   // The commands the server saw, with the variable part of PORT cut off.
   std::vector<std::string> Seen() const {
-    auto commands = server_.Commands();
-    for (auto& c : commands) {
-      if (c.rfind("PORT 127,0,0,1,", 0) == 0) c = "PORT 127,0,0,1,";
-    }
-    return commands;
+    return server_.CommandsWithoutPortAddress();
   }
 
   FtpServer server_;

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <thread>
 
+#include "support/error_text.h"
 #include "support/ftp_event_log.h"
 #include "support/ftp_scripted_server.h"
 #include "support/temp_dir.h"
@@ -27,14 +28,7 @@ using testing::TempDir;
 using testing::WriteBytes;
 using transfer::FtpSession;
 
-std::string ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
+using testing::ErrorOf;
 
 struct Client {
   explicit Client(const ScriptedFtpServer& server, bool passive = true)

@@ -40,6 +40,9 @@ class FtpServer {
   // Every command line the server received since the last ForgetCommands,
   // in order; the password shows as "PASS ******".
   std::vector<std::string> Commands() const;
+  // The same, with the address and port of a PORT command cut off (they
+  // change from run to run): "PORT 127,0,0,1,".
+  std::vector<std::string> CommandsWithoutPortAddress() const;
   void ForgetCommands();
 
  private:

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "settings/profile_file.h"
+#include "support/error_text.h"
 #include "support/temp_dir.h"
 #include "text/error.h"
 
@@ -38,14 +39,7 @@ std::vector<std::string> FolderListing(const std::string& folder) {
   return names;
 }
 
-std::string ErrorOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const KorvaError& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
+using testing::ErrorOf;
 
 // Every read rule runs once with CR LF and once with LF line ends.
 class ProfileReadRules : public ::testing::TestWithParam<const char*> {
