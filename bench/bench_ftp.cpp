@@ -22,9 +22,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/form/form_model.h"
 #include "app/session_state.h"
-#include "app/shell.h"
+#include "form/form_model.h"
+#include "form/shell.h"
 #include "platform/clock.h"
 #include "transfer/ftp_session.h"
 #include "transfer/progress_display.h"
@@ -136,12 +136,13 @@ Run RunOurs(int port, bool passive, const std::string& out) {
       korva::platform::SystemClock clock;
       korva::transfer::FtpSession ftp("127.0.0.1", static_cast<std::uint16_t>(port));
       ftp.SetPassive(passive);
-      korva::transfer::ProgressDisplay display(form, session, shell, clock,
-                                               korva::platform::LocaleFormats::Current(), ftp);
+      korva::transfer::ProgressDisplay display(
+          {form.STxtKBPS, form.STxtDownModulo, form.GaugeDownload, form.GgDownModulo},
+          session.transfer, shell, clock, korva::platform::LocaleFormats::Current());
       ftp.SetEvents(&display);
       ftp.SetWaitHook([&shell] { shell.ProcessPendingInput(); });
       ftp.OpenSession();
-      session.expectedTransferSize = ftp.RemoteFileSize("big.bin");
+      session.transfer.expectedTransferSize = ftp.RemoteFileSize("big.bin");
       ftp.FetchFile("big.bin", out);
       ftp.CloseSession();
       if (form.GaugeDownload.Percent() != 100) status = 3;

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "app/shell.h"
+#include "form/shell.h"
 #include "installer/zip/zip_reader.h"
 
 namespace {

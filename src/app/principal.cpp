@@ -7,20 +7,21 @@
 
 namespace korva {
 
-Principal::Principal(form::FormModel& form, Shell& shell, const platform::Clock& clock)
+Principal::Principal(form::FormModel& form, Shell& shell, const platform::Clock& clock,
+                     std::string executableFolder)
     : form_(form),
       shell_(shell),
       clock_(clock),
-      executableFolder_(platform::ExecutableFolder()),
-      connectionContext_{executableFolder_, session_, form_},
+      executableFolder_(std::move(executableFolder)),
       mainRowEmpresa_(sqlConnectionKorva_, dbupdate::kVersionQueryEmpresa),
       mainRowCartorio_(sqlConnectionKorva_, dbupdate::kVersionQueryCartorio),
       usersRow_(sqlConnectionUsuario_, dbupdate::kVersionQueryUsers),
       ftp_(BuiltInUpdateServerHost()),
-      progress_(form_, session_, shell_, clock_, platform::LocaleFormats::Current(), ftp_),
+      progress_({form_.STxtKBPS, form_.STxtDownModulo, form_.GaugeDownload, form_.GgDownModulo},
+                session_.transfer, shell_, clock_, platform::LocaleFormats::Current()),
       zipReader_(shell_) {
-  settings::AttachConnectionResolution(connectionContext_, sqlConnectionKorva_,
-                                       sqlConnectionUsuario_);
+  sqlConnectionKorva_.SetBeforeConnect([this] { return SQLConnectionKORVABeforeConnect(); });
+  sqlConnectionUsuario_.SetBeforeConnect([this] { return SQLConnectionUSUARIOBeforeConnect(); });
   ftp_.SetEvents(&progress_);
   // The window stays alive while the session waits for the network: this is
   // how "&Abortar" reaches a running transfer.
@@ -31,11 +32,24 @@ Principal::Principal(form::FormModel& form, Shell& shell, const platform::Clock&
 Principal::~Principal() = default;
 
 dbupdate::VersionRow& Principal::MainVersionRow() {
-  return session_.edition == "EMPRESA" ? mainRowEmpresa_ : mainRowCartorio_;
+  return session_.site.edition == "EMPRESA" ? mainRowEmpresa_ : mainRowCartorio_;
 }
 
 dbupdate::ProtectedModeContext Principal::ProtectedMode() {
-  return dbupdate::ProtectedModeContext{sqlConnectionUsuario_, usersRow_, session_, form_, shell_};
+  return dbupdate::ProtectedModeContext{sqlConnectionUsuario_, usersRow_, session_.transactions,
+                                        form_.RdGrpModotAtualizacao, shell_};
+}
+
+std::array<form::TextControl*, settings::kTextKeys.size()> Principal::SettingsFields() {
+  return {&form_.SrvRemoto1,    &form_.SrvRemoto2,     &form_.SrvRemoto3,
+          &form_.EdtProxy_Host, &form_.EdtProxy_Porta, &form_.EdtProxy_Usuario,
+          &form_.EdtProxy_Senha};
+}
+
+installer::BranchControls Principal::Branches() {
+  return installer::BranchControls{{&form_.SrvRemoto1, &form_.SrvRemoto2, &form_.SrvRemoto3},
+                                   form_.ChkLstBxEmpresas,
+                                   form_.LblGravando};
 }
 
 bool Principal::Dispatch(const std::function<void()>& handler) {

@@ -6,16 +6,18 @@
 #include <memory>
 #include <string>
 
-#include "app/form/form_model.h"
 #include "app/session_state.h"
-#include "app/shell.h"
 #include "db/connection.h"
 #include "dbupdate/protected_mode.h"
 #include "dbupdate/version_row.h"
+#include "form/form_model.h"
+#include "form/shell.h"
+#include "installer/branch_distribution.h"
 #include "installer/zip/zip_reader.h"
 #include "platform/clock.h"
-#include "settings/connection_file.h"
+#include "platform/files.h"
 #include "settings/installed_modules.h"
+#include "settings/settings_file.h"
 #include "transfer/ftp_session.h"
 #include "transfer/progress_display.h"
 
@@ -23,7 +25,10 @@ namespace korva {
 
 class Principal {
  public:
-  Principal(form::FormModel& form, Shell& shell, const platform::Clock& clock);
+  // executableFolder: where every file the updater owns lives (the folder of
+  // its executable; tests give a site's folder).
+  Principal(form::FormModel& form, Shell& shell, const platform::Clock& clock,
+            std::string executableFolder = platform::ExecutableFolder());
   ~Principal();
   Principal(const Principal&) = delete;
   Principal& operator=(const Principal&) = delete;
@@ -47,6 +52,9 @@ class Principal {
 
   // Life of the window.
   void FormCreate();
+  // Start-up step: "KORVA.INI" into the configuration page, status bar panel
+  // 3 and the transfer session. Fails as settings::LoadSettings does.
+  settings::LoadedSettings LoadSettings();
   void FormShow();
   void FormActivate();
   void FormClose();
@@ -68,6 +76,12 @@ class Principal {
   void BtBtnGravaConfigClick();
   void RdGrpModotAtualizacaoClick();
 
+  // Each time a database connection is about to open: where it is, from the
+  // KORVA system's "dbxconnections.ini" (the edition, the application folder
+  // and status bar panel 0 follow from it).
+  db::ParameterList SQLConnectionKORVABeforeConnect();
+  db::ParameterList SQLConnectionUSUARIOBeforeConnect();
+
   // Runs a handler the way the window must: a second click while an operation
   // runs is ignored, a failure that the handler does not handle itself goes to
   // the general error display. Returns false when the click was ignored.
@@ -83,6 +97,9 @@ class Principal {
 
  private:
   dbupdate::ProtectedModeContext ProtectedMode();
+  // The configuration page's text fields, in the settings file's key order.
+  std::array<form::TextControl*, settings::kTextKeys.size()> SettingsFields();
+  installer::BranchControls Branches();
 
   form::FormModel& form_;
   Shell& shell_;
@@ -94,7 +111,6 @@ class Principal {
 
   db::Connection sqlConnectionKorva_{"SQLConnectionKORVA"};
   db::Connection sqlConnectionUsuario_{"SQLConnectionUSUARIO"};
-  settings::ConnectionContext connectionContext_;
   dbupdate::VersionRow mainRowEmpresa_;
   dbupdate::VersionRow mainRowCartorio_;
   dbupdate::VersionRow usersRow_;

@@ -1,7 +1,7 @@
 // Moving between the wizard's pages, and the small handlers of the side panel,
 // the first page and the log page.
-#include "app/form/maker.h"
 #include "app/principal.h"
+#include "form/maker.h"
 #include "platform/files.h"
 
 namespace korva {
@@ -9,7 +9,7 @@ namespace korva {
 void Principal::BtBtnFecharClick() {
   // The client version file describes one check; it must not outlive the
   // session. One that cannot be deleted stays, and the window closes anyway.
-  const std::string& clientFile = session_.clientVersionFilePath;
+  const std::string& clientFile = session_.records.clientVersionFilePath;
   if (!clientFile.empty() && platform::FileExists(clientFile)) platform::DeleteFile(clientFile);
   shell_.CloseMainWindow();
 }
@@ -27,8 +27,8 @@ void Principal::BitBtn1Click() {
 void Principal::BtBtnAbortarClick() {
   // Only flags: the transfer's next progress event and the module
   // installation act on them. This runs while an operation is in progress.
-  session_.transferAbortRequested = true;
-  session_.runAbortRequested = true;
+  session_.transfer.transferAbortRequested = true;
+  session_.transfer.runAbortRequested = true;
 }
 
 void Principal::LblSiteClick() {

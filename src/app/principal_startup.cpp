@@ -1,13 +1,14 @@
 // The window's life: start-up, first showing, activation, closing and
-// destruction, and the configuration page's own handlers.
+// destruction, and where the two database connections go.
 #include "app/principal.h"
-#include "app/single_instance_guard.h"
-#include "catalogue/version_rules.h"
+#include "dbupdate/backup_program.h"
 #include "dbupdate/protected_mode.h"
 #include "platform/files.h"
+#include "settings/connection_file.h"
 #include "settings/installed_modules.h"
 #include "settings/settings_file.h"
 #include "vendor/vendor_library.h"
+#include "versions/version_rules.h"
 
 namespace korva {
 namespace {
@@ -25,36 +26,31 @@ const char* const kEmpresaBaseline = "3.16.47";
 }  // namespace
 
 void Principal::FormCreate() {
-  form_.SetCaption(form::FormModel::ComposeMainTitle(
-      vendor::GetBuildInfo(platform::ExecutablePath(), "BUILD")));
+  form_.SetCaption(
+      form::FormModel::ComposeMainTitle(vendor::GetBuildInfo(platform::ExecutablePath(), "BUILD")));
 
-  session_.runAbortRequested = false;
-  session_.restartBackupOnExit = false;
+  session_.transfer.runAbortRequested = false;
+  session_.database.restartBackupOnExit = false;
   session_.baselineReached = false;
-  session_.transactionCounter = 0;
-  session_.pruningPasses = 0;
+  session_.transactions.transactionCounter = 0;
+  session_.run.pruningPasses = 0;
 
   // Whatever fails here, the operator sees the same message and the program
   // ends: without both databases there is nothing the updater can do.
   try {
-    const settings::LoadedSettings loaded = settings::LoadSettings(executableFolder_, form_);
-    ftp_.SetPassive(loaded.passive);
-    if (loaded.proxy) {
-      ftp_.SetProxy(transfer::FtpProxy{loaded.proxy->host, loaded.proxy->port, loaded.proxy->user,
-                                       loaded.proxy->password});
-    }
-    if (loaded.updateServer) ftp_.SetServer(loaded.updateServer->host, loaded.updateServer->port);
+    LoadSettings();
 
     // Dates are "dd/mm/yyyy" everywhere (platform::FormatShortDate); nothing
     // to set here.
     sqlConnectionKorva_.Open();
     sqlConnectionUsuario_.Open();
-    session_.clientId = settings::ReadClientId(sqlConnectionUsuario_);
+    session_.site.clientId = settings::ReadClientId(sqlConnectionUsuario_);
     installedModules_ = settings::ReadInstalledModules(sqlConnectionUsuario_);
 
-    session_.logFilePath = platform::JoinPath(executableFolder_, "LogUpdate.txt");
+    std::string& logFile = session_.records.logFilePath;
+    logFile = platform::JoinPath(executableFolder_, "LogUpdate.txt");
     // Each session's log starts empty; a file that cannot go stays.
-    if (platform::FileExists(session_.logFilePath)) platform::DeleteFile(session_.logFilePath);
+    if (platform::FileExists(logFile)) platform::DeleteFile(logFile);
 
     dbupdate::DefineModoAtualizacao(ProtectedMode(), "R");
   } catch (const std::exception&) {
@@ -63,32 +59,50 @@ void Principal::FormCreate() {
   }
 }
 
+settings::LoadedSettings Principal::LoadSettings() {
+  const settings::LoadedSettings loaded = settings::LoadSettings(executableFolder_);
+  const auto fields = SettingsFields();
+  for (std::size_t i = 0; i < fields.size(); ++i) fields[i]->SetText(loaded.texts[i]);
+  form_.RdGrpMetodoFTP.SetItemIndex(loaded.transferModeIndex);
+  form_.StatusBar.SetPanelText(3, settings::TransferModeText(loaded.passive));
+  ftp_.SetPassive(loaded.passive);
+  if (loaded.proxy) {
+    ftp_.SetProxy(transfer::FtpProxy{loaded.proxy->host, loaded.proxy->port, loaded.proxy->user,
+                                     loaded.proxy->password});
+  }
+  if (loaded.updateServer) ftp_.SetServer(loaded.updateServer->host, loaded.updateServer->port);
+  return loaded;
+}
+
 void Principal::FormShow() {
   form_.ShowPage(form_.TbShtInicio);
   shell_.Repaint();
 
   dbupdate::VersionRow& mainRow = MainVersionRow();
+  dbupdate::DatabaseState& database = session_.database;
   mainRow.Refresh();
-  session_.recordedMainVersion = mainRow.Value("VERSAOBANCO");
-  if (session_.edition == "EMPRESA") {
-    form_.StatusBar.SetPanelText(1, "BD Korva: " + session_.recordedMainVersion);
+  database.recordedMainVersion = mainRow.Value("VERSAOBANCO");
+  if (session_.site.edition == "EMPRESA") {
+    form_.StatusBar.SetPanelText(1, "BD Korva: " + database.recordedMainVersion);
     session_.baselineReached =
-        vendor::ExisteAtualizacao(session_.recordedMainVersion, kEmpresaBaseline);
+        vendor::ExisteAtualizacao(database.recordedMainVersion, kEmpresaBaseline);
   } else {
-    form_.StatusBar.SetPanelText(1, "Cartorio: " + session_.recordedMainVersion);
+    form_.StatusBar.SetPanelText(1, "Cartorio: " + database.recordedMainVersion);
   }
   shell_.Repaint();
 
-  session_.nextVersion = catalogue::ProximaVersao(session_.recordedMainVersion);
+  database.nextVersion = versions::ProximaVersao(database.recordedMainVersion);
 
-  session_.usersVersionAvailable = dbupdate::AbreVersaoBancoUsuario(usersRow_);
-  if (!session_.usersVersionAvailable) return;
+  database.usersVersionAvailable = dbupdate::AbreVersaoBancoUsuario(usersRow_);
+  if (!database.usersVersionAvailable) return;
   usersRow_.Refresh();
   form_.StatusBar.SetPanelText(2, "BD Usuário: " + usersRow_.Value("VERSAOBANCO"));
   shell_.Repaint();
 }
 
-void Principal::FormActivate() { shell_.Repaint(); }
+void Principal::FormActivate() {
+  shell_.Repaint();
+}
 
 void Principal::FormClose() {
   sqlConnectionKorva_.Close();
@@ -99,15 +113,25 @@ void Principal::FormDestroy() {
   // Protected mode never outlives the session: selecting "Desativado" runs the
   // selector's handler when "Ativado" was showing.
   form_.RdGrpModotAtualizacao.SetItemIndex(1);
-  if (session_.restartBackupOnExit) RestartBackupProgramOnExit(session_);
+  dbupdate::RestartBackupProgramOnExit(session_.database, executableFolder_);
 }
 
-void Principal::BtBtnGravaConfigClick() {
-  ftp_.SetPassive(settings::BtBtnGravaConfigClick(executableFolder_, form_, shell_));
+db::ParameterList Principal::SQLConnectionKORVABeforeConnect() {
+  const settings::EditionChoice choice = settings::ChooseEdition(executableFolder_);
+  session_.site.edition = choice.edition;
+  form_.StatusBar.SetPanelText(0, settings::ServerPanelText(choice.database));
+  // A missing connection file fails here, with the edition and panel 0 set.
+  db::ParameterList params = settings::MainConnectionParameters(executableFolder_, choice);
+  session_.site.applicationFolder = db::ParameterValue(params, "Servidor Aplicação");
+  return params;
 }
 
-void Principal::RdGrpModotAtualizacaoClick() {
-  dbupdate::RdGrpModotAtualizacaoClick(ProtectedMode());
+db::ParameterList Principal::SQLConnectionUSUARIOBeforeConnect() {
+  const settings::EditionChoice choice = settings::ChooseEdition(executableFolder_);
+  session_.site.edition = choice.edition;
+  // The users database lies beside the main one: the main connection opens first.
+  return settings::UsersConnectionParameters(executableFolder_, choice,
+                                             sqlConnectionKorva_.Params());
 }
 
 }  // namespace korva

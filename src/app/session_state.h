@@ -1,12 +1,14 @@
 #pragma once
-// The session-wide values the main window holds for the whole run.
-#include <cstdint>
+// The session-wide values the main window holds for the whole run, grouped
+// by the subsystem that owns them; lower code receives only its group.
 #include <memory>
-#include <optional>
-#include <string>
 
-#include "platform/clock.h"
+#include "catalogue/run_data.h"
+#include "dbupdate/database_state.h"
+#include "records/record_files.h"
 #include "settings/profile_file.h"
+#include "settings/site_state.h"
+#include "transfer/transfer_state.h"
 
 namespace korva::form {
 class TextControl;
@@ -19,32 +21,18 @@ struct SessionState {
   SessionState(const SessionState&) = delete;
   SessionState& operator=(const SessionState&) = delete;
 
-  std::string edition;  // "EMPRESA" or "CARTORIO"
-  std::string clientId;
-  std::string applicationFolder;
-  std::string recordedMainVersion;
-  std::string nextVersion;
+  settings::SiteState site;                 // edition, clientId, applicationFolder
+  dbupdate::DatabaseState database;         // recordedMainVersion, nextVersion, ...
+  dbupdate::TransactionState transactions;  // transactionCounter
+  catalogue::RunData run;                   // pending flags, targets, PendingModules
+  transfer::TransferState transfer;         // abort flags, start time, expected size
+  records::RecordFiles records;             // logFilePath, clientVersionFilePath
+
   bool baselineReached = false;
-  bool usersVersionAvailable = false;
-  std::string scriptFilePath;
-  std::string catalogueFilePath;
-  std::string latestUsersVersion;
-  std::string latestMainVersion;
+  bool runSucceeded = false;
   // The catalogue or script package open during one operation.
   std::unique_ptr<settings::ProfileFile> currentProfileFile;
-  bool runSucceeded = false;
-  bool transferAbortRequested = false;
-  bool runAbortRequested = false;
-  bool mainUpdatePending = false;
-  bool usersUpdatePending = false;
-  bool restartBackupOnExit = false;
-  std::optional<platform::LocalDateTime> transferStartTime;
-  std::int32_t expectedTransferSize = 0;
-  std::uint32_t transactionCounter = 0;
   form::TextControl* pageBeforeConfig = nullptr;
-  std::uint16_t pruningPasses = 0;
-  std::string logFilePath;
-  std::string clientVersionFilePath;
 };
 
 }  // namespace korva

@@ -2,9 +2,6 @@
 
 #include <functional>
 
-#include "app/form/form_model.h"
-#include "app/session_state.h"
-#include "app/shell.h"
 #include "dbupdate/write_protocol.h"
 
 namespace korva::dbupdate {
@@ -12,8 +9,6 @@ namespace korva::dbupdate {
 namespace {
 
 constexpr const char* kFlagColumn = "EM_ATUALIZACAO";
-constexpr int kAtivado = 0;
-constexpr int kDesativado = 1;
 
 void ShowModeMessage(Shell& shell, bool on) {
   shell.ShowMessage(Message{
@@ -45,12 +40,12 @@ void DefineModoAtualizacao(const ProtectedModeContext& context, std::string_view
   if (!context.usersRow.IsOpen()) context.usersRow.Open();
 
   if (mode == "R") {
-    DetachedHandler detached(context.form.RdGrpModotAtualizacao);
+    DetachedHandler detached(context.selector);
     if (context.usersRow.Value(kFlagColumn) == "S") {
-      context.form.RdGrpModotAtualizacao.SetItemIndex(kAtivado);
+      context.selector.SetItemIndex(kProtectedModeOn);
       ShowModeMessage(context.shell, true);
     } else {
-      context.form.RdGrpModotAtualizacao.SetItemIndex(kDesativado);
+      context.selector.SetItemIndex(kProtectedModeOff);
     }
     return;
   }
@@ -58,27 +53,14 @@ void DefineModoAtualizacao(const ProtectedModeContext& context, std::string_view
   if (context.usersRow.Value(kFlagColumn) == mode) return;
   context.usersRow.SetValue(kFlagColumn, std::string(mode));
   try {
-    BeginWrite(context.users, context.session);
+    BeginWrite(context.users, context.transactions);
     GravaVersao(context.usersRow, kFlagColumn, mode);
-    context.users.Commit(CurrentTransaction(context.session));
+    context.users.Commit(CurrentTransaction(context.transactions));
     ShowModeMessage(context.shell, mode == "S");
   } catch (const std::exception&) {
     context.shell.ShowMessage(
         Message{"", "Erro ao ativar/desativar Modo de Atualização Protegido.", MsgIcon::None, kOk});
-    RollbackQuietly(context.users, context.session);
-  }
-}
-
-void RdGrpModotAtualizacaoClick(const ProtectedModeContext& context) {
-  switch (context.form.RdGrpModotAtualizacao.ItemIndex()) {
-    case kAtivado:
-      DefineModoAtualizacao(context, "S");
-      break;
-    case kDesativado:
-      DefineModoAtualizacao(context, "N");
-      break;
-    default:
-      break;
+    RollbackQuietly(context.users, context.transactions);
   }
 }
 

@@ -5,23 +5,21 @@
 #include <string_view>
 
 #include "db/connection.h"
+#include "dbupdate/database_state.h"
 #include "dbupdate/version_row.h"
-
-namespace korva {
-class Shell;
-struct SessionState;
-namespace form {
-class FormModel;
-}
-}  // namespace korva
+#include "form/controls.h"
+#include "form/shell.h"
 
 namespace korva::dbupdate {
+
+inline constexpr int kProtectedModeOn = 0;   // "Ativado"
+inline constexpr int kProtectedModeOff = 1;  // "Desativado"
 
 struct ProtectedModeContext {
   db::Connection& users;  // SQLConnectionUSUARIO
   VersionRow& usersRow;   // kVersionQueryUsers on it
-  SessionState& session;
-  form::FormModel& form;
+  TransactionState& transactions;
+  form::RadioGroup& selector;  // RdGrpModotAtualizacao
   Shell& shell;
 };
 
@@ -31,10 +29,6 @@ struct ProtectedModeContext {
 // "Erro ao ativar/desativar Modo de Atualização Protegido." and rolls back.
 // Opening the connection or the row may fail; that failure reaches the caller.
 void DefineModoAtualizacao(const ProtectedModeContext& context, std::string_view mode);
-
-// The selector's handler: "Ativado" records "S", "Desativado" records "N",
-// no selection does nothing.
-void RdGrpModotAtualizacaoClick(const ProtectedModeContext& context);
 
 // True when the users version row is open or could be opened now; never
 // fails and never shows anything.

@@ -1,35 +1,33 @@
 #include "dbupdate/write_protocol.h"
 
-#include "app/session_state.h"
-
 namespace korva::dbupdate {
 
-db::TransactionDesc CurrentTransaction(const SessionState& session) {
-  return db::TransactionDesc{session.transactionCounter, db::IsolationLevel::ReadCommitted};
+db::TransactionDesc CurrentTransaction(const TransactionState& transactions) {
+  return db::TransactionDesc{transactions.transactionCounter, db::IsolationLevel::ReadCommitted};
 }
 
-void BeginWrite(db::Connection& connection, SessionState& session) {
+void BeginWrite(db::Connection& connection, TransactionState& transactions) {
   if (connection.InTransaction()) return;
-  ++session.transactionCounter;
-  connection.StartTransaction(CurrentTransaction(session));
+  ++transactions.transactionCounter;
+  connection.StartTransaction(CurrentTransaction(transactions));
 }
 
-void RollbackQuietly(db::Connection& connection, const SessionState& session) {
+void RollbackQuietly(db::Connection& connection, const TransactionState& transactions) {
   try {
-    connection.Rollback(CurrentTransaction(session));
+    connection.Rollback(CurrentTransaction(transactions));
   } catch (const std::exception&) {
     // The server refused to end it; the connection has forgotten it already.
   }
 }
 
-void RunWriteTransaction(db::Connection& connection, SessionState& session,
+void RunWriteTransaction(db::Connection& connection, TransactionState& transactions,
                          const std::function<void()>& writes) {
   try {
-    BeginWrite(connection, session);
+    BeginWrite(connection, transactions);
     writes();
-    connection.Commit(CurrentTransaction(session));
+    connection.Commit(CurrentTransaction(transactions));
   } catch (...) {
-    RollbackQuietly(connection, session);
+    RollbackQuietly(connection, transactions);
     throw;
   }
 }

@@ -1,7 +1,5 @@
 #include "installer/branch_distribution.h"
 
-#include "app/form/form_model.h"
-#include "app/shell.h"
 #include "installer/package_extraction.h"
 #include "installer/zip/zip_reader.h"
 #include "platform/files.h"
@@ -10,32 +8,26 @@
 
 namespace korva::installer {
 
-void CopiaParaFiliais(form::FormModel& form, Shell& shell, ZipReader& reader,
+void CopiaParaFiliais(const BranchControls& controls, Shell& shell, ZipReader& reader,
                       const std::string& folder, const std::string& executableName,
                       const std::string& packageName) {
-  form::CheckList& list = form.ChkLstBxEmpresas;
+  form::CheckList& list = controls.list;
   list.Clear();
   list.SetVisible(true);
   list.Add("Local    [OK]");
   list.SetChecked(0, true);
   shell.Repaint();
 
-  struct Branch {
-    const form::TextControl& field;
-    const char* line;
-  };
-  const Branch branches[] = {{form.SrvRemoto1, "Filial 1   [OK]"},
-                             {form.SrvRemoto2, "Filial 2   [OK]"},
-                             {form.SrvRemoto3, "Filial 3   [OK]"}};
+  const char* const lines[] = {"Filial 1   [OK]", "Filial 2   [OK]", "Filial 3   [OK]"};
   const std::string source = platform::JoinPath(folder, packageName);
-  for (const Branch& branch : branches) {
+  for (std::size_t n = 0; n < controls.folders.size(); ++n) {
     // The operator may have edited the field without saving; what it shows
     // now is what counts.
-    const std::string typed = branch.field.Text();
+    const std::string typed = controls.folders[n]->Text();
     const std::string trimmed = text::Trim(typed);
     if (trimmed.empty()) continue;
     for (;;) {
-      form.LblGravando.SetText("Gravando em: " + text::Upper1252(typed));
+      controls.writingTo.SetText("Gravando em: " + text::Upper1252(typed));
       shell.Repaint();
       // Blanks typed around the folder are not part of where the copy goes
       // (the original file system dropped them); the extraction below still
@@ -44,7 +36,7 @@ void CopiaParaFiliais(form::FormModel& form, Shell& shell, ZipReader& reader,
         if (DescompactaPacote(shell, reader, typed, executableName, packageName)) {
           reader.Close();
           platform::DeleteFile(platform::JoinPath(trimmed, packageName));
-          list.Add(branch.line);
+          list.Add(lines[n]);
           list.SetChecked(list.Count() - 1, true);
           shell.Repaint();
         }

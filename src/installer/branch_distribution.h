@@ -1,25 +1,30 @@
 #pragma once
 // Passes a module's package on to the branch servers and installs it there.
+#include <array>
 #include <string>
 
-namespace korva {
-class Shell;
-}
-namespace korva::form {
-class FormModel;
-}
+#include "form/controls.h"
+#include "form/shell.h"
 
 namespace korva::installer {
 
 class ZipReader;
 
-// Copies folder/packageName to each branch folder typed in SrvRemoto1..3
-// (read as they stand now), unpacks it there with DescompactaPacote and
-// deletes the copy; ChkLstBxEmpresas lists the local installation and every
-// branch that got the module. A copy that fails is offered again (Yes) or the
-// branch skipped (No). A copied package that is not a readable archive raises
-// KorvaError to the caller.
-void CopiaParaFiliais(form::FormModel& form, Shell& shell, ZipReader& reader,
+// The controls the distribution reads and drives: the three branch folder
+// fields of the configuration page (read as they stand when it runs, saved
+// or not), the distribution list and the "Gravando em:" label of the log page.
+struct BranchControls {
+  std::array<const form::TextControl*, 3> folders;  // SrvRemoto1..3
+  form::CheckList& list;                            // ChkLstBxEmpresas
+  form::TextControl& writingTo;                     // LblGravando
+};
+
+// Copies folder/packageName to each branch folder, unpacks it there with
+// DescompactaPacote and deletes the copy; the list shows the local
+// installation and every branch that got the module. A copy that fails is
+// offered again (Yes) or the branch skipped (No). A copied package that is
+// not a readable archive raises KorvaError to the caller.
+void CopiaParaFiliais(const BranchControls& controls, Shell& shell, ZipReader& reader,
                       const std::string& folder, const std::string& executableName,
                       const std::string& packageName);
 

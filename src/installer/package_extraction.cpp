@@ -2,7 +2,7 @@
 
 #include <exception>
 
-#include "app/shell.h"
+#include "form/shell.h"
 #include "installer/zip/zip_reader.h"
 #include "platform/files.h"
 

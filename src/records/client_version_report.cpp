@@ -15,17 +15,17 @@ std::string ClientVersionSection(std::string_view componentName) {
   return section;
 }
 
-ClientVersionReport::ClientVersionReport(const SessionState& session, transfer::FtpSession& ftp,
-                                         const platform::Clock& clock,
+ClientVersionReport::ClientVersionReport(const settings::SiteState& site, const RecordFiles& files,
+                                         transfer::FtpSession& ftp, const platform::Clock& clock,
                                          platform::LocaleFormats locale)
-    : session_(session), ftp_(ftp), clock_(clock), locale_(std::move(locale)) {}
+    : site_(site), files_(files), ftp_(ftp), clock_(clock), locale_(std::move(locale)) {}
 
 void ClientVersionReport::RegistraVersaoCliente(std::string_view componentName,
                                                 std::string_view version) {
   const std::string section = ClientVersionSection(componentName);
   // One reading of the clock: the date and the time belong to the same write.
   const platform::LocalDateTime now = clock_.Now();
-  settings::ProfileFile file(session_.clientVersionFilePath);
+  settings::ProfileFile file(files_.clientVersionFilePath);
   file.WriteString(section, "versao", version);
   file.WriteString(section, "data", platform::FormatShortDate(now, locale_));
   file.WriteString(section, "hora", platform::FormatLongTime(now, locale_));
@@ -36,8 +36,8 @@ void ClientVersionReport::UploadVersaoCliente() {
   if (!wasOpen) ftp_.OpenSession();
   try {
     ftp_.ChangeRemoteDir(kClientVersionDirectory);
-    if (!platform::FileExists(session_.clientVersionFilePath)) throw KorvaError("File not found");
-    ftp_.SendFile(session_.clientVersionFilePath, session_.clientId + ".ini");
+    if (!platform::FileExists(files_.clientVersionFilePath)) throw KorvaError("File not found");
+    ftp_.SendFile(files_.clientVersionFilePath, site_.clientId + ".ini");
   } catch (...) {
     // A session opened here is closed here; the failure is what the caller
     // must see.

@@ -6,8 +6,9 @@
 #include <string>
 #include <string_view>
 
-#include "app/session_state.h"
 #include "platform/clock.h"
+#include "records/record_files.h"
+#include "settings/site_state.h"
 #include "transfer/ftp_session.h"
 
 namespace korva::records {
@@ -20,9 +21,10 @@ std::string ClientVersionSection(std::string_view componentName);
 
 class ClientVersionReport {
  public:
-  // Reads clientId and clientVersionFilePath from the session at every call.
-  ClientVersionReport(const SessionState& session, transfer::FtpSession& ftp,
-                      const platform::Clock& clock, platform::LocaleFormats locale);
+  // Reads clientId and clientVersionFilePath at every call.
+  ClientVersionReport(const settings::SiteState& site, const RecordFiles& files,
+                      transfer::FtpSession& ftp, const platform::Clock& clock,
+                      platform::LocaleFormats locale);
 
   // Writes "versao", "data" and "hora" of the component's section; the file
   // is created when missing. A refused write fails with the profile file's
@@ -35,7 +37,8 @@ class ClientVersionReport {
   void UploadVersaoCliente();
 
  private:
-  const SessionState& session_;
+  const settings::SiteState& site_;
+  const RecordFiles& files_;
   transfer::FtpSession& ftp_;
   const platform::Clock& clock_;
   platform::LocaleFormats locale_;

@@ -5,8 +5,8 @@
 // between steps, so every change to the list is painted before it returns.
 #include <string>
 
-#include "app/form/controls.h"
-#include "app/shell.h"
+#include "form/controls.h"
+#include "form/shell.h"
 
 namespace korva::records {
 

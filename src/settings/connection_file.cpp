@@ -1,7 +1,5 @@
 #include "settings/connection_file.h"
 
-#include "app/form/form_model.h"
-#include "app/session_state.h"
 #include "platform/files.h"
 #include "settings/profile_file.h"
 #include "text/cp1252.h"
@@ -20,27 +18,8 @@ constexpr const char* kPasswordLine = "Password=ravelund";
 constexpr std::size_t kEmpresaMainFileLength = 9;    // KORVA.FDB
 constexpr std::size_t kCartorioMainFileLength = 12;  // CARTORIO.FDB
 
-std::string ConnectionFilePath(const ConnectionContext& context) {
-  return platform::JoinPath(context.folder, kConnectionFileName);
-}
-
-struct EditionChoice {
-  std::string section;
-  std::string database;  // "Database" of that section, as the profile rules read it
-};
-
-// EMPRESA when its section names a database, CARTORIO otherwise.
-EditionChoice ChooseEdition(const ConnectionContext& context) {
-  const ProfileFile file(ConnectionFilePath(context));
-  EditionChoice choice{kSectionEmpresa, file.ReadString(kSectionEmpresa, "Database", "")};
-  if (!choice.database.empty()) {
-    context.session.edition = "EMPRESA";
-  } else {
-    choice.section = kSectionCartorio;
-    choice.database = file.ReadString(kSectionCartorio, "Database", "");
-    context.session.edition = "CARTORIO";
-  }
-  return choice;
+std::string ConnectionFilePath(const std::string& folder) {
+  return platform::JoinPath(folder, kConnectionFileName);
 }
 
 void AddCredentials(db::ParameterList& params) {
@@ -98,35 +77,42 @@ std::vector<std::string> LoadConnectionSection(const std::string& path, std::str
   return ConnectionSectionLines(*bytes, section);
 }
 
-db::ParameterList SQLConnectionKORVABeforeConnect(const ConnectionContext& context) {
-  const EditionChoice choice = ChooseEdition(context);
-  const auto colon = choice.database.find(':');
-  context.form.StatusBar.SetPanelText(
-      0,
-      "Servidor: " + (colon == std::string::npos
-                          ? std::string()
-                          : text::Upper1252(std::string_view(choice.database).substr(0, colon))));
+EditionChoice ChooseEdition(const std::string& folder) {
+  const ProfileFile file(ConnectionFilePath(folder));
+  EditionChoice choice{"EMPRESA", kSectionEmpresa,
+                       file.ReadString(kSectionEmpresa, "Database", "")};
+  if (choice.database.empty()) {
+    choice = EditionChoice{"CARTORIO", kSectionCartorio,
+                           file.ReadString(kSectionCartorio, "Database", "")};
+  }
+  return choice;
+}
 
-  db::ParameterList params = LoadConnectionSection(ConnectionFilePath(context), choice.section);
+std::string ServerPanelText(std::string_view database) {
+  const auto colon = database.find(':');
+  return "Servidor: " +
+         (colon == std::string::npos ? std::string() : text::Upper1252(database.substr(0, colon)));
+}
+
+db::ParameterList MainConnectionParameters(const std::string& folder, const EditionChoice& choice) {
+  db::ParameterList params = LoadConnectionSection(ConnectionFilePath(folder), choice.section);
   AddCredentials(params);
-  context.session.applicationFolder = db::ParameterValue(params, "Servidor Aplicação");
   return params;
 }
 
-db::ParameterList SQLConnectionUSUARIOBeforeConnect(const ConnectionContext& context,
-                                                    const db::ParameterList& mainParams) {
-  const EditionChoice choice = ChooseEdition(context);
+db::ParameterList UsersConnectionParameters(const std::string& folder, const EditionChoice& choice,
+                                            const db::ParameterList& mainParams) {
   const std::string extension =
-      ProfileFile(ConnectionFilePath(context)).ReadString(choice.section, "Extensão Banco", "GDB");
+      ProfileFile(ConnectionFilePath(folder)).ReadString(choice.section, "Extensão Banco", "GDB");
 
   const std::string mainDatabase = text::Trim(db::ParameterValue(mainParams, "Database"));
   const std::size_t cut =
-      context.session.edition == "EMPRESA" ? kEmpresaMainFileLength : kCartorioMainFileLength;
+      choice.edition == "EMPRESA" ? kEmpresaMainFileLength : kCartorioMainFileLength;
   const std::string folderPart =
       mainDatabase.size() > cut ? mainDatabase.substr(0, mainDatabase.size() - cut) : "";
   const std::string usersDatabase = folderPart + "USUARIO." + extension;
 
-  db::ParameterList params = LoadConnectionSection(ConnectionFilePath(context), kSectionEmpresa);
+  db::ParameterList params = LoadConnectionSection(ConnectionFilePath(folder), kSectionEmpresa);
   bool replaced = false;
   for (std::string& line : params) {
     const auto eq = line.find('=');
@@ -139,13 +125,6 @@ db::ParameterList SQLConnectionUSUARIOBeforeConnect(const ConnectionContext& con
   if (!replaced) params.push_back("Database=" + usersDatabase);
   AddCredentials(params);
   return params;
-}
-
-void AttachConnectionResolution(const ConnectionContext& context, db::Connection& main,
-                                db::Connection& users) {
-  main.SetBeforeConnect([context] { return SQLConnectionKORVABeforeConnect(context); });
-  users.SetBeforeConnect(
-      [context, &main] { return SQLConnectionUSUARIOBeforeConnect(context, main.Params()); });
 }
 
 }  // namespace korva::settings

@@ -9,13 +9,6 @@
 
 #include "db/connection.h"
 
-namespace korva {
-struct SessionState;
-namespace form {
-class FormModel;
-}
-}  // namespace korva
-
 namespace korva::settings {
 
 inline constexpr const char* kConnectionFileName = "dbxconnections.ini";
@@ -37,26 +30,29 @@ std::vector<std::string> ConnectionSectionLines(std::string_view fileBytes,
 // File '<path>' not found" when the file cannot be read.
 std::vector<std::string> LoadConnectionSection(const std::string& path, std::string_view section);
 
-// What both resolutions need: the folder holding "dbxconnections.ini" (the
-// updater's own folder), and the session and window they report to.
-struct ConnectionContext {
-  std::string folder;
-  SessionState& session;
-  form::FormModel& form;
+// Which section of the file describes the main database: EMPRESA when its
+// section names a database, CARTORIO otherwise.
+struct EditionChoice {
+  std::string edition;   // "EMPRESA" or "CARTORIO"
+  std::string section;   // kSectionEmpresa or kSectionCartorio
+  std::string database;  // "Database" of that section, as the profile rules read it
 };
+EditionChoice ChooseEdition(const std::string& folder);
 
-// Before-connect of SQLConnectionKORVA: sets edition, status bar panel 0 and
-// applicationFolder, and returns the main connection's parameters.
-db::ParameterList SQLConnectionKORVABeforeConnect(const ConnectionContext& context);
+// Status bar panel 0: "Servidor: " and the part of the database text before
+// its first ":", upper-cased ("Servidor: " alone when it has none).
+std::string ServerPanelText(std::string_view database);
 
-// Before-connect of SQLConnectionUSUARIO: sets edition and returns the users
-// connection's parameters, its database derived from the main connection's
-// "Database" parameter (so the main connection is opened first).
-db::ParameterList SQLConnectionUSUARIOBeforeConnect(const ConnectionContext& context,
-                                                    const db::ParameterList& mainParams);
+// The main connection's parameters: the chosen section's lines followed by the
+// credentials. Fails with "Driver/Connection Registry File '<path>' not found"
+// when the file cannot be read.
+db::ParameterList MainConnectionParameters(const std::string& folder, const EditionChoice& choice);
 
-// Binds both hooks to their connections.
-void AttachConnectionResolution(const ConnectionContext& context, db::Connection& main,
-                                db::Connection& users);
+// The users connection's parameters: the EMPRESA section whatever the edition,
+// its database beside the main one (the main connection's "Database" less the
+// main file's name, then "USUARIO." and the "Extensão Banco" of the chosen
+// section), then the credentials.
+db::ParameterList UsersConnectionParameters(const std::string& folder, const EditionChoice& choice,
+                                            const db::ParameterList& mainParams);
 
 }  // namespace korva::settings

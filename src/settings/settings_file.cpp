@@ -1,7 +1,5 @@
 #include "settings/settings_file.h"
 
-#include "app/form/form_model.h"
-#include "app/shell.h"
 #include "platform/files.h"
 #include "settings/profile_file.h"
 #include "text/error.h"
@@ -10,28 +8,6 @@
 namespace korva::settings {
 
 namespace {
-
-constexpr int kPassiveIndex = 1;
-
-struct TextField {
-  const char* key;
-  form::TextControl form::FormModel::*control;
-};
-
-// In the order they are written back.
-constexpr TextField kTextFields[] = {
-    {"FILIAL1", &form::FormModel::SrvRemoto1},
-    {"FILIAL2", &form::FormModel::SrvRemoto2},
-    {"FILIAL3", &form::FormModel::SrvRemoto3},
-    {"PROXY_HOST", &form::FormModel::EdtProxy_Host},
-    {"PROXY_PORTA", &form::FormModel::EdtProxy_Porta},
-    {"PROXY_USUARIO", &form::FormModel::EdtProxy_Usuario},
-    {"PROXY_SENHA", &form::FormModel::EdtProxy_Senha},
-};
-
-void ShowTransferMode(form::FormModel& form, bool passive) {
-  form.StatusBar.SetPanelText(3, passive ? "FTP Passivo" : "FTP Ativo");
-}
 
 bool IsDecimalDigits(std::string_view s) {
   if (s.empty()) return false;
@@ -63,41 +39,38 @@ UpdateServerAddress ParseUpdateServer(std::string_view value, const std::string&
   return address;
 }
 
-LoadedSettings LoadSettings(const std::string& folder, form::FormModel& form) {
+std::string TransferModeText(bool passive) {
+  return passive ? "FTP Passivo" : "FTP Ativo";
+}
+
+LoadedSettings LoadSettings(const std::string& folder) {
   const ProfileFile file(platform::JoinPath(folder, kSettingsFileName));
-  for (const TextField& field : kTextFields)
-    (form.*field.control).SetText(file.ReadString(kSettingsSection, field.key, ""));
+  LoadedSettings loaded;
+  for (std::size_t i = 0; i < kTextKeys.size(); ++i)
+    loaded.texts[i] = file.ReadString(kSettingsSection, kTextKeys[i], "");
 
   const std::int32_t stored = file.ReadInteger(kSettingsSection, "TIPO_FTP", 0);
   // The selector has two items: anything above selects the last, anything
   // below zero selects none.
-  form.RdGrpMetodoFTP.SetItemIndex(stored >= kPassiveIndex ? kPassiveIndex : stored < 0 ? -1 : 0);
+  loaded.transferModeIndex = stored >= kPassiveIndex ? kPassiveIndex : stored < 0 ? -1 : 0;
+  loaded.passive = loaded.transferModeIndex == kPassiveIndex;
 
-  LoadedSettings loaded;
-  loaded.passive = form.RdGrpMetodoFTP.ItemIndex() == kPassiveIndex;
-  if (!form.EdtProxy_Host.Text().empty() && !form.EdtProxy_Porta.Text().empty()) {
-    loaded.proxy =
-        ProxySettings{form.EdtProxy_Host.Text(), text::StrToInt(form.EdtProxy_Porta.Text()),
-                      form.EdtProxy_Usuario.Text(), form.EdtProxy_Senha.Text()};
+  const SettingsTexts& t = loaded.texts;
+  if (!t[kProxyHost].empty() && !t[kProxyPorta].empty()) {
+    loaded.proxy = ProxySettings{t[kProxyHost], text::StrToInt(t[kProxyPorta]), t[kProxyUsuario],
+                                 t[kProxySenha]};
   }
   const std::string server = file.ReadString(kSettingsSection, "SERVIDOR_FTP", "");
   if (!text::Trim(server).empty()) loaded.updateServer = ParseUpdateServer(server, file.FileName());
-
-  ShowTransferMode(form, loaded.passive);
   return loaded;
 }
 
-bool BtBtnGravaConfigClick(const std::string& folder, form::FormModel& form, Shell& shell) {
+bool SaveSettings(const std::string& folder, const SettingsTexts& texts, int transferModeIndex) {
   ProfileFile file(platform::JoinPath(folder, kSettingsFileName));
-  for (const TextField& field : kTextFields)
-    file.WriteString(kSettingsSection, field.key, text::Trim((form.*field.control).Text()));
-  const int index = form.RdGrpMetodoFTP.ItemIndex();
-  file.WriteInteger(kSettingsSection, "TIPO_FTP", index);
-
-  const bool passive = index == kPassiveIndex;
-  ShowTransferMode(form, passive);
-  shell.ShowMessage(Message{"KORVA", "Dados gravados com sucesso", MsgIcon::Information, kOk});
-  return passive;
+  for (std::size_t i = 0; i < kTextKeys.size(); ++i)
+    file.WriteString(kSettingsSection, kTextKeys[i], text::Trim(texts[i]));
+  file.WriteInteger(kSettingsSection, "TIPO_FTP", transferModeIndex);
+  return transferModeIndex == kPassiveIndex;
 }
 
 }  // namespace korva::settings

@@ -1,20 +1,13 @@
 #pragma once
 // The updater's own settings, "KORVA.INI" beside the executable, section
 // "UPDATE": branch server paths, proxy details and the FTP transfer mode.
-// Loading fills the configuration page; the "&Gravar" button writes it back.
-// The transfer session is not touched here: load and save return what it
-// must be given.
+// Loading gives what the configuration page and the transfer session show;
+// the page's "&Gravar" button writes the page back.
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
-
-namespace korva {
-class Shell;
-namespace form {
-class FormModel;
-}
-}  // namespace korva
 
 namespace korva::settings {
 
@@ -36,25 +29,42 @@ struct UpdateServerAddress {
   bool operator==(const UpdateServerAddress&) const = default;
 };
 
+// The text keys, in the order they are written back: FILIAL1..3 (the branch
+// folders SrvRemoto1..3) and the proxy's host, port, user and password.
+inline constexpr std::array<const char*, 7> kTextKeys = {
+    "FILIAL1", "FILIAL2", "FILIAL3", "PROXY_HOST", "PROXY_PORTA", "PROXY_USUARIO", "PROXY_SENHA"};
+using SettingsTexts = std::array<std::string, kTextKeys.size()>;
+enum TextKey { kFilial1, kFilial2, kFilial3, kProxyHost, kProxyPorta, kProxyUsuario, kProxySenha };
+
+// The transfer mode selector's items: "Ativo" and "Passivo".
+inline constexpr int kPassiveIndex = 1;
+
 struct LoadedSettings {
+  SettingsTexts texts;
+  // "TIPO_FTP" as the selector shows it: the last item for anything above,
+  // none (-1) for anything below zero.
+  int transferModeIndex = 0;
   bool passive = false;
   // Given only when both host and port are filled in.
   std::optional<ProxySettings> proxy;
   std::optional<UpdateServerAddress> updateServer;
 };
 
-// Fills SrvRemoto1..3, the four proxy fields and RdGrpMetodoFTP, and status
-// bar panel 3. Fails (ConvertError) when the proxy port is not a whole number
-// while host and port are both filled in, and (KorvaError) when
-// "SERVIDOR_FTP" is not "host" or "host:port".
-LoadedSettings LoadSettings(const std::string& folder, form::FormModel& form);
+// Reads "KORVA.INI" of the folder (a missing file reads as empty). Fails
+// (ConvertError) when the proxy port is not a whole number while host and
+// port are both filled in, and (KorvaError) when "SERVIDOR_FTP" is not "host"
+// or "host:port".
+LoadedSettings LoadSettings(const std::string& folder);
 
 // "host" or "host:port" (port 1 to 65535, default 21); fails otherwise.
 UpdateServerAddress ParseUpdateServer(std::string_view value, const std::string& filePath);
 
-// Writes the fields back (trimmed), then panel 3 and the success message.
-// Returns the new passive flag. A refused write fails with the profile file's
-// "Unable to write to <path>" before panel 3 or the message change.
-bool BtBtnGravaConfigClick(const std::string& folder, form::FormModel& form, Shell& shell);
+// Writes the texts back (trimmed) and "TIPO_FTP" as the selected index; the
+// result is whether transfers are passive now. A refused write fails with the
+// profile file's "Unable to write to <path>".
+bool SaveSettings(const std::string& folder, const SettingsTexts& texts, int transferModeIndex);
+
+// Status bar panel 3.
+std::string TransferModeText(bool passive);
 
 }  // namespace korva::settings

@@ -543,7 +543,7 @@ void FtpSession::FetchFile(const std::string& remoteName, const std::string& loc
       if (n == 0) break;
       file.Write(piece, n);
       received += static_cast<std::int64_t>(n);
-      if (events_) events_->OnProgress(TransferDirection::Download, received);
+      if (events_ && !events_->OnProgress(TransferDirection::Download, received)) AbortTransfer();
     }
   });
   file.Close();
@@ -583,6 +583,7 @@ void FtpSession::SendFile(const std::string& localPath, const std::string& remot
       if (n == 0) break;
       data_.Send(std::string_view(piece, n), kWaitSlice, IdleHook());
       sent += static_cast<std::int64_t>(n);
+      // Uploads run to their end whatever the answer (see AbortTransfer).
       if (events_) events_->OnProgress(TransferDirection::Upload, sent);
     }
   });

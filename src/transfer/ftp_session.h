@@ -19,14 +19,16 @@ namespace korva::transfer {
 enum class TransferDirection { Download, Upload };
 
 // The session's events, in the middle of the operation that causes them. A
-// handler that throws makes that operation fail with its failure.
+// handler that throws makes that operation fail with its failure. The
+// progress handler answers whether the transfer goes on: false aborts a
+// download (AbortTransfer); an upload always runs to its end.
 class FtpEvents {
  public:
   virtual ~FtpEvents() = default;
   virtual void OnStatus(const std::string& text) = 0;
   // total: the announced size; always 0 for downloads.
   virtual void OnTransferBegin(TransferDirection direction, std::int64_t total) = 0;
-  virtual void OnProgress(TransferDirection direction, std::int64_t bytesSoFar) = 0;
+  virtual bool OnProgress(TransferDirection direction, std::int64_t bytesSoFar) = 0;
   virtual void OnTransferEnd(TransferDirection direction) = 0;
 };
 
@@ -102,9 +104,9 @@ class FtpSession {
   void FetchFile(const std::string& remoteName, const std::string& localPath);
   // Uploads into the current remote directory, replacing the server's file.
   void SendFile(const std::string& localPath, const std::string& remoteName);
-  // Only acts on a running download, from inside its progress event: sends
-  // ABOR and drops the data connection; FetchFile then returns normally with
-  // the part received.
+  // Only acts on a running download (the progress handler's false answer
+  // calls it, and so may the handler itself): sends ABOR and drops the data
+  // connection; FetchFile then returns normally with the part received.
   void AbortTransfer();
   // No QUIT: the control connection is simply closed.
   void CloseSession();

@@ -17,19 +17,17 @@ std::string FormatRate(double kilobytesPerSecond, char decimalSeparator) {
   return result;
 }
 
-ProgressDisplay::ProgressDisplay(form::FormModel& form, SessionState& session, Shell& shell,
-                                 const platform::Clock& clock, platform::LocaleFormats locale,
-                                 FtpSession& ftp)
-    : form_(form),
-      session_(session),
+ProgressDisplay::ProgressDisplay(ProgressControls controls, TransferState& state, Shell& shell,
+                                 const platform::Clock& clock, platform::LocaleFormats locale)
+    : controls_(controls),
+      state_(state),
       shell_(shell),
       clock_(clock),
-      locale_(std::move(locale)),
-      ftp_(ftp) {}
+      locale_(std::move(locale)) {}
 
 std::uint64_t ProgressDisplay::Revisions() const {
-  return form_.STxtKBPS.Revision() + form_.STxtDownModulo.Revision() +
-         form_.GaugeDownload.Revision() + form_.GgDownModulo.Revision();
+  return controls_.STxtKBPS.Revision() + controls_.STxtDownModulo.Revision() +
+         controls_.GaugeDownload.Revision() + controls_.GgDownModulo.Revision();
 }
 
 void ProgressDisplay::RepaintSince(std::uint64_t revisionsBefore) {
@@ -37,8 +35,8 @@ void ProgressDisplay::RepaintSince(std::uint64_t revisionsBefore) {
 }
 
 void ProgressDisplay::ShowText(const std::string& text) {
-  form_.STxtKBPS.SetText(text);
-  form_.STxtDownModulo.SetText(text);
+  controls_.STxtKBPS.SetText(text);
+  controls_.STxtDownModulo.SetText(text);
 }
 
 void ProgressDisplay::IdFTPKorvaStatus(const std::string& text) {
@@ -49,42 +47,44 @@ void ProgressDisplay::IdFTPKorvaStatus(const std::string& text) {
 
 void ProgressDisplay::IdFTPKorvaWorkBegin(TransferDirection, std::int64_t announcedTotal) {
   const auto before = Revisions();
-  session_.transferAbortRequested = false;
-  session_.transferStartTime = clock_.Now();
+  state_.transferAbortRequested = false;
+  state_.transferStartTime = clock_.Now();
   // A download announces nothing; its caller told us what to expect.
-  const std::int64_t maximum = announcedTotal > 0 ? announcedTotal : session_.expectedTransferSize;
-  form_.GaugeDownload.SetMaxValue(maximum);
-  form_.GgDownModulo.SetMaxValue(maximum);
+  const std::int64_t maximum = announcedTotal > 0 ? announcedTotal : state_.expectedTransferSize;
+  controls_.GaugeDownload.SetMaxValue(maximum);
+  controls_.GgDownModulo.SetMaxValue(maximum);
   rate_ = 0;
   RepaintSince(before);
 }
 
-void ProgressDisplay::IdFTPKorvaWork(TransferDirection, std::int64_t bytesSoFar) {
+bool ProgressDisplay::IdFTPKorvaWork(TransferDirection, std::int64_t bytesSoFar) {
   const auto before = Revisions();
   // Only the time-of-day part of the elapsed time counts.
   std::int64_t elapsedMs = 0;
-  if (session_.transferStartTime) {
-    elapsedMs = platform::MillisecondsBetween(*session_.transferStartTime, clock_.Now());
+  if (state_.transferStartTime) {
+    elapsedMs = platform::MillisecondsBetween(*state_.transferStartTime, clock_.Now());
   }
   const double elapsedSeconds =
       elapsedMs > 0 ? static_cast<double>(elapsedMs % kMillisecondsPerDay) / 1000.0 : 0.0;
   if (elapsedSeconds > 0) rate_ = static_cast<double>(bytesSoFar) / 1024.0 / elapsedSeconds;
   ShowText(FormatRate(rate_, locale_.decimalSeparator));
 
-  if (session_.transferAbortRequested) ftp_.AbortTransfer();
+  // The session acts on the answer as soon as this event returns.
+  const bool goOn = !state_.transferAbortRequested;
 
-  form_.GaugeDownload.SetProgress(bytesSoFar);
-  std::string title = std::to_string(form_.GaugeDownload.Percent()) + "% KORVA Update";
+  controls_.GaugeDownload.SetProgress(bytesSoFar);
+  std::string title = std::to_string(controls_.GaugeDownload.Percent()) + "% KORVA Update";
   if (shell_.ApplicationTitle() != title) shell_.SetApplicationTitle(title);
-  form_.GgDownModulo.SetProgress(form_.GaugeDownload.Progress());
-  session_.transferAbortRequested = false;
+  controls_.GgDownModulo.SetProgress(controls_.GaugeDownload.Progress());
+  state_.transferAbortRequested = false;
   RepaintSince(before);
+  return goOn;
 }
 
 void ProgressDisplay::IdFTPKorvaWorkEnd(TransferDirection) {
   const auto before = Revisions();
   ShowText("Transf. completada");
-  session_.expectedTransferSize = 0;
+  state_.expectedTransferSize = 0;
   rate_ = 0;
   RepaintSince(before);
 }

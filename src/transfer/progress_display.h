@@ -6,27 +6,38 @@
 #include <cstdint>
 #include <string>
 
-#include "app/form/form_model.h"
-#include "app/session_state.h"
-#include "app/shell.h"
+#include "form/controls.h"
+#include "form/shell.h"
 #include "platform/clock.h"
 #include "transfer/ftp_session.h"
+#include "transfer/transfer_state.h"
 
 namespace korva::transfer {
 
 // "0.00 KB/s" with the locale's decimal separator.
 std::string FormatRate(double kilobytesPerSecond, char decimalSeparator);
 
+// The four controls that show a transfer: the first page's pair and the log
+// page's pair always show the same.
+struct ProgressControls {
+  form::TextControl& STxtKBPS;
+  form::TextControl& STxtDownModulo;
+  form::Gauge& GaugeDownload;
+  form::Gauge& GgDownModulo;
+};
+
 class ProgressDisplay final : public FtpEvents {
  public:
-  ProgressDisplay(form::FormModel& form, SessionState& session, Shell& shell,
-                  const platform::Clock& clock, platform::LocaleFormats locale, FtpSession& ftp);
+  ProgressDisplay(ProgressControls controls, TransferState& state, Shell& shell,
+                  const platform::Clock& clock, platform::LocaleFormats locale);
 
   void IdFTPKorvaStatus(const std::string& text);
   // Fails with "Value must be between 1 and 2147483647" when the maximum
   // would be negative (a download of unknown size, expectedTransferSize -1).
   void IdFTPKorvaWorkBegin(TransferDirection direction, std::int64_t announcedTotal);
-  void IdFTPKorvaWork(TransferDirection direction, std::int64_t bytesSoFar);
+  // Returns false when the operator asked for the transfer to be aborted:
+  // the session then aborts it.
+  bool IdFTPKorvaWork(TransferDirection direction, std::int64_t bytesSoFar);
   void IdFTPKorvaWorkEnd(TransferDirection direction);
 
   // Kilobytes per second; 0 between transfers.
@@ -36,8 +47,8 @@ class ProgressDisplay final : public FtpEvents {
   void OnTransferBegin(TransferDirection direction, std::int64_t total) override {
     IdFTPKorvaWorkBegin(direction, total);
   }
-  void OnProgress(TransferDirection direction, std::int64_t bytesSoFar) override {
-    IdFTPKorvaWork(direction, bytesSoFar);
+  bool OnProgress(TransferDirection direction, std::int64_t bytesSoFar) override {
+    return IdFTPKorvaWork(direction, bytesSoFar);
   }
   void OnTransferEnd(TransferDirection direction) override { IdFTPKorvaWorkEnd(direction); }
 
@@ -48,12 +59,11 @@ class ProgressDisplay final : public FtpEvents {
   // changed is painted at once.
   void RepaintSince(std::uint64_t revisionsBefore);
 
-  form::FormModel& form_;
-  SessionState& session_;
+  ProgressControls controls_;
+  TransferState& state_;
   Shell& shell_;
   const platform::Clock& clock_;
   platform::LocaleFormats locale_;
-  FtpSession& ftp_;
   double rate_ = 0;
 };
 

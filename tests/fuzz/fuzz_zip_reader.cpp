@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <string>
 
-#include "app/shell.h"
+#include "form/shell.h"
 #include "installer/zip/zip_reader.h"
 #include "text/error.h"
 

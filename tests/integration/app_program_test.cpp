@@ -4,7 +4,7 @@
 // sequence (protected mode switched off).
 #include <gtest/gtest.h>
 
-#include "app/form/form_model.h"
+#include "form/form_model.h"
 #include "platform/window_registry.h"
 #include "support/firebird_fixture.h"
 #include "support/site_builder.h"
@@ -28,9 +28,8 @@ TEST(RealProgram, ASecondCopyIsRefusedWhileTheFirstRunsAndTheFirstEndsCleanly) {
       dir.Path(), testing::SiteOptions{"EMPRESA", "FDB", {"--protected=S"}, true});
   XDisplay display;
   const std::string program = site.folder + "/korvaupdate";
-  const std::vector<std::string> environment = {
-      "DISPLAY=" + display.Name(), "QT_QPA_PLATFORM=xcb",
-      "XDG_RUNTIME_DIR=" + registry.RuntimeFolder()};
+  const std::vector<std::string> environment = {"DISPLAY=" + display.Name(), "QT_QPA_PLATFORM=xcb",
+                                                "XDG_RUNTIME_DIR=" + registry.RuntimeFolder()};
 
   ChildProcess first({program}, environment);
   // Start-up tells the operator that protected mode is on.
@@ -38,7 +37,8 @@ TEST(RealProgram, ASecondCopyIsRefusedWhileTheFirstRunsAndTheFirstEndsCleanly) {
   ASSERT_FALSE(notice.empty()) << display.VisibleTitles();
   display.PressKey(notice, "Return");
 
-  const std::string title = form::FormModel::ComposeMainTitle(vendor::GetBuildInfo(program, "BUILD"));
+  const std::string title =
+      form::FormModel::ComposeMainTitle(vendor::GetBuildInfo(program, "BUILD"));
   const std::string main = display.WaitForWindow("KORVA - Atualiza.*Vers");
   ASSERT_FALSE(main.empty()) << display.VisibleTitles();
   EXPECT_TRUE(platform::FindWindow("TFrmKorvaUpdate", title));

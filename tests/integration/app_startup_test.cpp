@@ -24,14 +24,13 @@ using testing::Site;
 using testing::SiteOptions;
 using testing::TempDir;
 
-const Message kDatabaseUnavailable{
-    "KORVA",
-    "Não foi possível se conectar ao servidor de Banco de Dados.\r"
-    "Verifique os seguintes passos:\r"
-    "1. Se seu servidor está ligado.\r"
-    "2. Se sua rede está operacional.\r"
-    "3. Suas permissões de acesso ao servidor.",
-    MsgIcon::Error, kOk, kOk};
+const Message kDatabaseUnavailable{"KORVA",
+                                   "Não foi possível se conectar ao servidor de Banco de Dados.\r"
+                                   "Verifique os seguintes passos:\r"
+                                   "1. Se seu servidor está ligado.\r"
+                                   "2. Se sua rede está operacional.\r"
+                                   "3. Suas permissões de acesso ao servidor.",
+                                   MsgIcon::Error, kOk, kOk};
 const Message kAtivado{"KORVA Update", "Modo de Atualização Protegido: Ativado.",
                        MsgIcon::Information, kOk, kNoButton};
 const Message kDesativado{"KORVA Update", "Modo de Atualização Protegido: Desativado.",
@@ -71,7 +70,8 @@ class StartUp : public ::testing::Test {
 };
 
 TEST_F(StartUp, EmpresaSiteOpensWithItsBuildServerVersionsAndModules) {
-  Build(SiteOptions{"EMPRESA", "FDB",
+  Build(SiteOptions{"EMPRESA",
+                    "FDB",
                     {"--main-version=3.16.48", "--module=FINANCEIRO=efin.exe",
                      "--module=ESTOQUE=EEST", "--module=ADM=bin.v2\\EADM"}});
   const std::string logFile = platform::JoinPath(site.folder, "LogUpdate.txt");
@@ -86,12 +86,12 @@ TEST_F(StartUp, EmpresaSiteOpensWithItsBuildServerVersionsAndModules) {
   EXPECT_EQ(form.Caption(),
             "           KORVA - Atualização de Sistemas / Banco de Dados -  Versão: " + build);
   SessionState& s = principal->Session();
-  EXPECT_EQ(s.edition, "EMPRESA");
-  EXPECT_EQ(s.clientId, "12.345.678/0001-90");
-  EXPECT_EQ(s.applicationFolder, site.applicationFolder);
+  EXPECT_EQ(s.site.edition, "EMPRESA");
+  EXPECT_EQ(s.site.clientId, "12.345.678/0001-90");
+  EXPECT_EQ(s.site.applicationFolder, site.applicationFolder);
   EXPECT_EQ(Panel(0), "Servidor: LOCALHOST/3050");
   EXPECT_EQ(Panel(3), "FTP Ativo");
-  EXPECT_EQ(s.logFilePath, logFile);
+  EXPECT_EQ(s.records.logFilePath, logFile);
   EXPECT_FALSE(platform::FileExists(logFile)) << "each session's log starts empty";
   ASSERT_EQ(principal->InstalledModules().size(), 3u);
   EXPECT_EQ(principal->InstalledModules()[0].NOMEARQUIVO, "efin.EXE");
@@ -101,11 +101,11 @@ TEST_F(StartUp, EmpresaSiteOpensWithItsBuildServerVersionsAndModules) {
 
   principal->FormShow();
   EXPECT_EQ(form.ActivePage(), &form.TbShtInicio);
-  EXPECT_EQ(s.recordedMainVersion, "3.16.48");
+  EXPECT_EQ(s.database.recordedMainVersion, "3.16.48");
   EXPECT_EQ(Panel(1), "BD Korva: 3.16.48");
   EXPECT_TRUE(s.baselineReached);
-  EXPECT_EQ(s.nextVersion, "3.16.49");
-  EXPECT_TRUE(s.usersVersionAvailable);
+  EXPECT_EQ(s.database.nextVersion, "3.16.49");
+  EXPECT_TRUE(s.database.usersVersionAvailable);
   EXPECT_EQ(Panel(2), "BD Usuário: 1.4.2");
   EXPECT_TRUE(shell.messages.empty());
 
@@ -120,12 +120,12 @@ TEST_F(StartUp, CartorioSiteShowsItsOwnPanelAndNeverReachesTheBaseline) {
   Build(SiteOptions{"CARTORIO", "GDB", {"--main-version=3.99.99", "--no-client-id"}});
   principal->FormCreate();
   ASSERT_EQ(shell.endRequests, 0);
-  EXPECT_EQ(principal->Session().edition, "CARTORIO");
-  EXPECT_EQ(principal->Session().clientId, "");
+  EXPECT_EQ(principal->Session().site.edition, "CARTORIO");
+  EXPECT_EQ(principal->Session().site.clientId, "");
   principal->FormShow();
   EXPECT_EQ(Panel(1), "Cartorio: 3.99.99");
   EXPECT_FALSE(principal->Session().baselineReached);
-  EXPECT_EQ(principal->Session().nextVersion, "3.100.00");
+  EXPECT_EQ(principal->Session().database.nextVersion, "3.100.00");
   EXPECT_EQ(Panel(2), "BD Usuário: 1.4.2");
 }
 
@@ -134,7 +134,7 @@ TEST_F(StartUp, TheBaselineVersionItselfIsNotPastTheBaseline) {
   principal->FormCreate();
   principal->FormShow();
   EXPECT_FALSE(principal->Session().baselineReached);
-  EXPECT_EQ(principal->Session().nextVersion, "3.16.48");
+  EXPECT_EQ(principal->Session().database.nextVersion, "3.16.48");
 }
 
 TEST_F(StartUp, AnUnreachableUsersDatabaseEndsTheProgramAndKeepsTheOldLog) {
@@ -208,7 +208,7 @@ TEST_F(StartUp, SwitchingProtectedModeFromTheSelectorWritesAndTellsEachTime) {
   principal->Dispatch([&] { form.RdGrpModotAtualizacao.SetItemIndex(1); });
   EXPECT_EQ(IsqlValue(site.usersDatabase, "SELECT EM_ATUALIZACAO FROM VERSAOBD"), "N");
   ExpectMessages(shell.messages, {kAtivado, kDesativado});
-  EXPECT_EQ(principal->Session().transactionCounter, 2u);
+  EXPECT_EQ(principal->Session().transactions.transactionCounter, 2u);
 }
 
 TEST_F(StartUp, AMissingVendorLibraryStopsTheStartWithItsText) {

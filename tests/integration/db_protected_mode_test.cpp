@@ -41,9 +41,9 @@ class ProtectedMode : public ::testing::Test {
   void Build(const std::string& stored, const std::string& edition = "EMPRESA") {
     site = BuildSite(dir.Path(), SiteOptions{edition, "FDB", {"--protected=" + stored}});
     s = std::make_unique<SiteSession>(site.folder);
-    row = std::make_unique<VersionRow>(s->users, dbupdate::kVersionQueryUsers);
-    context = std::make_unique<ProtectedModeContext>(
-        ProtectedModeContext{s->users, *row, s->session, s->form, s->shell});
+    row = &s->principal.UsersVersionRow();
+    context = std::make_unique<ProtectedModeContext>(ProtectedModeContext{
+        s->users, *row, s->session.transactions, s->form.RdGrpModotAtualizacao, s->shell});
     // Each update of VERSAOBD leaves its transaction and the flag's values.
     Isql(site.usersDatabase,
          "CREATE TABLE FLAG_AUDIT (SEQ INTEGER, TRANSACAO BIGINT, ANTES CHAR(1), DEPOIS "
@@ -53,7 +53,7 @@ class ProtectedMode : public ::testing::Test {
          "OLD.EM_ATUALIZACAO, NEW.EM_ATUALIZACAO);\nEND^\nSET TERM ;^\nCOMMIT;");
     Selector().onClick = [this] {
       ++handlerRuns;
-      dbupdate::RdGrpModotAtualizacaoClick(*context);
+      s->principal.RdGrpModotAtualizacaoClick();
     };
     s->main.Open();
   }
@@ -80,7 +80,7 @@ class ProtectedMode : public ::testing::Test {
   TempDir dir;
   Site site;
   std::unique_ptr<SiteSession> s;
-  std::unique_ptr<VersionRow> row;
+  VersionRow* row = nullptr;
   std::unique_ptr<ProtectedModeContext> context;
   int handlerRuns = 0;
 };
@@ -94,7 +94,7 @@ TEST_F(ProtectedMode, ReadingOnShowsAtivadoWithItsMessage) {
   EXPECT_EQ(handlerRuns, 0);
   EXPECT_TRUE(static_cast<bool>(Selector().onClick));  // attached again
   EXPECT_TRUE(Writes().empty());
-  EXPECT_EQ(s->session.transactionCounter, 0u);
+  EXPECT_EQ(s->session.transactions.transactionCounter, 0u);
 }
 
 class ProtectedModeOff : public ProtectedMode, public ::testing::WithParamInterface<const char*> {};
@@ -126,7 +126,7 @@ TEST_F(ProtectedMode, AtivadoThenDesativadoGivesTwoCommittedWritesAndTwoMessages
   EXPECT_EQ(Stored(), "N");
   EXPECT_EQ(handlerRuns, 2);
   EXPECT_EQ(s->shell.messages, (std::vector<Message>{kAtivado, kDesativado}));
-  EXPECT_EQ(s->session.transactionCounter, 2u);
+  EXPECT_EQ(s->session.transactions.transactionCounter, 2u);
   EXPECT_FALSE(s->users.InTransaction());
   const auto writes = Writes();
   ASSERT_EQ(writes.size(), 2u);
@@ -144,7 +144,7 @@ TEST_F(ProtectedMode, RequestingTheStoredModeDoesNothing) {
   EXPECT_EQ(handlerRuns, 1);
   EXPECT_TRUE(s->shell.messages.empty());
   EXPECT_TRUE(Writes().empty());
-  EXPECT_EQ(s->session.transactionCounter, 0u);
+  EXPECT_EQ(s->session.transactions.transactionCounter, 0u);
 }
 
 TEST_F(ProtectedMode, AFailedWriteShowsTheErrorAndLeavesTheDatabaseAsItWas) {

@@ -91,7 +91,7 @@ class VersionTable : public ::testing::Test {
 
 TEST_F(VersionTable, EachCopyReadsItsFixedQuery) {
   Build("EMPRESA");
-  VersionRow main(s->main, dbupdate::MainVersionQuery(s->session.edition));
+  VersionRow main(s->main, dbupdate::MainVersionQuery(s->session.site.edition));
   VersionRow users(s->users, dbupdate::kVersionQueryUsers);
   EXPECT_FALSE(main.IsOpen());
   main.Refresh();
@@ -117,7 +117,7 @@ TEST_F(VersionTable, EachCopyReadsItsFixedQuery) {
   SiteSession c(cartorio.folder);
   VersionRow row(c.main, dbupdate::MainVersionQuery("CARTORIO"));
   row.Refresh();  // opens the connection
-  EXPECT_EQ(c.session.edition, "CARTORIO");
+  EXPECT_EQ(c.session.site.edition, "CARTORIO");
   EXPECT_EQ(row.QueryText(), dbupdate::kVersionQueryCartorio);
   EXPECT_EQ(row.Value("VERSAOBANCO"), "2.5.10");
   EXPECT_EQ(row.Value("VERSAO_CXA"), "4.0.2");
@@ -156,11 +156,11 @@ TEST_F(VersionTable, GravaVersaoSendsOneUpdateOfOneColumnKeyedByCodversao) {
   ASSERT_EQ(foreign.size(), 1u);
 
   sent.clear();
-  dbupdate::RunWriteTransaction(s->main, s->session,
+  dbupdate::RunWriteTransaction(s->main, s->session.transactions,
                                 [&] { GravaVersao(main, "VERSAO_FIN", "2.2.0"); });
   EXPECT_EQ(sent,
             std::vector<std::string>{"UPDATE VERSAOBD SET VERSAO_FIN = ? WHERE CODVERSAO = ?"});
-  EXPECT_EQ(s->session.transactionCounter, 1u);
+  EXPECT_EQ(s->session.transactions.transactionCounter, 1u);
   EXPECT_EQ(main.Value("VERSAO_FIN"), "2.2.0");
 
   const auto audit = Audit(site.mainDatabase);
@@ -174,7 +174,7 @@ TEST_F(VersionTable, GravaVersaoSendsOneUpdateOfOneColumnKeyedByCodversao) {
   EXPECT_EQ(IsqlValue(site.mainDatabase, "SELECT VERSAO_FIN FROM VERSAOBD"), "2.2.0");
 
   // Several values in one protocol run share its one transaction.
-  dbupdate::RunWriteTransaction(s->main, s->session, [&] {
+  dbupdate::RunWriteTransaction(s->main, s->session.transactions, [&] {
     GravaVersao(main, "VERSAOBANCO", "3.16.51");
     GravaVersao(main, "VERSAO_PRD", "3.2.2");
   });
@@ -182,7 +182,7 @@ TEST_F(VersionTable, GravaVersaoSendsOneUpdateOfOneColumnKeyedByCodversao) {
   ASSERT_EQ(both.size(), 4u);
   EXPECT_EQ(both[2].transaction, both[3].transaction);
   EXPECT_NE(both[1].transaction, both[2].transaction);
-  EXPECT_EQ(s->session.transactionCounter, 2u);
+  EXPECT_EQ(s->session.transactions.transactionCounter, 2u);
   EXPECT_EQ(IsqlValue(site.mainDatabase, "SELECT VERSAOBANCO || '/' || VERSAO_PRD FROM VERSAOBD"),
             "3.16.51/3.2.2");
 }
@@ -194,12 +194,12 @@ TEST_F(VersionTable, AStatementBeforeTheWriteSharesItsTransactionAndItsFate) {
   // The key changes behind the copy's back: the write finds no row.
   Isql(site.usersDatabase, "UPDATE VERSAOBD SET CODVERSAO = 7;\nCOMMIT;");
 
-  dbupdate::BeginWrite(s->users, s->session);
-  dbupdate::BeginWrite(s->users, s->session);  // uses the open one
-  EXPECT_EQ(s->session.transactionCounter, 1u);
+  dbupdate::BeginWrite(s->users, s->session.transactions);
+  dbupdate::BeginWrite(s->users, s->session.transactions);  // uses the open one
+  EXPECT_EQ(s->session.transactions.transactionCounter, 1u);
   s->users.ExecuteDirect("INSERT INTO USUARIOLOGADO (COMPUTADOR) VALUES ('ESTACAO1')");
   try {
-    dbupdate::RunWriteTransaction(s->users, s->session,
+    dbupdate::RunWriteTransaction(s->users, s->session.transactions,
                                   [&] { GravaVersao(users, "VERSAOBANCO", "1.5.0"); });
     FAIL() << "a version that reached no row was taken as recorded";
   } catch (const KorvaError& e) {
@@ -222,10 +222,10 @@ TEST_F(VersionTable, GravaVersaoRefusesWhatItCannotDoSafely) {
   // Outside a transaction it would commit on its own.
   EXPECT_THROW(GravaVersao(users, "VERSAOBANCO", "1.5.0"), KorvaError);
   // A column the row does not hold never reaches the statement text.
-  dbupdate::BeginWrite(s->users, s->session);
+  dbupdate::BeginWrite(s->users, s->session.transactions);
   EXPECT_THROW(GravaVersao(users, "VERSAOBANCO = '0' --", "x"), KorvaError);
   EXPECT_THROW(GravaVersao(users, "VERSAO_FIN", "x"), KorvaError);
-  s->users.Rollback(dbupdate::CurrentTransaction(s->session));
+  s->users.Rollback(dbupdate::CurrentTransaction(s->session.transactions));
   EXPECT_TRUE(sent.empty());
 
   // An empty table: nothing to record into.
@@ -233,9 +233,9 @@ TEST_F(VersionTable, GravaVersaoRefusesWhatItCannotDoSafely) {
   users.Refresh();
   EXPECT_FALSE(users.HasRow());
   EXPECT_EQ(users.Value("VERSAOBANCO"), "");
-  dbupdate::BeginWrite(s->users, s->session);
+  dbupdate::BeginWrite(s->users, s->session.transactions);
   EXPECT_THROW(GravaVersao(users, "VERSAOBANCO", "1.5.0"), KorvaError);
-  s->users.Rollback(dbupdate::CurrentTransaction(s->session));
+  s->users.Rollback(dbupdate::CurrentTransaction(s->session.transactions));
 }
 
 TEST_F(VersionTable, UsersVersionProbeNeverFails) {

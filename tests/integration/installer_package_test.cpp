@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "app/form/form_model.h"
+#include "form/form_model.h"
 #include "installer/branch_distribution.h"
 #include "installer/package_extraction.h"
 #include "installer/zip/zip_reader.h"
@@ -152,7 +152,10 @@ class BranchTest : public PackageTest {
   std::vector<form::CheckList::Item> Lines() const { return form.ChkLstBxEmpresas.Items(); }
   void Distribute(const std::string& executable = "EFIN.EXE",
                   const std::string& package = "efin.zip") {
-    CopiaParaFiliais(form, shell, reader, app(), executable, package);
+    CopiaParaFiliais({{&form.SrvRemoto1, &form.SrvRemoto2, &form.SrvRemoto3},
+                      form.ChkLstBxEmpresas,
+                      form.LblGravando},
+                     shell, reader, app(), executable, package);
   }
   form::FormModel form;
 };

@@ -10,8 +10,8 @@
 #include <string>
 #include <thread>
 
-#include "app/session_state.h"
 #include "app/single_instance_guard.h"
+#include "dbupdate/backup_program.h"
 #include "platform/files.h"
 #include "platform/window_registry.h"
 #include "support/scripted_shell.h"
@@ -100,18 +100,20 @@ TEST_F(ProgramStart, BackupProgramClosedByRequestAndStartedAgainAtExit) {
   ASSERT_EQ(::chmod(backup.c_str(), 0755), 0);
   platform::OverrideExecutablePath(site.File("korvaupdate"));
 
-  SessionState session;
-  EXPECT_FALSE(RestartBackupProgramOnExit(session));  // the update never closed it
-  EXPECT_FALSE(BackupProgramRunning());
-  EXPECT_FALSE(CloseBackupProgram());
+  dbupdate::DatabaseState database;
+  EXPECT_FALSE(
+      dbupdate::RestartBackupProgramOnExit(database, site.Path()));  // the update never closed it
+  EXPECT_FALSE(dbupdate::BackupProgramRunning());
+  EXPECT_FALSE(dbupdate::CloseBackupProgram());
 
-  session.restartBackupOnExit = true;
-  ASSERT_TRUE(RestartBackupProgramOnExit(session));
-  ASSERT_TRUE(Eventually(BackupProgramRunning)) << "KORVABACKUP.EXE never showed its window";
+  database.restartBackupOnExit = true;
+  ASSERT_TRUE(dbupdate::RestartBackupProgramOnExit(database, site.Path()));
+  ASSERT_TRUE(Eventually(dbupdate::BackupProgramRunning))
+      << "KORVABACKUP.EXE never showed its window";
   EXPECT_EQ(ProcessesRunning(backup), 1);
 
-  EXPECT_TRUE(CloseBackupProgram());
-  EXPECT_FALSE(BackupProgramRunning());
+  EXPECT_TRUE(dbupdate::CloseBackupProgram());
+  EXPECT_FALSE(dbupdate::BackupProgramRunning());
   EXPECT_TRUE(Eventually([&] { return ProcessesRunning(backup) == 0; }))
       << "KORVABACKUP.EXE kept running after its window closed";
 }
@@ -119,9 +121,9 @@ TEST_F(ProgramStart, BackupProgramClosedByRequestAndStartedAgainAtExit) {
 TEST_F(ProgramStart, BackupProgramMissingAtExit) {
   TempDir site;
   platform::OverrideExecutablePath(site.File("korvaupdate"));
-  SessionState session;
-  session.restartBackupOnExit = true;
-  EXPECT_FALSE(RestartBackupProgramOnExit(session));
+  dbupdate::DatabaseState database;
+  database.restartBackupOnExit = true;
+  EXPECT_FALSE(dbupdate::RestartBackupProgramOnExit(database, site.Path()));
 }
 
 }  // namespace

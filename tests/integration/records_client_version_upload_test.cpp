@@ -29,14 +29,12 @@ class ClientVersionUploadTest : public ::testing::TestWithParam<FtpServerKind> {
     server_.MakeDir("/httpdocs/versao_cliente");
     ftp_.SetPassive(GetParam() == FtpServerKind::Vsftpd);
     ftp_.SetEvents(&log_);
-    session_.clientId = "12345678000199";
-    session_.clientVersionFilePath = dir_.File("12345678000199.ini");
+    session_.site.clientId = "12345678000199";
+    session_.records.clientVersionFilePath = dir_.File("12345678000199.ini");
     report_.RegistraVersaoCliente("EFIN.EXE", "3.2.1");
   }
   std::string DataCommand() const { return ftp_.Passive() ? "PASV" : "PORT 127,0,0,1,"; }
-  std::vector<std::string> Seen() const {
-    return server_.CommandsWithoutPortAddress();
-  }
+  std::vector<std::string> Seen() const { return server_.CommandsWithoutPortAddress(); }
 
   FtpServer server_;
   transfer::FtpSession ftp_;
@@ -44,7 +42,8 @@ class ClientVersionUploadTest : public ::testing::TestWithParam<FtpServerKind> {
   testing::TempDir dir_;
   SessionState session_;
   platform::SystemClock clock_;
-  ClientVersionReport report_{session_, ftp_, clock_, platform::LocaleFormats{}};
+  ClientVersionReport report_{session_.site, session_.records, ftp_, clock_,
+                              platform::LocaleFormats{}};
 };
 
 TEST_P(ClientVersionUploadTest, ClosedSessionIsOpenedForTheUploadAndClosedAgain) {
@@ -52,7 +51,7 @@ TEST_P(ClientVersionUploadTest, ClosedSessionIsOpenedForTheUploadAndClosedAgain)
   report_.UploadVersaoCliente();
 
   EXPECT_EQ(server_.GetFile("/httpdocs/versao_cliente/12345678000199.ini"),
-            testing::ReadBytes(session_.clientVersionFilePath));
+            testing::ReadBytes(session_.records.clientVersionFilePath));
   EXPECT_FALSE(ftp_.IsConnected());
   EXPECT_THAT(Seen(), ElementsAre("USER korva", "PASS ******", "TYPE I", "SYST",
                                   "CWD /httpdocs/versao_cliente", DataCommand(),
@@ -70,11 +69,11 @@ TEST_P(ClientVersionUploadTest, OpenSessionIsUsedWithoutASecondLogInAndStaysOpen
   EXPECT_THAT(Seen(), ElementsAre("CWD /httpdocs/versao_cliente", DataCommand(),
                                   "STOR 12345678000199.ini"));
   EXPECT_EQ(server_.GetFile("/httpdocs/versao_cliente/12345678000199.ini"),
-            testing::ReadBytes(session_.clientVersionFilePath));
+            testing::ReadBytes(session_.records.clientVersionFilePath));
 }
 
 TEST_P(ClientVersionUploadTest, MissingLocalFileFailsAndLeavesTheSessionAsItFoundIt) {
-  session_.clientVersionFilePath = dir_.File("absent.ini");
+  session_.records.clientVersionFilePath = dir_.File("absent.ini");
   EXPECT_EQ(ErrorOf([&] { report_.UploadVersaoCliente(); }), "File not found");
   EXPECT_FALSE(ftp_.IsConnected());
 
@@ -101,13 +100,13 @@ INSTANTIATE_TEST_SUITE_P(Servers, ClientVersionUploadTest,
 TEST(ClientVersionUpload, NoServerFailsWithTheNetworkMessage) {
   testing::TempDir dir;
   SessionState session;
-  session.clientId = "1";
-  session.clientVersionFilePath = dir.File("1.ini");
-  testing::WriteBytes(session.clientVersionFilePath, "[A]\r\n");
+  session.site.clientId = "1";
+  session.records.clientVersionFilePath = dir.File("1.ini");
+  testing::WriteBytes(session.records.clientVersionFilePath, "[A]\r\n");
   // Port 1 on the loopback: nothing listens there.
   transfer::FtpSession ftp("127.0.0.1", 1);
   platform::SystemClock clock;
-  ClientVersionReport report(session, ftp, clock, platform::LocaleFormats{});
+  ClientVersionReport report(session.site, session.records, ftp, clock, platform::LocaleFormats{});
   EXPECT_EQ(ErrorOf([&] { report.UploadVersaoCliente(); }),
             "Socket Error # 111\r\nConnection refused.");
   EXPECT_FALSE(ftp.IsConnected());

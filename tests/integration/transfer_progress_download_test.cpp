@@ -4,8 +4,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "app/form/form_model.h"
 #include "app/session_state.h"
+#include "form/form_model.h"
 #include "support/ftp_server.h"
 #include "support/scripted_shell.h"
 #include "support/temp_dir.h"
@@ -28,8 +28,10 @@ class ProgressDownloadTest : public ::testing::Test {
   void Attach(FtpServer& server, bool passive) {
     ftp_ = std::make_unique<transfer::FtpSession>("127.0.0.1", server.Port());
     ftp_->SetPassive(passive);
-    display_ = std::make_unique<transfer::ProgressDisplay>(form_, session_, shell_, clock_,
-                                                           platform::LocaleFormats{}, *ftp_);
+    display_ = std::make_unique<transfer::ProgressDisplay>(
+        transfer::ProgressControls{form_.STxtKBPS, form_.STxtDownModulo, form_.GaugeDownload,
+                                   form_.GgDownModulo},
+        session_.transfer, shell_, clock_, platform::LocaleFormats{});
     ftp_->SetEvents(display_.get());
     ftp_->SetWaitHook([this] { shell_.ProcessPendingInput(); });
   }
@@ -51,7 +53,7 @@ TEST_F(ProgressDownloadTest, CompleteDownloadEndsFullWithTheLastStatus) {
 
   ftp_->OpenSession();
   ftp_->ChangeRemoteDir("/httpdocs");
-  session_.expectedTransferSize = ftp_->RemoteFileSize("versao_e_modulos_cartorio.ini");
+  session_.transfer.expectedTransferSize = ftp_->RemoteFileSize("versao_e_modulos_cartorio.ini");
   ftp_->FetchFile("versao_e_modulos_cartorio.ini", local_.File("cat.ini"));
 
   EXPECT_EQ(ReadBytes(local_.File("cat.ini")), PatternBytes(0, 300000));
@@ -60,7 +62,7 @@ TEST_F(ProgressDownloadTest, CompleteDownloadEndsFullWithTheLastStatus) {
   EXPECT_EQ(shell_.applicationTitle, "100% KORVA Update");
   EXPECT_EQ(form_.STxtKBPS.Text(), "Transfer complete");
   EXPECT_EQ(form_.STxtDownModulo.Text(), "Transfer complete");
-  EXPECT_EQ(session_.expectedTransferSize, 0);
+  EXPECT_EQ(session_.transfer.expectedTransferSize, 0);
   EXPECT_GT(shell_.repaints, 0);
 }
 
@@ -72,7 +74,7 @@ TEST_F(ProgressDownloadTest, UnknownSizeFailsBeforeAnyDataIsStored) {
   WriteBytes(local, "old package");
 
   ftp_->OpenSession();
-  session_.expectedTransferSize = -1;
+  session_.transfer.expectedTransferSize = -1;
   try {
     ftp_->FetchFile("efin.zip", local);
     FAIL() << "no failure";
@@ -92,11 +94,11 @@ TEST_F(ProgressDownloadTest, AbortarClickedDuringAWaitCutsTheDownloadShort) {
   server.PutPatternFile("/efin.zip", kSize);
   Attach(server, true);
   ftp_->OpenSession();
-  session_.expectedTransferSize = ftp_->RemoteFileSize("efin.zip");
+  session_.transfer.expectedTransferSize = ftp_->RemoteFileSize("efin.zip");
   server.ForgetCommands();
   shell_.onPendingInput = [this] {
-    session_.transferAbortRequested = true;
-    session_.runAbortRequested = true;
+    session_.transfer.transferAbortRequested = true;
+    session_.transfer.runAbortRequested = true;
   };
 
   const std::string local = local_.File("efin.zip");
@@ -106,8 +108,8 @@ TEST_F(ProgressDownloadTest, AbortarClickedDuringAWaitCutsTheDownloadShort) {
   EXPECT_LT(static_cast<std::int64_t>(got.size()), kSize);
   EXPECT_EQ(got, PatternBytes(0, got.size()));
   EXPECT_EQ(form_.STxtKBPS.Text(), "Transfer aborted");
-  EXPECT_FALSE(session_.transferAbortRequested);
-  EXPECT_TRUE(session_.runAbortRequested);
+  EXPECT_FALSE(session_.transfer.transferAbortRequested);
+  EXPECT_TRUE(session_.transfer.runAbortRequested);
   EXPECT_GT(shell_.inputSlices, 0);
   EXPECT_THAT(server.Commands(), Contains("ABOR"));
   shell_.onPendingInput = nullptr;

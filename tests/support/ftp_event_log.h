@@ -18,9 +18,10 @@ class FtpEventLog : public transfer::FtpEvents {
     events.push_back("begin " + Name(d) + " " + std::to_string(total));
     if (onBegin) onBegin();
   }
-  void OnProgress(transfer::TransferDirection, std::int64_t bytes) override {
+  bool OnProgress(transfer::TransferDirection, std::int64_t bytes) override {
     progress.push_back(bytes);
     if (onProgress) onProgress(bytes);
+    return true;
   }
   void OnTransferEnd(transfer::TransferDirection d) override { events.push_back("end " + Name(d)); }
 

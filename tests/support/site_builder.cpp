@@ -76,8 +76,6 @@ Site BuildSite(const std::string& folder, const SiteOptions& options) {
 
 namespace korva::testing {
 
-SiteSession::SiteSession(std::string siteFolder) : folder(std::move(siteFolder)) {
-  settings::AttachConnectionResolution(context, main, users);
-}
+SiteSession::SiteSession(std::string siteFolder) : folder(std::move(siteFolder)) {}
 
 }  // namespace korva::testing

@@ -36,13 +36,11 @@ int RunCommand(const std::vector<std::string>& argv, std::string& output);
 }  // namespace korva::testing
 
 // ---------------------------------------------------------------------------
-// What the main window holds for the databases, wired to a built site: the
-// form, the session, a scripted shell and both connections resolving from the
-// site's dbxconnections.ini.
-#include "app/form/form_model.h"
-#include "app/session_state.h"
-#include "db/connection.h"
-#include "settings/connection_file.h"
+// The main window's logic wired to a built site, as the program has it: the
+// form, a scripted shell and Principal with both connections resolving from
+// the site's dbxconnections.ini. Nothing runs until a test calls it.
+#include "app/principal.h"
+#include "form/form_model.h"
 #include "support/scripted_shell.h"
 
 namespace korva::testing {
@@ -54,11 +52,12 @@ struct SiteSession {
 
   std::string folder;
   form::FormModel form;
-  SessionState session;
   ScriptedShell shell;
-  db::Connection main{"SQLConnectionKORVA"};
-  db::Connection users{"SQLConnectionUSUARIO"};
-  settings::ConnectionContext context{folder, session, form};
+  platform::SystemClock clock;
+  Principal principal{form, shell, clock, folder};
+  SessionState& session = principal.Session();
+  db::Connection& main = principal.SQLConnectionKORVA();
+  db::Connection& users = principal.SQLConnectionUSUARIO();
 };
 
 }  // namespace korva::testing

@@ -118,17 +118,17 @@ TEST_F(MainWindowTest, PrimaryButtonOnAHotAreaOpensNothing) {
 TEST_F(MainWindowTest, AbortSetsBothFlagsAlsoWhileAnOperationRuns) {
   h.ShowPage(h.form.TbShtLog);
   Click("BtBtnAbortar");
-  EXPECT_TRUE(h.principal.Session().transferAbortRequested);
-  EXPECT_TRUE(h.principal.Session().runAbortRequested);
+  EXPECT_TRUE(h.principal.Session().transfer.transferAbortRequested);
+  EXPECT_TRUE(h.principal.Session().transfer.runAbortRequested);
   EXPECT_TRUE(h.form.TbShtLog.Visible());
   EXPECT_EQ(CurrentPage()->objectName(), "TbShtLog");
 
-  h.principal.Session().transferAbortRequested = false;
-  h.principal.Session().runAbortRequested = false;
+  h.principal.Session().transfer.transferAbortRequested = false;
+  h.principal.Session().transfer.runAbortRequested = false;
   TempDir dir;
   const std::string clientFile = dir.File("12345678000190.ini");
   platform::WriteFileBytes(clientFile, "[BDKORVA]\r\n");
-  h.principal.Session().clientVersionFilePath = clientFile;
+  h.principal.Session().records.clientVersionFilePath = clientFile;
 
   // A transfer waiting for the network handles the window's input: the
   // operator presses "&Abortar", "&Fechar", and closes the window.
@@ -138,14 +138,14 @@ TEST_F(MainWindowTest, AbortSetsBothFlagsAlsoWhileAnOperationRuns) {
     QTimer::singleShot(0, &h.window, [&] { Click("BtBtnFechar"); });
     QTimer::singleShot(0, &h.window, [&] { h.window.close(); });
     for (int slice = 0; slice < 5; ++slice) h.shell.ProcessPendingInput();
-    sawAbort = h.principal.Session().transferAbortRequested;
+    sawAbort = h.principal.Session().transfer.transferAbortRequested;
     // Still here: the second click was ignored and the close waits.
     EXPECT_TRUE(h.window.isVisible());
     EXPECT_TRUE(platform::FileExists(clientFile));
   });
   EXPECT_TRUE(ran);
   EXPECT_TRUE(sawAbort);
-  EXPECT_TRUE(h.principal.Session().runAbortRequested);
+  EXPECT_TRUE(h.principal.Session().transfer.runAbortRequested);
   // The deferred close ran when the operation returned; "&Fechar" did not.
   EXPECT_FALSE(h.window.isVisible());
   EXPECT_TRUE(platform::FileExists(clientFile));
@@ -157,7 +157,7 @@ TEST_F(MainWindowTest, CloseDeletesTheClientVersionFileThenClosesTheWindow) {
   platform::WriteFileBytes(clientFile, "[BDKORVA]\r\nVERSAO=3.17.2\r\n");
   const std::string other = dir.File("LogUpdate.txt");
   platform::WriteFileBytes(other, "linha\r\n");
-  h.principal.Session().clientVersionFilePath = clientFile;
+  h.principal.Session().records.clientVersionFilePath = clientFile;
 
   Click("BtBtnFechar");
   EXPECT_FALSE(platform::FileExists(clientFile));

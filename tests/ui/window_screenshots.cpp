@@ -12,10 +12,10 @@
 #include <clocale>
 #include <cstdio>
 
-#include "app/form/form_model.h"
 #include "app/principal.h"
 #include "app/qt/main_window.h"
 #include "app/qt/qt_shell.h"
+#include "form/form_model.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "support/site_builder.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/form/form_model.h"
+#include "form/form_model.h"
 #include "text/error.h"
 
 namespace korva::form {

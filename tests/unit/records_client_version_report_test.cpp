@@ -22,11 +22,11 @@ class FixedClock : public platform::Clock {
 class ClientVersionReportTest : public ::testing::Test {
  protected:
   ClientVersionReportTest() {
-    session_.clientId = "12345678000199";
-    session_.clientVersionFilePath = dir_.File("12345678000199.ini");
+    session_.site.clientId = "12345678000199";
+    session_.records.clientVersionFilePath = dir_.File("12345678000199.ini");
   }
   ClientVersionReport Report(platform::LocaleFormats locale = {}) {
-    return ClientVersionReport(session_, ftp_, clock_, std::move(locale));
+    return ClientVersionReport(session_.site, session_.records, ftp_, clock_, std::move(locale));
   }
 
   testing::TempDir dir_;
@@ -49,7 +49,7 @@ TEST_F(ClientVersionReportTest, SecondWriteOfAModuleReplacesItsSection) {
   report.RegistraVersaoCliente("EFIN.EXE", "3.2.1");
   clock_.now = LocalDateTime{2024, 3, 2, 14, 30, 0, 0};
   report.RegistraVersaoCliente("efin.zip", "3.2.2");
-  EXPECT_EQ(ReadBytes(session_.clientVersionFilePath),
+  EXPECT_EQ(ReadBytes(session_.records.clientVersionFilePath),
             "[EFIN]\r\nversao=3.2.2\r\ndata=02/03/2024\r\nhora=14:30:00\r\n");
 }
 
@@ -59,7 +59,7 @@ TEST_F(ClientVersionReportTest, SectionsInWriteOrderAndAnEmptyVersion) {
   auto report = Report(dotted);
   report.RegistraVersaoCliente("BDUSUARIO", "");
   report.RegistraVersaoCliente("BDKORVA", "3.16.47");
-  const std::string bytes = ReadBytes(session_.clientVersionFilePath);
+  const std::string bytes = ReadBytes(session_.records.clientVersionFilePath);
   EXPECT_EQ(bytes.find("[BDUSUARIO]\r\nversao=\r\ndata=01.03.2024\r\nhora=09:05:07\r\n"), 0u)
       << bytes;
   EXPECT_NE(bytes.find("[BDKORVA]\r\nversao=3.16.47\r\ndata=01.03.2024\r\nhora=09:05:07\r\n"),
@@ -68,14 +68,15 @@ TEST_F(ClientVersionReportTest, SectionsInWriteOrderAndAnEmptyVersion) {
 }
 
 TEST_F(ClientVersionReportTest, RefusedWriteFailsWithTheProfileFilesMessage) {
-  session_.clientVersionFilePath = dir_.File("missing-folder/12345678000199.ini");
+  session_.records.clientVersionFilePath = dir_.File("missing-folder/12345678000199.ini");
   auto report = Report();
   try {
     report.RegistraVersaoCliente("EFIN.EXE", "3.2.1");
     FAIL() << "no failure";
   } catch (const KorvaError& e) {
-    EXPECT_EQ(
-        std::string(e.what()).rfind("Unable to write to " + session_.clientVersionFilePath, 0), 0u)
+    EXPECT_EQ(std::string(e.what()).rfind(
+                  "Unable to write to " + session_.records.clientVersionFilePath, 0),
+              0u)
         << e.what();
   }
 }

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/form/form_model.h"
+#include "form/form_model.h"
 #include "platform/files.h"
 #include "support/scripted_shell.h"
 #include "support/temp_dir.h"

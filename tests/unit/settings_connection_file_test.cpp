@@ -2,17 +2,17 @@
 // their parameters, the edition, the application folder and panel 0 from it.
 #include <gtest/gtest.h>
 
-#include "app/form/form_model.h"
-#include "app/session_state.h"
+#include "app/principal.h"
+#include "form/form_model.h"
 #include "settings/connection_file.h"
 #include "settings/installed_modules.h"
+#include "support/scripted_shell.h"
 #include "support/temp_dir.h"
 #include "text/error.h"
 
 namespace korva {
 namespace {
 
-using settings::ConnectionContext;
 using settings::ConnectionSectionLines;
 using Lines = std::vector<std::string>;
 
@@ -80,16 +80,19 @@ class Resolution : public ::testing::Test {
   void Write(const std::string& lfText) {
     testing::WriteBytes(dir.File("dbxconnections.ini"), WithLineEnds(lfText, "\r\n"));
   }
-  db::ParameterList Main() { return settings::SQLConnectionKORVABeforeConnect(context); }
+  db::ParameterList Main() { return principal.SQLConnectionKORVABeforeConnect(); }
   db::ParameterList Users(const db::ParameterList& main) {
-    return settings::SQLConnectionUSUARIOBeforeConnect(context, main);
+    principal.SQLConnectionKORVA().SetParams(main);
+    return principal.SQLConnectionUSUARIOBeforeConnect();
   }
   std::string Panel0() const { return form.StatusBar.PanelText(0); }
 
   testing::TempDir dir;
   form::FormModel form;
-  SessionState session;
-  ConnectionContext context{dir.Path(), session, form};
+  testing::ScriptedShell shell;
+  platform::SystemClock clock;
+  Principal principal{form, shell, clock, dir.Path()};
+  SessionState& session = principal.Session();
 };
 
 TEST_F(Resolution, EmpresaWinsWhateverCartorioHolds) {
@@ -98,9 +101,9 @@ TEST_F(Resolution, EmpresaWinsWhateverCartorioHolds) {
       "[EMPRESA]\nDatabase=srv1/3052:D:/KORVAGDB/EMPRESA/KORVA.FDB\nSQLDialect=3\n"
       "Extensão Banco=FDB\nServidor Aplicação=\\\\srv1\\korva\n");
   const db::ParameterList main = Main();
-  EXPECT_EQ(session.edition, "EMPRESA");
+  EXPECT_EQ(session.site.edition, "EMPRESA");
   EXPECT_EQ(Panel0(), "Servidor: SRV1/3052");
-  EXPECT_EQ(session.applicationFolder, "\\\\srv1\\korva");
+  EXPECT_EQ(session.site.applicationFolder, "\\\\srv1\\korva");
   EXPECT_EQ(main,
             (db::ParameterList{"Database=srv1/3052:D:/KORVAGDB/EMPRESA/KORVA.FDB", "SQLDialect=3",
                                "Extensão Banco=FDB", "Servidor Aplicação=\\\\srv1\\korva",
@@ -117,14 +120,14 @@ TEST_F(Resolution, EmptyEmpresaDatabaseMeansCartorioWithUsersParametersFromEmpre
       "[cartório]\nDatabase = D:\\KORVA\\CARTORIO.FDB\nServidor Aplicação=E:\\app\n"
       "extensão banco=GDB\n");
   const db::ParameterList main = Main();
-  EXPECT_EQ(session.edition, "CARTORIO");
+  EXPECT_EQ(session.site.edition, "CARTORIO");
   EXPECT_EQ(Panel0(), "Servidor: D");
-  EXPECT_EQ(session.applicationFolder, "E:\\app");
+  EXPECT_EQ(session.site.applicationFolder, "E:\\app");
   EXPECT_EQ(db::ParameterValue(main, "Database"), "D:\\KORVA\\CARTORIO.FDB");
-  session.edition.clear();
+  session.site.edition.clear();
   EXPECT_EQ(Users(main), (db::ParameterList{"Database=D:\\KORVA\\USUARIO.GDB", "RoleName=PAPEL",
                                             "User_Name=KORVA", "Password=ravelund"}));
-  EXPECT_EQ(session.edition, "CARTORIO");
+  EXPECT_EQ(session.site.edition, "CARTORIO");
 }
 
 TEST_F(Resolution, CartorioWithoutEmpresaSectionGivesTheUsersConnectionThreeParameters) {
@@ -160,7 +163,7 @@ TEST_F(Resolution, UsersDatabaseExtensionAndTheFixedCut) {
 }
 
 TEST_F(Resolution, MissingFileFailsAfterSettingEditionAndPanel) {
-  session.edition = "EMPRESA";
+  session.site.edition = "EMPRESA";
   form.StatusBar.SetPanelText(0, "Servidor: OLD");
   const std::string path = dir.File("dbxconnections.ini");
   try {
@@ -169,7 +172,7 @@ TEST_F(Resolution, MissingFileFailsAfterSettingEditionAndPanel) {
   } catch (const KorvaError& e) {
     EXPECT_EQ(std::string(e.what()), "Driver/Connection Registry File '" + path + "' not found");
   }
-  EXPECT_EQ(session.edition, "CARTORIO");
+  EXPECT_EQ(session.site.edition, "CARTORIO");
   EXPECT_EQ(Panel0(), "Servidor: ");
   EXPECT_THROW(Users({}), KorvaError);
 }
@@ -177,7 +180,7 @@ TEST_F(Resolution, MissingFileFailsAfterSettingEditionAndPanel) {
 TEST_F(Resolution, NoDatabaseAnywhereStillGivesParameters) {
   Write("[EMPRESA]\nRoleName=R\n[CARTÓRIO]\nDatabase=\n");
   const db::ParameterList main = Main();
-  EXPECT_EQ(session.edition, "CARTORIO");
+  EXPECT_EQ(session.site.edition, "CARTORIO");
   EXPECT_EQ(Panel0(), "Servidor: ");
   EXPECT_EQ(main, (db::ParameterList{"Database=", "User_Name=KORVA", "Password=ravelund"}));
 }

@@ -4,7 +4,8 @@
 
 #include <filesystem>
 
-#include "app/form/form_model.h"
+#include "app/principal.h"
+#include "form/form_model.h"
 #include "settings/settings_file.h"
 #include "support/scripted_shell.h"
 #include "support/temp_dir.h"
@@ -21,13 +22,19 @@ class SettingsFile : public ::testing::Test {
  protected:
   std::string Path() const { return dir.File("KORVA.INI"); }
   void Write(const std::string& bytes) { testing::WriteBytes(Path(), bytes); }
-  LoadedSettings Load() { return settings::LoadSettings(dir.Path(), form); }
-  bool Save() { return settings::BtBtnGravaConfigClick(dir.Path(), form, shell); }
+  LoadedSettings Load() { return principal.LoadSettings(); }
+  // Whether transfers are passive after the save.
+  bool Save() {
+    principal.BtBtnGravaConfigClick();
+    return principal.IdFTPKorva().Passive();
+  }
   std::string Panel3() const { return form.StatusBar.PanelText(3); }
 
   testing::TempDir dir;
   form::FormModel form;
   testing::ScriptedShell shell;
+  platform::SystemClock clock;
+  Principal principal{form, shell, clock, dir.Path()};
 };
 
 TEST_F(SettingsFile, MissingFileGivesEmptyFieldsActiveTransfersAndCreatesNothing) {
@@ -166,7 +173,8 @@ TEST_F(SettingsFile, RefusedWriteFailsBeforePanelAndMessage) {
   EXPECT_TRUE(shell.messages.empty());
 
   const std::string missing = dir.File("nao-existe");
-  EXPECT_THROW(settings::BtBtnGravaConfigClick(missing, form, shell), KorvaError);
+  Principal elsewhere(form, shell, clock, missing);
+  EXPECT_THROW(elsewhere.BtBtnGravaConfigClick(), KorvaError);
   EXPECT_FALSE(std::filesystem::exists(missing));
   EXPECT_TRUE(shell.messages.empty());
 }

@@ -2,8 +2,8 @@
 // moves: rate text, both gauges, the title, and what gets repainted.
 #include <gtest/gtest.h>
 
-#include "app/form/form_model.h"
 #include "app/session_state.h"
+#include "form/form_model.h"
 #include "support/scripted_shell.h"
 #include "transfer/progress_display.h"
 
@@ -35,6 +35,9 @@ class ProgressDisplayTest : public ::testing::Test {
  protected:
   ProgressDisplayTest() { shell_.applicationTitle = "KORVA Update"; }
 
+  ProgressControls Controls() {
+    return {form_.STxtKBPS, form_.STxtDownModulo, form_.GaugeDownload, form_.GgDownModulo};
+  }
   platform::LocaleFormats Comma() {
     platform::LocaleFormats l;
     l.decimalSeparator = ',';
@@ -45,16 +48,15 @@ class ProgressDisplayTest : public ::testing::Test {
   SessionState session_;
   testing::ScriptedShell shell_;
   FakeClock clock_;
-  FtpSession ftp_{"127.0.0.1", 21};
-  ProgressDisplay display_{form_, session_, shell_, clock_, Comma(), ftp_};
+  ProgressDisplay display_{Controls(), session_.transfer, shell_, clock_, Comma()};
 };
 
 TEST_F(ProgressDisplayTest, ReportedSizeHalfWayAfter2_5Seconds) {
-  session_.expectedTransferSize = 20480;
-  session_.transferAbortRequested = true;  // a click between two transfers is forgotten
+  session_.transfer.expectedTransferSize = 20480;
+  session_.transfer.transferAbortRequested = true;  // a click between two transfers is forgotten
   display_.IdFTPKorvaWorkBegin(kDown, 0);
-  EXPECT_FALSE(session_.transferAbortRequested);
-  EXPECT_EQ(session_.transferStartTime, clock_.now);
+  EXPECT_FALSE(session_.transfer.transferAbortRequested);
+  EXPECT_EQ(session_.transfer.transferStartTime, clock_.now);
   EXPECT_EQ(form_.GaugeDownload.MaxValue(), 20480);
   EXPECT_EQ(form_.GgDownModulo.MaxValue(), 20480);
 
@@ -69,7 +71,7 @@ TEST_F(ProgressDisplayTest, ReportedSizeHalfWayAfter2_5Seconds) {
   display_.IdFTPKorvaWorkEnd(kDown);
   EXPECT_EQ(form_.STxtKBPS.Text(), "Transf. completada");
   EXPECT_EQ(form_.STxtDownModulo.Text(), "Transf. completada");
-  EXPECT_EQ(session_.expectedTransferSize, 0);
+  EXPECT_EQ(session_.transfer.expectedTransferSize, 0);
   EXPECT_EQ(display_.CurrentRate(), 0);
   // Nothing restores the gauges or the title.
   EXPECT_EQ(form_.GaugeDownload.Percent(), 50);
@@ -77,7 +79,7 @@ TEST_F(ProgressDisplayTest, ReportedSizeHalfWayAfter2_5Seconds) {
 }
 
 TEST_F(ProgressDisplayTest, UnknownSizeSetToOneShowsFullAtTheFirstPiece) {
-  session_.expectedTransferSize = 1;
+  session_.transfer.expectedTransferSize = 1;
   display_.IdFTPKorvaWorkBegin(kDown, 0);
   clock_.Advance(40);
   display_.IdFTPKorvaWork(kDown, 8192);
@@ -88,20 +90,20 @@ TEST_F(ProgressDisplayTest, UnknownSizeSetToOneShowsFullAtTheFirstPiece) {
 }
 
 TEST_F(ProgressDisplayTest, FirstMillisecondKeepsTheRateAtZero) {
-  session_.expectedTransferSize = 100000;
+  session_.transfer.expectedTransferSize = 100000;
   display_.IdFTPKorvaWorkBegin(kDown, 0);
   display_.IdFTPKorvaWork(kDown, 8192);
   EXPECT_EQ(form_.STxtKBPS.Text(), "0,00 KB/s");
   EXPECT_EQ(display_.CurrentRate(), 0);
 
-  ProgressDisplay dotted(form_, session_, shell_, clock_, platform::LocaleFormats{}, ftp_);
+  ProgressDisplay dotted(Controls(), session_.transfer, shell_, clock_, platform::LocaleFormats{});
   dotted.IdFTPKorvaWorkBegin(kDown, 0);
   dotted.IdFTPKorvaWork(kDown, 8192);
   EXPECT_EQ(form_.STxtDownModulo.Text(), "0.00 KB/s");
 }
 
 TEST_F(ProgressDisplayTest, UploadTakesTheAnnouncedTotal) {
-  session_.expectedTransferSize = 20480;
+  session_.transfer.expectedTransferSize = 20480;
   display_.IdFTPKorvaWorkBegin(TransferDirection::Upload, 700);
   EXPECT_EQ(form_.GaugeDownload.MaxValue(), 700);
   EXPECT_EQ(form_.GgDownModulo.MaxValue(), 700);
@@ -111,7 +113,7 @@ TEST_F(ProgressDisplayTest, UploadTakesTheAnnouncedTotal) {
 }
 
 TEST_F(ProgressDisplayTest, NegativeExpectedSizeFailsTheBegin) {
-  session_.expectedTransferSize = -1;
+  session_.transfer.expectedTransferSize = -1;
   try {
     display_.IdFTPKorvaWorkBegin(kDown, 0);
     FAIL() << "no failure";
@@ -121,7 +123,7 @@ TEST_F(ProgressDisplayTest, NegativeExpectedSizeFailsTheBegin) {
 }
 
 TEST_F(ProgressDisplayTest, ZeroExpectedSizeKeepsTheGaugesAtZero) {
-  session_.expectedTransferSize = 0;
+  session_.transfer.expectedTransferSize = 0;
   display_.IdFTPKorvaWorkBegin(kDown, 0);
   for (std::int64_t bytes : {8192, 16384, 24576}) {
     clock_.Advance(100);
@@ -133,7 +135,7 @@ TEST_F(ProgressDisplayTest, ZeroExpectedSizeKeepsTheGaugesAtZero) {
 }
 
 TEST_F(ProgressDisplayTest, FileThatGrewOnTheServerStaysAtFull) {
-  session_.expectedTransferSize = 1000;
+  session_.transfer.expectedTransferSize = 1000;
   display_.IdFTPKorvaWorkBegin(kDown, 0);
   clock_.Advance(100);
   display_.IdFTPKorvaWork(kDown, 5000);
@@ -142,7 +144,7 @@ TEST_F(ProgressDisplayTest, FileThatGrewOnTheServerStaysAtFull) {
 }
 
 TEST_F(ProgressDisplayTest, RepaintsAndRedrawsOnlyWhatChanged) {
-  session_.expectedTransferSize = 1 << 30;  // the percentage stays 0
+  session_.transfer.expectedTransferSize = 1 << 30;  // the percentage stays 0
   display_.IdFTPKorvaWorkBegin(kDown, 0);
   clock_.Advance(1000);
   display_.IdFTPKorvaWork(kDown, 1024);
@@ -172,7 +174,7 @@ TEST_F(ProgressDisplayTest, RepaintsAndRedrawsOnlyWhatChanged) {
 
 TEST_F(ProgressDisplayTest, ElapsedTimeCrossesMidnightByItsTimeOfDay) {
   clock_.now = LocalDateTime{2024, 3, 1, 23, 59, 59, 0};
-  session_.expectedTransferSize = 1 << 20;
+  session_.transfer.expectedTransferSize = 1 << 20;
   display_.IdFTPKorvaWorkBegin(kDown, 0);
   clock_.Advance(2000);
   display_.IdFTPKorvaWork(kDown, 4096);
@@ -180,13 +182,14 @@ TEST_F(ProgressDisplayTest, ElapsedTimeCrossesMidnightByItsTimeOfDay) {
 }
 
 TEST_F(ProgressDisplayTest, AbortRequestIsClearedByTheNextPiece) {
-  session_.expectedTransferSize = 1000;
+  session_.transfer.expectedTransferSize = 1000;
   display_.IdFTPKorvaWorkBegin(kDown, 0);
-  session_.transferAbortRequested = true;
-  session_.runAbortRequested = true;
-  display_.IdFTPKorvaWork(kDown, 100);
-  EXPECT_FALSE(session_.transferAbortRequested);
-  EXPECT_TRUE(session_.runAbortRequested);  // the run's flag is not ours
+  session_.transfer.transferAbortRequested = true;
+  session_.transfer.runAbortRequested = true;
+  EXPECT_FALSE(display_.IdFTPKorvaWork(kDown, 100));  // the session aborts
+  EXPECT_TRUE(display_.IdFTPKorvaWork(kDown, 200));
+  EXPECT_FALSE(session_.transfer.transferAbortRequested);
+  EXPECT_TRUE(session_.transfer.runAbortRequested);  // the run's flag is not ours
 }
 
 TEST(ProgressRate, PatternWithTwoDecimalsAndNoThousandsSeparator) {

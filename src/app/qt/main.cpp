@@ -2,20 +2,20 @@
 // window; a second copy finds the first by that window and ends; otherwise
 // the window is created (its start-up sequence runs), shown, and served until
 // it closes, and its destruction runs last.
-#include <QApplication>
-#include <QSocketNotifier>
-#include <csignal>
-#include <clocale>
 #include <fcntl.h>
 #include <unistd.h>
+#include <QApplication>
+#include <QSocketNotifier>
+#include <clocale>
+#include <csignal>
 #include <exception>
 #include <memory>
 
-#include "app/form/form_model.h"
 #include "app/principal.h"
 #include "app/qt/main_window.h"
 #include "app/qt/qt_shell.h"
 #include "app/single_instance_guard.h"
+#include "form/form_model.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/window_registry.h"

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "app/form/form_model.h"
 #include "app/principal.h"
 #include "app/single_instance_guard.h"
+#include "form/form_model.h"
 
 class QMenu;
 

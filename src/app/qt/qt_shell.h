@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "app/shell.h"
+#include "form/shell.h"
 
 namespace korva::qt {
 

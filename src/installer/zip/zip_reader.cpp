@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <optional>
 
-#include "app/shell.h"
+#include "form/shell.h"
 #include "installer/zip/entry_output.h"
 #include "installer/zip/zip_names.h"
 #include "platform/files.h"

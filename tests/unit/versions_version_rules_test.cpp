@@ -3,10 +3,10 @@
 #include <utility>
 #include <vector>
 
-#include "catalogue/version_rules.h"
 #include "text/error.h"
+#include "versions/version_rules.h"
 
-namespace korva::catalogue {
+namespace korva::versions {
 namespace {
 
 TEST(ProximaVersao, StepsThePatchAndCarriesOnlyAtTheText99) {
@@ -105,4 +105,4 @@ TEST(SecaoAntiga, ComparesPartByPartAgainstTheReference) {
 }
 
 }  // namespace
-}  // namespace korva::catalogue
+}  // namespace korva::versions

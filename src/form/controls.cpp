@@ -1,4 +1,4 @@
-#include "app/form/controls.h"
+#include "form/controls.h"
 
 #include <stdexcept>
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace korva::catalogue {
+namespace korva::versions {
 
 // The version after the given one. The patch is stepped, carrying into the
 // minor part only when the patch is exactly "99" ("3.1.99" -> "3.2.00",
@@ -26,4 +26,4 @@ std::string CompletaComZeros(std::string_view part);
 // is part by part, not an ordering of whole versions.
 bool SecaoAntiga(std::string_view secao, std::string_view referencia);
 
-}  // namespace korva::catalogue
+}  // namespace korva::versions

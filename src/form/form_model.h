@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/form/controls.h"
+#include "form/controls.h"
 
 namespace korva::form {
 

@@ -1,9 +1,9 @@
-#include "catalogue/version_rules.h"
+#include "versions/version_rules.h"
 
 #include "text/error.h"
 #include "text/strings.h"
 
-namespace korva::catalogue {
+namespace korva::versions {
 namespace {
 
 // The parts of a version as the stepping rule reads them, by position: with
@@ -112,4 +112,4 @@ bool SecaoAntiga(std::string_view secao, std::string_view referencia) {
          CompareCodes(CompletaComZeros(s.patch), CompletaComZeros(r.patch)) < 0;
 }
 
-}  // namespace korva::catalogue
+}  // namespace korva::versions

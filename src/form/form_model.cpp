@@ -1,6 +1,6 @@
-#include "app/form/form_model.h"
+#include "form/form_model.h"
 
-#include "app/form/maker.h"
+#include "form/maker.h"
 
 namespace korva::form {
 namespace {

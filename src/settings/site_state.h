@@ -1,0 +1,15 @@
+#pragma once
+// Who and where the installation is: the edition and the application folder
+// that the connection resolution decides at every opening, and the client
+// identifier that the start-up reads once.
+#include <string>
+
+namespace korva::settings {
+
+struct SiteState {
+  std::string edition;  // "EMPRESA" or "CARTORIO"
+  std::string clientId;
+  std::string applicationFolder;
+};
+
+}  // namespace korva::settings
