@@ -44,6 +44,10 @@ class SilentShell : public korva::Shell {
   void CloseMainWindow() override {}
   void EndProgram() override {}
   void OpenWebAddress(const std::string&) override {}
+  std::optional<std::string> AskSaveFileName(const std::string&, const std::string&) override {
+    return std::nullopt;
+  }
+  bool PrintReport(const korva::form::Report&) override { return false; }
 };
 
 void Run(const std::string& command) {

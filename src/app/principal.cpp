@@ -16,10 +16,13 @@ Principal::Principal(form::FormModel& form, Shell& shell, const platform::Clock&
       mainRowEmpresa_(sqlConnectionKorva_, dbupdate::kVersionQueryEmpresa),
       mainRowCartorio_(sqlConnectionKorva_, dbupdate::kVersionQueryCartorio),
       usersRow_(sqlConnectionUsuario_, dbupdate::kVersionQueryUsers),
+      locale_(platform::LocaleFormats::Current()),
       ftp_(BuiltInUpdateServerHost()),
       progress_({form_.STxtKBPS, form_.STxtDownModulo, form_.GaugeDownload, form_.GgDownModulo},
-                session_.transfer, shell_, clock_, platform::LocaleFormats::Current()),
-      zipReader_(shell_) {
+                session_.transfer, shell_, clock_, locale_),
+      zipReader_(shell_),
+      log_(form_.ChkLBxLog, shell_, session_.records.logFilePath),
+      report_(session_.site, session_.records, ftp_, clock_, locale_) {
   sqlConnectionKorva_.SetBeforeConnect([this] { return SQLConnectionKORVABeforeConnect(); });
   sqlConnectionUsuario_.SetBeforeConnect([this] { return SQLConnectionUSUARIOBeforeConnect(); });
   ftp_.SetEvents(&progress_);

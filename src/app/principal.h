@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/session_state.h"
+#include "catalogue/catalogue_check.h"
 #include "db/connection.h"
 #include "dbupdate/protected_mode.h"
 #include "dbupdate/version_row.h"
@@ -16,6 +17,8 @@
 #include "installer/zip/zip_reader.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "records/client_version_report.h"
+#include "records/update_log.h"
 #include "settings/installed_modules.h"
 #include "settings/settings_file.h"
 #include "transfer/ftp_session.h"
@@ -47,6 +50,8 @@ class Principal {
   transfer::FtpSession& IdFTPKorva() { return ftp_; }
   transfer::ProgressDisplay& ProgressDisplay() { return progress_; }
   installer::ZipReader& ZipReader() { return zipReader_; }
+  records::UpdateLog& UpdateLog() { return log_; }
+  records::ClientVersionReport& ClientVersionReport() { return report_; }
   // The folder of the updater's executable, where every file it owns lives.
   const std::string& ExecutableFolder() const { return executableFolder_; }
 
@@ -71,6 +76,11 @@ class Principal {
   void GerarScript1Click();
   // Writes the next version's statements to SCRIPT_<group>.TXT files.
   void GeraScript();
+
+  // The pending updates: the catalogue check, and the list's export and print.
+  void BtBtnNovasAtualizacoesClick();
+  void BtBtnGravarClick();
+  void BtBtImpimirAtualizacaoClick();
 
   // Configuration page.
   void BtBtnGravaConfigClick();
@@ -100,6 +110,7 @@ class Principal {
   // The configuration page's text fields, in the settings file's key order.
   std::array<form::TextControl*, settings::kTextKeys.size()> SettingsFields();
   installer::BranchControls Branches();
+  catalogue::CheckContext CatalogueCheck();
 
   form::FormModel& form_;
   Shell& shell_;
@@ -115,9 +126,12 @@ class Principal {
   dbupdate::VersionRow mainRowCartorio_;
   dbupdate::VersionRow usersRow_;
   settings::InstalledModules installedModules_;
+  platform::LocaleFormats locale_;
   transfer::FtpSession ftp_;
   transfer::ProgressDisplay progress_;
   installer::ZipReader zipReader_;
+  records::UpdateLog log_;
+  records::ClientVersionReport report_;
 };
 
 }  // namespace korva

@@ -2,7 +2,10 @@
 // Everything the logic needs from the window system or the operator. The Qt
 // window implements it (QtShell); tests use a scripted shell that answers from
 // a queue and records every message exactly.
+#include <optional>
 #include <string>
+
+#include "form/report.h"
 
 namespace korva {
 
@@ -27,6 +30,10 @@ struct Message {
   MsgButton defaultButton = kNoButton;  // kNoButton: the first of the buttons
   bool operator==(const Message&) const = default;
 };
+
+// What a save dialog makes of a typed name: the default extension appended
+// when the name has none ("lista" -> "lista.TXT"; "lista.csv" stays).
+std::string WithDefaultExtension(const std::string& name, const std::string& extension);
 
 class Shell {
  public:
@@ -54,6 +61,15 @@ class Shell {
 
   // Default web browser, maximised. A browser that cannot start is not reported.
   virtual void OpenWebAddress(const std::string& address) = 0;
+
+  // The file-save dialog, proposing a name; a name typed without an extension
+  // gets the default one. No file-type filter, no question before an existing
+  // file is replaced. nullopt when the operator cancels.
+  virtual std::optional<std::string> AskSaveFileName(const std::string& proposedName,
+                                                     const std::string& defaultExtension) = 0;
+  // The print dialog, opened on the default printer, then the report printed
+  // on the printer chosen. False when the operator cancels: nothing printed.
+  virtual bool PrintReport(const form::Report& report) = 0;
 };
 
 }  // namespace korva

@@ -32,6 +32,10 @@ class AnsweringShell : public korva::Shell {
   void CloseMainWindow() override {}
   void EndProgram() override {}
   void OpenWebAddress(const std::string&) override {}
+  std::optional<std::string> AskSaveFileName(const std::string&, const std::string&) override {
+    return std::nullopt;
+  }
+  bool PrintReport(const korva::form::Report&) override { return false; }
 };
 
 struct Scratch {

@@ -21,4 +21,14 @@ void ScriptedShell::ProcessPendingInput() {
   if (onPendingInput) onPendingInput();
 }
 
+std::optional<std::string> ScriptedShell::AskSaveFileName(const std::string& proposedName,
+                                                          const std::string& defaultExtension) {
+  saveDialogs.emplace_back(proposedName, defaultExtension);
+  if (saveNames.empty()) return std::nullopt;
+  std::optional<std::string> name = saveNames.front();
+  saveNames.pop_front();
+  if (name) name = WithDefaultExtension(*name, defaultExtension);
+  return name;
+}
+
 }  // namespace korva::testing

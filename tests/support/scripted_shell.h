@@ -28,6 +28,14 @@ class ScriptedShell : public Shell {
   void CloseMainWindow() override { ++closeRequests; }
   void EndProgram() override { ++endRequests; }
   void OpenWebAddress(const std::string& address) override { openedAddresses.push_back(address); }
+  // Answers from saveNames in order (nullopt: cancelled); cancelled when empty.
+  std::optional<std::string> AskSaveFileName(const std::string& proposedName,
+                                             const std::string& defaultExtension) override;
+  // Records the report; printed unless cancelPrint is set.
+  bool PrintReport(const form::Report& report) override {
+    printed.push_back(report);
+    return !cancelPrint;
+  }
 
   std::vector<Message> messages;
   int repaints = 0;
@@ -38,6 +46,10 @@ class ScriptedShell : public Shell {
   int closeRequests = 0;
   int endRequests = 0;
   std::vector<std::string> openedAddresses;
+  std::deque<std::optional<std::string>> saveNames;
+  std::vector<std::pair<std::string, std::string>> saveDialogs;  // proposed name, extension
+  std::vector<form::Report> printed;
+  bool cancelPrint = false;
   // Runs inside ProcessPendingInput: a test's stand-in for a click that
   // arrives while an operation waits.
   std::function<void()> onPendingInput;

@@ -2,7 +2,11 @@
 // line breaks, accents), answered through its test hook, and its other duties.
 #include <QCursor>
 #include <QGuiApplication>
+#include <sstream>
 
+#include "records/pending_list_report.h"
+#include "support/site_builder.h"
+#include "text/cp1252.h"
 #include "ui/window_harness.h"
 
 namespace korva::testing {

@@ -572,6 +572,9 @@ void MainWindow::BindHandlers() {
   BindClick("Label6", [&p] { p.LblSiteClick(); });
   BindClick("Label8", [&p] { p.Label8Click(); });
   BindClick("BtBtnGravaConfig", [&p] { p.BtBtnGravaConfigClick(); });
+  BindClick("BtBtnNovasAtualizacoes", [&p] { p.BtBtnNovasAtualizacoesClick(); });
+  BindClick("BtBtnGravar", [&p] { p.BtBtnGravarClick(); });
+  BindClick("BtBtImpimirAtualizacao", [&p] { p.BtBtImpimirAtualizacaoClick(); });
   form::FormModel& f = form_;
   BindClick("AtualizacaoLocal", [&p, &f] { p.AtualizacaoLocalClick(f.AtualizacaoLocal); });
   BindClick("AtualizarPelaInternet",

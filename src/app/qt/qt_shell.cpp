@@ -2,8 +2,14 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QFile>
+#include <QFileDialog>
 #include <QGuiApplication>
+#include <QPageLayout>
+#include <QPainter>
+#include <QPrintDialog>
 #include <QPushButton>
+#include <QTextLayout>
 #include <QTimer>
 #include <QUrl>
 
@@ -185,6 +191,131 @@ void QtShell::OpenWebAddress(const std::string& address) {
   }
   // A browser that cannot start is not reported.
   QDesktopServices::openUrl(QUrl(ToQString(url)));
+}
+
+std::optional<std::string> QtShell::AskSaveFileName(const std::string& proposedName,
+                                                    const std::string& defaultExtension) {
+  QWidget* parent = window_ && window_->isVisible() ? window_.data() : nullptr;
+  QFileDialog dialog(parent);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+  dialog.setDefaultSuffix(ToQString(defaultExtension));
+  dialog.selectFile(ToQString(proposedName));
+  if (testHooks_) {
+    std::optional<QString> typed;
+    if (!saveNames_.empty()) {
+      typed = saveNames_.front();
+      saveNames_.pop_front();
+    }
+    QTimer::singleShot(0, &dialog, [&dialog, typed] {
+      if (!typed) {
+        dialog.reject();
+        return;
+      }
+      dialog.selectFile(*typed);
+      // As the operator's "Save": the dialog's own accept (a protected slot)
+      // applies the default suffix.
+      QMetaObject::invokeMethod(&dialog, "accept", Qt::DirectConnection);
+    });
+  }
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  // A path is handed to the file system as the local encoding's bytes.
+  const std::string path = QFile::encodeName(dialog.selectedFiles().first()).toStdString();
+  return WithDefaultExtension(path, defaultExtension);
+}
+
+namespace {
+
+QFont ReportFontOf(const form::ReportFont& f) {
+  QFont font(QString::fromLatin1(f.family.c_str()));
+  font.setPointSize(f.pointSize);
+  font.setBold(f.bold);
+  font.setUnderline(f.underline);
+  return font;
+}
+
+}  // namespace
+
+void QtShell::PaintReport(QPrinter& printer, const form::Report& report) {
+  QPainter painter(&printer);
+  // Millimetres from the top-left corner of the printable area.
+  const double dotsPerMm = printer.resolution() / 25.4;
+  const auto toDots = [dotsPerMm](const form::ReportBox& b) {
+    return QRectF(b.left * dotsPerMm, b.top * dotsPerMm, b.width * dotsPerMm, b.height * dotsPerMm);
+  };
+  painter.setPen(Qt::black);
+  for (const form::ReportText& item : report.header) {
+    painter.setFont(ReportFontOf(item.font));
+    painter.drawText(toDots(item.box), Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip,
+                     ToQString(item.text));
+  }
+
+  // The list wraps at word boundaries and goes on at the top of the next
+  // page when it reaches the bottom of this one.
+  const QFont listFont = ReportFontOf(report.listFont);
+  painter.setFont(listFont);
+  const double pageBottom = (report.pageHeight - 2 * report.margin) * dotsPerMm;
+  const double left = report.listBox.left * dotsPerMm;
+  const double width = report.listBox.width * dotsPerMm;
+  double y = report.listBox.top * dotsPerMm;
+  for (const std::string& text : report.lines) {
+    QTextLayout layout(ToQString(text), listFont, &printer);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WordWrap);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    std::vector<QTextLine> lines;
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+      line.setLineWidth(width);
+      lines.push_back(line);
+    }
+    layout.endLayout();
+    double lineTop = 0;
+    for (QTextLine& line : lines) {
+      if (y + line.height() > pageBottom) {
+        printer.newPage();
+        y = 0;
+      }
+      line.setPosition(QPointF(0, lineTop));
+      line.draw(&painter, QPointF(left, y - lineTop));
+      y += line.height();
+      lineTop += line.height();
+    }
+  }
+}
+
+bool QtShell::PrintReport(const form::Report& report) {
+  QPrinter printer(QPrinter::HighResolution);
+  printer.setDocName(ToQString(report.documentName));
+  printer.setPageLayout(QPageLayout(
+      QPageSize(QSizeF(report.pageWidth, report.pageHeight), QPageSize::Millimeter),
+      QPageLayout::Portrait, QMarginsF(report.margin, report.margin, report.margin, report.margin),
+      QPageLayout::Millimeter));
+  QWidget* parent = window_ && window_->isVisible() ? window_.data() : nullptr;
+  std::optional<QString> pdf;
+  if (testHooks_ && !prints_.empty()) {
+    pdf = prints_.front();
+    prints_.pop_front();
+  }
+  // The dialog takes the printer's settings when it is built.
+  if (pdf) {
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(*pdf);
+  }
+  QPrintDialog dialog(&printer, parent);
+  if (testHooks_) {
+    QTimer::singleShot(0, &dialog, [&dialog, pdf] {
+      if (pdf) {
+        dialog.accept();
+      } else {
+        dialog.reject();
+      }
+    });
+  }
+  if (dialog.exec() != QDialog::Accepted) return false;
+  PaintReport(printer, report);
+  return true;
 }
 
 }  // namespace korva::qt

@@ -12,9 +12,11 @@
 // every message box is still built and run as a real modal box, but it is
 // answered at once from a queue of next answers (its preselected button when
 // the queue is empty), and what it showed is recorded; web addresses are
-// recorded instead of opened.
+// recorded instead of opened; the save dialog takes the next queued name and
+// the print dialog the next queued PDF file (both cancel when none is queued).
 #include <QMessageBox>
 #include <QPointer>
+#include <QPrinter>
 #include <deque>
 #include <memory>
 #include <string>
@@ -47,6 +49,12 @@ class QtShell final : public Shell {
   void CloseMainWindow() override;
   void EndProgram() override;
   void OpenWebAddress(const std::string& address) override;
+  std::optional<std::string> AskSaveFileName(const std::string& proposedName,
+                                             const std::string& defaultExtension) override;
+  bool PrintReport(const form::Report& report) override;
+
+  // Paints the report onto a printer already set up (pages, margins).
+  static void PaintReport(QPrinter& printer, const form::Report& report);
 
   // EndProgram was called: the program's start must not go on to the event
   // loop, or leaves it.
@@ -72,6 +80,10 @@ class QtShell final : public Shell {
   };
   void EnableTestHooks() { testHooks_ = true; }
   void QueueAnswer(MsgButton answer) { answers_.push_back(answer); }
+  // A name typed into the save dialog (nullopt: the operator cancels).
+  void QueueSaveName(std::optional<QString> name) { saveNames_.push_back(std::move(name)); }
+  // The print dialog accepted with a PDF file as the printer (nullopt: cancelled).
+  void QueuePrintToPdf(std::optional<QString> pdfPath) { prints_.push_back(std::move(pdfPath)); }
   const std::vector<ShownMessage>& ShownMessages() const { return shown_; }
   const std::vector<std::string>& OpenedAddresses() const { return opened_; }
   void ClearRecords() {
@@ -86,6 +98,8 @@ class QtShell final : public Shell {
   bool endRequested_ = false;
   bool testHooks_ = false;
   std::deque<MsgButton> answers_;
+  std::deque<std::optional<QString>> saveNames_;
+  std::deque<std::optional<QString>> prints_;
   std::vector<ShownMessage> shown_;
   std::vector<std::string> opened_;
 };

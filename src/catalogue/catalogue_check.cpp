@@ -1,0 +1,267 @@
+#include "catalogue/catalogue_check.h"
+
+#include <algorithm>
+#include <exception>
+
+#include "catalogue/module_registry.h"
+#include "dbupdate/protected_mode.h"
+#include "platform/files.h"
+#include "records/client_version_report.h"
+#include "settings/big_ini_file.h"
+#include "vendor/vendor_library.h"
+#include "versions/version_rules.h"
+
+namespace korva::catalogue {
+namespace {
+
+using Image = form::StepIndicator::Image;
+
+constexpr const char* kLatestKey = "ÚltimaVersão";
+constexpr const char* kUsersSection = "BANCO_USUÁRIO";
+constexpr std::uint16_t kMaxPruningPasses = 30;
+
+bool IsEmpresa(std::string_view edition) {
+  return edition == "EMPRESA";
+}
+
+// The check runs without returning to the event loop: every change of the
+// panel is painted at once.
+void Show(const CheckContext& c, form::StepIndicator& indicator, Image image) {
+  indicator.SetImage(image);
+  c.shell.Repaint();
+}
+
+void EndWith(const CheckContext& c, const char* caption, const std::string& text) {
+  c.shell.ShowMessage(Message{caption, text, MsgIcon::Warning, kOk, kOk});
+  c.shell.EndProgram();
+}
+
+void CloseQuietly(transfer::FtpSession& ftp) {
+  try {
+    ftp.CloseSession();
+  } catch (const std::exception&) {
+    // The connection is gone either way; the failure being reported matters.
+  }
+}
+
+void FetchFiles(const CheckContext& c) {
+  transfer::FtpSession& ftp = c.ftp;
+  const std::string catalogue = CatalogueFileName(c.site.edition);
+  c.transfer.expectedTransferSize = std::max<std::int32_t>(1, ftp.RemoteFileSize(catalogue));
+  ftp.FetchFile(catalogue, c.run.catalogueFilePath);
+
+  ftp.ChangeRemoteDir(records::kClientVersionDirectory);
+  const std::string clientFile = c.site.clientId + ".ini";
+  c.transfer.expectedTransferSize = ftp.RemoteFileSize(clientFile);
+  // A client without a file on the server keeps its local one, if any.
+  if (c.transfer.expectedTransferSize != -1) ftp.FetchFile(clientFile, c.clientVersionFilePath);
+}
+
+// The pending-update list as the check builds it, node by node: a failure
+// half-way leaves the nodes added so far on screen.
+class PendingList {
+ public:
+  explicit PendingList(const CheckContext& context) : c_(context) {}
+
+  void Add(const std::string& text) {
+    auto nodes = c_.controls.TVAtualizacoes.Nodes();
+    nodes.push_back({text, {}});
+    c_.controls.TVAtualizacoes.SetNodes(std::move(nodes));
+    any_ = true;
+  }
+  bool Any() const { return any_; }
+
+  // Slot n, counted from 1. A module past the last slot cannot be installed
+  // by this run: it is named to the operator instead of being dropped.
+  bool Take(std::size_t n, const std::string& executable, const std::string& version,
+            const std::string& label) {
+    if (n == 0 || n > c_.run.PendingModules.size()) {
+      overflow_.push_back(label);
+      return false;
+    }
+    c_.run.PendingModules[n - 1] = PendingModule{executable, version};
+    return true;
+  }
+  const std::vector<std::string>& Overflow() const { return overflow_; }
+
+ private:
+  const CheckContext& c_;
+  bool any_ = false;
+  std::vector<std::string> overflow_;
+};
+
+// One row of the installed-modules list (or the EMPRESA VEI row).
+void CheckModule(const CheckContext& c, const settings::ProfileFile& catalogue, PendingList& list,
+                 std::size_t slot, const std::string& label, const std::string& executable,
+                 const std::string& installedVersion) {
+  const std::string latest = catalogue.ReadString(executable, kLatestKey, "");
+  const bool present =
+      platform::FileExists(platform::JoinPath(c.site.applicationFolder, executable));
+  // A module the catalogue does not name and that is in place is none of
+  // the check's business.
+  if (latest.empty() && present) return;
+  if (!present) {
+    if (list.Take(slot, executable, latest, label)) list.Add("MÓDULO " + label + " - Reinstalação");
+  } else if (vendor::ExisteAtualizacao(latest, installedVersion)) {
+    if (list.Take(slot, executable, latest, label)) {
+      list.Add("MÓDULO " + label + " - Atualizar para versão " + latest);
+    }
+  }
+  c.report.RegistraVersaoCliente(executable, latest);
+}
+
+void TellOverflow(const CheckContext& c, const std::vector<std::string>& labels) {
+  if (labels.empty()) return;
+  std::string text =
+      "Esta instalação tem mais módulos do que o KORVA Update atualiza de uma vez.\r"
+      "Os módulos abaixo não serão atualizados:\r";
+  for (const std::string& label : labels) text += "MÓDULO " + label + "\r";
+  text += "Entre em contato com o suporte da VESTRAMON.";
+  c.shell.ShowMessage(Message{"KORVA - Atualizações", text, MsgIcon::Warning, kOk, kOk});
+}
+
+// Closes the catalogue however the listing ends.
+class OpenCatalogue {
+ public:
+  OpenCatalogue(std::unique_ptr<settings::ProfileFile>& holder, const std::string& path)
+      : holder_(holder) {
+    holder_ = std::make_unique<settings::ProfileFile>(path);
+  }
+  ~OpenCatalogue() { holder_.reset(); }
+  OpenCatalogue(const OpenCatalogue&) = delete;
+  OpenCatalogue& operator=(const OpenCatalogue&) = delete;
+  const settings::ProfileFile& File() const { return *holder_; }
+
+ private:
+  std::unique_ptr<settings::ProfileFile>& holder_;
+};
+
+}  // namespace
+
+std::string RemoteDirectory(std::string_view edition) {
+  return IsEmpresa(edition) ? kEmpresaDirectory : kCartorioDirectory;
+}
+
+std::string CatalogueFileName(std::string_view edition) {
+  return IsEmpresa(edition) ? "versao_e_modulos_empresa_2012.ini" : "versao_e_modulos_cartorio.ini";
+}
+
+bool BuscaCatalogo(const CheckContext& c, bool baselineReached) {
+  const CheckControls& panel = c.controls;
+  try {
+    c.ftp.OpenSession();
+    Show(c, panel.TBtnConectando, Image::Done);
+    Show(c, panel.TBtnVerificando, Image::Transfer);
+    c.ftp.ChangeRemoteDir(RemoteDirectory(c.site.edition));
+    if (IsEmpresa(c.site.edition) && !baselineReached) {
+      c.shell.ShowMessage(Message{"KORVA",
+                                  "Esta versão do KORVA Update deve ser utilizada\r"
+                                  "somente por clientes que já estão utilizando o PAF-ECF 2012.",
+                                  MsgIcon::Warning, kOk, kOk});
+      CloseQuietly(c.ftp);
+      c.shell.EndProgram();
+      return false;
+    }
+    FetchFiles(c);
+    Show(c, panel.TBtnVerificando, Image::Done);
+    Show(c, panel.TBtnDesconectando, Image::Disconnect);
+    c.ftp.CloseSession();
+  } catch (const std::exception& e) {
+    CloseQuietly(c.ftp);
+    EndWith(c, "KORVA",
+            std::string("Servidor de atualizações não disponível no momento.\r"
+                        "Verifique sua conexão com a internet ou tente mais tarde.\r\r"
+                        "Mensagem recebida:\r") +
+                e.what());
+    return false;
+  }
+  Show(c, panel.TBtnDesconectando, Image::Done);
+  panel.STxtKBPS.SetText("Verificação concluída.");
+  c.shell.Repaint();
+  return true;
+}
+
+void RemoveSecoesAntigas(const std::string& scriptFilePath, std::string_view recordedMainVersion,
+                         std::uint16_t& pruningPasses) {
+  bool erased = true;
+  while (erased) {
+    ++pruningPasses;
+    erased = false;
+    settings::TBigIniFile script(scriptFilePath);
+    const std::vector<std::string> sections = script.ReadSections();
+    // The first section of the file is never examined.
+    for (std::size_t i = 1; i < sections.size(); ++i) {
+      if (versions::SecaoAntiga(sections[i], recordedMainVersion)) {
+        script.EraseSection(sections[i]);
+        erased = true;
+      }
+    }
+    script.Release();
+    if (pruningPasses >= kMaxPruningPasses) break;
+  }
+}
+
+bool ListaAtualizacoes(const CheckContext& c) {
+  const std::string& edition = c.site.edition;
+  OpenCatalogue open(c.currentProfileFile, c.run.catalogueFilePath);
+  const settings::ProfileFile& catalogue = open.File();
+  // Case counts: only the maker's own catalogue says exactly this.
+  if (catalogue.ReadString(edition, "ID", "") != "KORVA") {
+    if (c.ftp.IsConnected()) CloseQuietly(c.ftp);
+    EndWith(c, "KORVA - Atualizações",
+            IsEmpresa(edition) ? "O arquivo de atualização não é válido."
+                               : "O arquivo de atualização de banco de dados não é válido.");
+    return false;
+  }
+  c.controls.TVAtualizacoes.Clear();
+  c.log.LogClear();
+  PendingList list(c);
+  RunData& run = c.run;
+
+  // The users database first. One without a version table yet stands at the
+  // first version the maker ever shipped.
+  run.latestUsersVersion = catalogue.ReadString(kUsersSection, kLatestKey, "");
+  std::string usersVersion = IsEmpresa(edition) ? "3.1.0" : "2.2.0";
+  if (dbupdate::AbreVersaoBancoUsuario(c.usersRow)) {
+    c.usersRow.Refresh();
+    usersVersion = c.usersRow.Value("VERSAOBANCO");
+  }
+  c.report.RegistraVersaoCliente("BDUSUARIO", usersVersion);
+  if (vendor::ExisteAtualizacao(run.latestUsersVersion, usersVersion)) {
+    run.usersUpdatePending = true;
+    list.Add("BANCO DE DADOS USUÁRIOS - Atualizar para versão " + run.latestUsersVersion);
+  }
+
+  run.latestMainVersion =
+      catalogue.ReadString(IsEmpresa(edition) ? "BANCO_KORVA" : "BANCO_CARTÓRIO", kLatestKey, "");
+  const std::string mainVersion = c.mainRow.Value("VERSAOBANCO");
+  c.report.RegistraVersaoCliente(IsEmpresa(edition) ? "BDKORVA" : "BDCARTORIO", mainVersion);
+  if (vendor::ExisteAtualizacao(run.latestMainVersion, mainVersion)) {
+    run.mainUpdatePending = true;
+    list.Add((IsEmpresa(edition) ? "BANCO DE DADOS KORVA - Atualizar para versão "
+                                 : "BANCO DE DADOS CARTÓRIO - Atualizar para versão ") +
+             run.latestMainVersion);
+  }
+
+  bool veiListed = false;
+  for (std::size_t n = 1; n <= c.modules.size(); ++n) {
+    const settings::InstalledModule& row = c.modules[n - 1];
+    const ModuleLookup found = LookupByLabel(edition, row.NOMESISTEMA, row.NOMEARQUIVO, c.mainRow);
+    veiListed = veiListed || row.NOMESISTEMA == "VEI";
+    CheckModule(c, catalogue, list, n, row.NOMESISTEMA, found.executable, found.installedVersion);
+  }
+  // Every EMPRESA installation is offered VEI, listed or not.
+  if (IsEmpresa(edition) && !veiListed) {
+    CheckModule(c, catalogue, list, c.modules.size() + 1, "VEI", "EVEI.EXE",
+                c.mainRow.Value("VERSAO_VEI"));
+  }
+
+  const bool pending = list.Any();
+  if (!pending) list.Add("Nenhuma atualização disponível no momento.");
+  for (form::TextControl* button : c.controls.buttons) button->SetEnabled(pending);
+  c.shell.Repaint();
+  TellOverflow(c, list.Overflow());
+  return true;
+}
+
+}  // namespace korva::catalogue

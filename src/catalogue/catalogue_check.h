@@ -1,0 +1,86 @@
+#pragma once
+// The catalogue check behind "&Procurar por novas atualizações": the
+// edition's catalogue fetched from the update server (or taken from the
+// updater's folder in local mode), the old sections pruned from the local
+// script file, and every database and installed module compared with the
+// catalogue's latest version, filling the pending-update list, the run data
+// and the client version report.
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "catalogue/run_data.h"
+#include "dbupdate/version_row.h"
+#include "form/controls.h"
+#include "form/shell.h"
+#include "records/client_version_report.h"
+#include "records/update_log.h"
+#include "settings/installed_modules.h"
+#include "settings/profile_file.h"
+#include "settings/site_state.h"
+#include "transfer/ftp_session.h"
+#include "transfer/transfer_state.h"
+
+namespace korva::catalogue {
+
+// Where the edition's files lie on the update server.
+inline constexpr const char* kEmpresaDirectory = "/httpdocs/empresa_2012";
+inline constexpr const char* kCartorioDirectory = "/httpdocs";
+std::string RemoteDirectory(std::string_view edition);
+// "versao_e_modulos_empresa_2012.ini" or "versao_e_modulos_cartorio.ini".
+std::string CatalogueFileName(std::string_view edition);
+
+// The first page's transfer panel and the controls the result goes to.
+struct CheckControls {
+  form::StepIndicator& TBtnConectando;
+  form::StepIndicator& TBtnVerificando;
+  form::StepIndicator& TBtnDesconectando;
+  form::TextControl& STxtKBPS;
+  form::TreeView& TVAtualizacoes;
+  // "Iniciar &Atualizações", "&Imprimir" and "&Gravar".
+  std::array<form::TextControl*, 3> buttons;
+};
+
+// Everything one check reads and writes.
+struct CheckContext {
+  CheckControls controls;
+  Shell& shell;
+  transfer::FtpSession& ftp;
+  transfer::TransferState& transfer;
+  records::UpdateLog& log;
+  records::ClientVersionReport& report;
+  const settings::SiteState& site;
+  const settings::InstalledModules& modules;
+  dbupdate::VersionRow& usersRow;
+  // As read when the window was shown; not read again.
+  const dbupdate::VersionRow& mainRow;
+  RunData& run;
+  const std::string& clientVersionFilePath;
+  // The catalogue while the check reads it.
+  std::unique_ptr<settings::ProfileFile>& currentProfileFile;
+};
+
+// Internet mode: connects, changes to the edition's folder, passes the
+// EMPRESA baseline gate, fetches the catalogue and the client's version file
+// (when the server has one) and disconnects. On a failure, or at the gate,
+// the operator is told why and the program is ended: the result is then
+// false and the caller stops.
+bool BuscaCatalogo(const CheckContext& context, bool baselineReached);
+
+// Erases from the local script file every section but the first that is
+// older than the recorded main version, and again while something was erased,
+// up to 30 passes in the program run. The file is written back only when
+// something was erased; a failed write reaches the caller.
+void RemoveSecoesAntigas(const std::string& scriptFilePath, std::string_view recordedMainVersion,
+                         std::uint16_t& pruningPasses);
+
+// Reads the catalogue and fills the list, the run data and the client
+// version report. A catalogue that is missing or not the maker's ends the
+// program after its message (the result is then false). A failure of the
+// vendor library or of a file write reaches the caller; the nodes added so
+// far stay.
+bool ListaAtualizacoes(const CheckContext& context);
+
+}  // namespace korva::catalogue

@@ -1,0 +1,90 @@
+#include "support/update_site.h"
+
+#include "platform/files.h"
+#include "settings/profile_file.h"
+
+namespace korva::testing {
+
+std::string CrLf(const std::string& lfText) {
+  std::string out;
+  for (char c : lfText) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+UpdateSite::UpdateSite(SiteOptions options, std::optional<FtpServerKind> serverKind)
+    : options_(std::move(options)) {
+  options_.copyPrograms = true;
+  if (serverKind) {
+    server = std::make_unique<FtpServer>(*serverKind);
+    options_.extraArguments.push_back("--ftp-server=127.0.0.1:" + std::to_string(server->Port()));
+    // vsftpd is driven in passive mode, pyftpdlib in active mode.
+    if (*serverKind == FtpServerKind::Vsftpd) options_.extraArguments.push_back("--passive");
+    server->MakeDir("/httpdocs/empresa_2012");
+    server->MakeDir("/httpdocs/versao_cliente");
+  }
+  options_.extraArguments.push_back(std::string("--client-id=") + kClientId);
+  site = BuildSite(dir.Path(), options_);
+  platform::OverrideExecutablePath(platform::JoinPath(site.folder, "korvaupdate"));
+  principal = std::make_unique<Principal>(form, shell, clock);
+  if (!serverKind) form.PpMnTesteVESTRAMON.SetChecked(form.AtualizarPelaInternet, false);
+}
+
+UpdateSite::~UpdateSite() {
+  principal.reset();
+  platform::OverrideExecutablePath(std::nullopt);
+}
+
+bool UpdateSite::Start() {
+  principal->FormCreate();
+  if (shell.endRequests != 0) return false;
+  principal->FormShow();
+  return true;
+}
+
+std::string UpdateSite::ServerFolder() const {
+  return Empresa() ? "/httpdocs/empresa_2012" : "/httpdocs";
+}
+
+std::string UpdateSite::CatalogueName() const {
+  return Empresa() ? "versao_e_modulos_empresa_2012.ini" : "versao_e_modulos_cartorio.ini";
+}
+
+std::string UpdateSite::Local(const std::string& name) const {
+  return platform::JoinPath(site.folder, name);
+}
+
+std::string UpdateSite::App(const std::string& name) const {
+  return platform::JoinPath(site.applicationFolder, name);
+}
+
+void UpdateSite::PutCatalogue(const std::string& bytes) {
+  if (server) {
+    server->PutFile(ServerFolder() + "/" + CatalogueName(), bytes);
+  } else {
+    WriteBytes(Local(CatalogueName()), bytes);
+  }
+}
+
+void UpdateSite::PutClientFileOnServer(const std::string& bytes) {
+  server->PutFile(std::string("/httpdocs/versao_cliente/") + kClientId + ".ini", bytes);
+}
+
+void UpdateSite::PutModule(const std::string& executable, const std::string& bytes) {
+  WriteBytes(App(executable), bytes);
+}
+
+std::vector<std::string> UpdateSite::Nodes() const {
+  std::vector<std::string> texts;
+  for (const auto& node : form.TVAtualizacoes.Nodes()) texts.push_back(node.text);
+  return texts;
+}
+
+std::string UpdateSite::ClientVersion(const std::string& section) const {
+  return settings::ProfileFile(Local(std::string(kClientId) + ".ini"))
+      .ReadString(section, "versao", "<none>");
+}
+
+}  // namespace korva::testing

@@ -1,0 +1,78 @@
+#pragma once
+// A started updater on a real site: the site built on the local Firebird
+// server with the programs beside it, an update server when the test wants
+// one (KORVA.INI pointing at it), and Principal created, started and shown
+// the way the program does it. Tests then click handlers and read the form,
+// the session, the files and what the server saw.
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/principal.h"
+#include "form/form_model.h"
+#include "platform/clock.h"
+#include "support/ftp_server.h"
+#include "support/scripted_shell.h"
+#include "support/site_builder.h"
+#include "support/temp_dir.h"
+
+namespace korva::testing {
+
+// A clock the test sets; it does not move by itself.
+class SetClock : public platform::Clock {
+ public:
+  platform::LocalDateTime Now() const override { return now; }
+  platform::LocalDateTime now{2026, 12, 9, 21, 30, 0, 0};
+};
+
+class UpdateSite {
+ public:
+  // The site's client identifier: digits only, so that it names a file.
+  static constexpr const char* kClientId = "12345678000190";
+
+  // server: none for local mode tests (the menu is switched to local mode).
+  UpdateSite(SiteOptions options, std::optional<FtpServerKind> server);
+  ~UpdateSite();
+  UpdateSite(const UpdateSite&) = delete;
+  UpdateSite& operator=(const UpdateSite&) = delete;
+
+  // FormCreate and FormShow; true when the start-up went through.
+  bool Start();
+
+  const std::string& Edition() const { return options_.edition; }
+  bool Empresa() const { return options_.edition == "EMPRESA"; }
+  // The edition's folder on the update server.
+  std::string ServerFolder() const;
+  // The catalogue's file name and where the check keeps it.
+  std::string CatalogueName() const;
+  std::string Local(const std::string& name) const;  // beside the updater
+  std::string App(const std::string& name) const;    // in the application folder
+
+  // The catalogue on the server (internet mode) or beside the updater
+  // (local mode); Windows-1252 text with CR LF line ends.
+  void PutCatalogue(const std::string& bytes);
+  // The client version file on the server.
+  void PutClientFileOnServer(const std::string& bytes);
+  // A module executable in the application folder.
+  void PutModule(const std::string& executable, const std::string& bytes = "MZ");
+
+  std::vector<std::string> Nodes() const;
+  std::string ClientVersion(const std::string& section) const;  // "versao" of the report
+
+  TempDir dir;
+  Site site;
+  std::unique_ptr<FtpServer> server;
+  form::FormModel form;
+  ScriptedShell shell;
+  SetClock clock;
+  std::unique_ptr<Principal> principal;
+
+ private:
+  SiteOptions options_;
+};
+
+// "[section]\r\nkey=value\r\n..." from lines written with "\n".
+std::string CrLf(const std::string& lfText);
+
+}  // namespace korva::testing
