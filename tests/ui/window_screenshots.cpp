@@ -1,5 +1,7 @@
-// Saves a picture of every page of the real window, filled with the values a
-// site shows after a check and during a run: korva_window_screenshots FOLDER.
+// Saves a picture of every page of the real window: korva_window_screenshots
+// FOLDER. The pending list comes from a real check against a local update
+// server holding the demo catalogue; the other pages show values a run puts
+// there.
 // Under a real X server (scripts/screenshots runs Xvfb with a window manager)
 // each picture is what the screen shows of the window, frame and title
 // included; on the offscreen platform it is the window's own drawing.
@@ -18,6 +20,7 @@
 #include "form/form_model.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "support/ftp_server.h"
 #include "support/site_builder.h"
 #include "support/temp_dir.h"
 
@@ -36,13 +39,6 @@ void FillSampleSite(FormModel& f) {
   f.GaugeDownload.SetMaxValue(20480);
   f.GaugeDownload.SetProgress(9216);
   f.STxtKBPS.SetText("12,34 KB/s");
-
-  f.TVAtualizacoes.SetNodes({{"BANCO DE DADOS USUÁRIOS - Atualizar para versão 3.1.10", {}},
-                             {"BANCO DE DADOS KORVA - Atualizar para versão 3.17.4", {}},
-                             {"MÓDULO Financeiro - Atualizar para versão 3.17.4", {}},
-                             {"MÓDULO Faturamento - Atualizar para versão 3.17.3", {}},
-                             {"MÓDULO Contábil - Reinstalação", {}}});
-  f.BtbtnIniciarAtualizacao.SetEnabled(true);
 
   f.StTxtNumUsers.SetText("2");
   f.StTxtUsuariosConectados.SetText("3");
@@ -110,11 +106,25 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  // A real site, so the window starts as it does at a client.
+  // A real site and update server, so the window starts and checks as it
+  // does at a client.
+  korva::testing::FtpServer server(korva::testing::FtpServerKind::Pyftpdlib);
+  std::string output;
+  if (korva::testing::RunCommand({KORVA_SOURCE_DIR "/tests/fixtures/build-update-server",
+                                  server.Path("/")},
+                                 output) != 0) {
+    std::fprintf(stderr, "build-update-server failed:\n%s", output.c_str());
+    return 1;
+  }
   korva::testing::TempDir siteFolder;
   const korva::testing::Site site = korva::testing::BuildSite(
       siteFolder.Path(),
-      korva::testing::SiteOptions{"EMPRESA", "FDB", {"--passive", "--main-version=3.17.2"}, true});
+      korva::testing::SiteOptions{"EMPRESA",
+                                  "FDB",
+                                  {"--passive", "--client-id=12345678000190",
+                                   "--ftp-server=127.0.0.1:" + std::to_string(server.Port()),
+                                   "--app-module=EFIN.EXE=2.1.7", "--app-module=EEST.EXE=2.0.3"},
+                                  true});
   korva::platform::OverrideExecutablePath(korva::platform::JoinPath(site.folder, "korvaupdate"));
 
   korva::qt::QtShell shell;
@@ -132,6 +142,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   Settle();
+  // The check ends on the pending page; the pictures below go page by page.
+  principal.BtBtnNovasAtualizacoesClick();
 
   int failures = 0;
   auto save = [&](const QString& name, const QRect& area) {
