@@ -10,6 +10,7 @@
 #include "catalogue/catalogue_check.h"
 #include "db/connection.h"
 #include "dbupdate/protected_mode.h"
+#include "dbupdate/script_engine.h"
 #include "dbupdate/version_row.h"
 #include "form/form_model.h"
 #include "form/shell.h"
@@ -81,6 +82,11 @@ class Principal {
   void BtBtnNovasAtualizacoesClick();
   void BtBtnGravarClick();
   void BtBtImpimirAtualizacaoClick();
+
+  // The update run's database steps (users or main database of an edition):
+  // on the log page, package by package; true when the database reached the
+  // catalogue's version.
+  bool AtualizaBanco(dbupdate::Step step);
 
   // Configuration page.
   void BtBtnGravaConfigClick();

@@ -497,12 +497,14 @@ void FtpSession::FinishTransfer(const Transfer& transfer) {
     // read even when that reply is a failure, so the next command gets its own.
     ReadReply({226, 225});
     if (!accepted) throw FtpReplyError(final);
+    lastTransfer_.aborted = true;
     Status("Transfer aborted");
     return;
   }
   if (!accepted) throw FtpReplyError(final);
   if (serverAborted) {
     // The server gave up on its own: what arrived is not the whole file.
+    lastTransfer_.aborted = true;
     Status("Transfer aborted");
     throw FtpReplyError(final);
   }
@@ -524,6 +526,7 @@ void FtpSession::FetchFile(const std::string& remoteName, const std::string& loc
   RequireConnected();
   CheckArgument(remoteName);
   ScopeExit closeData([this] { data_.Close(); });
+  lastTransfer_ = TransferOutcome{};
   LocalFile file = LocalFile::Create(localPath);
   Status("Starting FTP transfer");
   const std::string retrieve = "RETR " + remoteName;
@@ -543,6 +546,7 @@ void FtpSession::FetchFile(const std::string& remoteName, const std::string& loc
       if (n == 0) break;
       file.Write(piece, n);
       received += static_cast<std::int64_t>(n);
+      lastTransfer_.bytes = received;
       if (events_ && !events_->OnProgress(TransferDirection::Download, received)) AbortTransfer();
     }
   });

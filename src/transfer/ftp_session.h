@@ -40,6 +40,13 @@ struct FtpProxy {
   std::string password;
 };
 
+// How the last download ended: the bytes that reached the local file, and
+// whether it was cut short by an abort ("Transfer aborted").
+struct TransferOutcome {
+  std::int64_t bytes = 0;
+  bool aborted = false;
+};
+
 struct FtpReply {
   int code = 0;
   // Each reply line without its first four characters.
@@ -113,6 +120,9 @@ class FtpSession {
 
   // The reply read last (code 0 before any).
   const FtpReply& LastReply() const { return reply_; }
+  // The last FetchFile's outcome; a caller that must not use a file cut
+  // short looks here, since an aborted download returns normally.
+  const TransferOutcome& LastTransfer() const { return lastTransfer_; }
   // True while an operation runs (its waits process the window's input).
   bool Busy() const { return busy_; }
 
@@ -164,6 +174,7 @@ class FtpSession {
   platform::TcpSocket data_;
   std::string inbox_;  // control bytes read but not yet taken as lines
   FtpReply reply_;
+  TransferOutcome lastTransfer_;
   bool busy_ = false;
   // The download whose progress events may call AbortTransfer.
   Transfer* running_ = nullptr;
