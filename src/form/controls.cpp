@@ -60,9 +60,8 @@ int Gauge::Percent() const {
   return static_cast<int>(progress_ * 100 / max_);
 }
 
-StatusBarControl::StatusBarControl(std::string name, std::vector<int> widths)
-    : Control(std::move(name)) {
-  for (int w : widths) panels_.push_back({std::string(), w});
+StatusBarControl::StatusBarControl(const ControlDesign& design) : Control(design) {
+  for (int width : design.panels) panels_.push_back({std::string(), width});
 }
 
 void StatusBarControl::SetPanelText(int i, std::string text) {

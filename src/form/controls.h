@@ -25,9 +25,67 @@ struct Font {
   bool darkBlue = false;  // link-coloured text
 };
 
+// What a control is on the window. The kind decides the class that holds the
+// control's state (ControlOf) and the widget a window makes of it.
+enum class Kind {
+  Panel,          // a plain area that holds other controls
+  PageControl,    // the stack of pages, one showing at a time
+  Page,           // one page of the stack
+  Picture,        // one of the window's pictures
+  HotArea,        // draws nothing; its secondary-button click opens its popup menu
+  Label,          // text the operator reads, or clicks when it is a link
+  StaticText,     // text in a sunken box
+  Button,         // push button
+  FlatButton,     // push button without a raised border
+  Edit,           // one-line edit field
+  GroupBox,       // titled frame around other controls
+  Memo,           // read-only lines
+  RadioGroup,     // titled frame of radio buttons
+  CheckList,      // list of lines with check marks
+  Gauge,          // progress bar
+  Tree,           // read-only tree
+  StepIndicator,  // the picture of a transfer step
+  StatusBar,      // the panels at the foot of the window
+  PopupMenu,      // menu opened by the hot area that is its parent
+  MenuItem,       // item of the popup menu that is its parent
+  RadioMenuItem,  // menu item checked as one of a set
+};
+
+// One line of the window's design (form/window_design.def): the control's
+// kind, name, parent and place, and the state it starts in. The fields after
+// the geometry are named in a line in the order they are declared here.
+struct ControlDesign {
+  Kind kind;
+  const char* name;
+  const char* parent;  // empty: the window
+  Geometry geometry;
+  std::string text;  // caption, text or title
+  Font font = {};
+  bool handCursor = false;
+  bool centred = false;
+  char passwordChar = 0;
+  const char* picture = "";
+  const char* hint = "";
+  bool hidden = false;
+  bool disabled = false;
+  std::vector<std::string> items = {};  // a radio group's buttons, a memo's lines
+  int itemIndex = -1;                   // a radio group's selected button
+  std::vector<int> panels = {};         // a status bar's panel widths
+  bool checked = false;                 // a menu item's check mark
+};
+
 class Control {
  public:
-  explicit Control(std::string name) : name_(std::move(name)) {}
+  Control(std::string name, Kind kind) : kind(kind), name_(std::move(name)) {}
+  explicit Control(const ControlDesign& design)
+      : geometry(design.geometry),
+        font(design.font),
+        parent(design.parent),
+        kind(design.kind),
+        name_(design.name),
+        visible_(!design.hidden),
+        enabled_(!design.disabled),
+        hint_(design.hint) {}
   virtual ~Control() = default;
   Control(const Control&) = delete;
   Control& operator=(const Control&) = delete;
@@ -45,8 +103,11 @@ class Control {
   // Layout and font: fixed when the model is built.
   Geometry geometry;
   Font font;
-  // The control whose page or panel holds this one (empty: the window).
+  // The control that holds this one: its page, panel or frame (empty: the
+  // window); for a popup menu the hot area that opens it; for a menu item
+  // its menu.
   std::string parent;
+  const Kind kind;
 
  protected:
   template <typename T>
@@ -66,13 +127,16 @@ class Control {
 };
 
 // Labels, buttons, static text boxes, one-line edit fields, group frames,
-// panels and pages: controls whose state is one text.
+// panels, pages, pictures and hot areas: controls whose state is one text.
 class TextControl : public Control {
  public:
-  enum class Kind { Label, Button, FlatButton, StaticText, Edit, GroupBox, Panel, Page };
-  TextControl(std::string name, Kind kind, std::string text = {})
-      : Control(std::move(name)), kind(kind), text_(std::move(text)) {}
-  const Kind kind;
+  explicit TextControl(const ControlDesign& design)
+      : Control(design),
+        passwordChar(design.passwordChar),
+        handCursor(design.handCursor),
+        picture(design.picture),
+        centred(design.centred),
+        text_(design.text) {}
   const std::string& Text() const { return text_; }
   void SetText(std::string v) { Set(text_, std::move(v)); }
   // An edit field that shows this character for each character typed (0: none).
@@ -92,7 +156,7 @@ class TextControl : public Control {
 // A read-only multi-line text.
 class Memo : public Control {
  public:
-  using Control::Control;
+  explicit Memo(const ControlDesign& design) : Control(design), lines_(design.items) {}
   const std::vector<std::string>& Lines() const { return lines_; }
   void SetLines(std::vector<std::string> v) { Set(lines_, std::move(v)); }
   void AddLine(std::string line) {
@@ -111,10 +175,12 @@ class Memo : public Control {
 class RadioGroup : public Control {
  public:
   RadioGroup(std::string name, std::string caption, std::vector<std::string> items, int index)
-      : Control(std::move(name)),
+      : Control(std::move(name), Kind::RadioGroup),
         caption(std::move(caption)),
         items(std::move(items)),
         itemIndex_(index) {}
+  explicit RadioGroup(const ControlDesign& design)
+      : Control(design), caption(design.text), items(design.items), itemIndex_(design.itemIndex) {}
   std::string caption;
   std::vector<std::string> items;
   int columns = 2;
@@ -140,6 +206,7 @@ class CheckList : public Control {
     bool checked = false;
     bool operator==(const Item&) const = default;
   };
+  explicit CheckList(std::string name) : Control(std::move(name), Kind::CheckList) {}
   using Control::Control;
   int itemHeight = 13;
 
@@ -224,7 +291,7 @@ class StatusBarControl : public Control {
     std::string text;
     int width = 50;
   };
-  StatusBarControl(std::string name, std::vector<int> widths);
+  explicit StatusBarControl(const ControlDesign& design);
   const std::vector<Panel>& Panels() const { return panels_; }
   const std::string& PanelText(int i) const { return panels_.at(static_cast<std::size_t>(i)).text; }
   void SetPanelText(int i, std::string text);
@@ -237,8 +304,11 @@ class StatusBarControl : public Control {
 // radio items of its menu (see PopupMenu::SetChecked).
 class MenuItem : public Control {
  public:
-  MenuItem(std::string name, std::string caption, bool radio)
-      : Control(std::move(name)), caption(std::move(caption)), radioItem(radio) {}
+  explicit MenuItem(const ControlDesign& design)
+      : Control(design),
+        caption(design.text),
+        radioItem(design.kind == Kind::RadioMenuItem),
+        checked_(design.checked) {}
   std::string caption;
   const bool radioItem;
   bool Checked() const { return checked_; }
@@ -252,10 +322,27 @@ class MenuItem : public Control {
 class PopupMenu : public Control {
  public:
   using Control::Control;
+  // The items whose parent the menu is, in the design's order.
   std::vector<MenuItem*> items;
-  // The invisible hot area whose secondary-button click opens the menu.
-  std::string hotArea;
   void SetChecked(MenuItem& item, bool checked);
 };
+
+// The class that holds a control of each kind; every kind not named here
+// holds one text.
+// clang-format off
+template <Kind> struct KindClass                  { using type = TextControl; };
+template <> struct KindClass<Kind::Memo>          { using type = Memo; };
+template <> struct KindClass<Kind::RadioGroup>    { using type = RadioGroup; };
+template <> struct KindClass<Kind::CheckList>     { using type = CheckList; };
+template <> struct KindClass<Kind::Gauge>         { using type = Gauge; };
+template <> struct KindClass<Kind::Tree>          { using type = TreeView; };
+template <> struct KindClass<Kind::StepIndicator> { using type = StepIndicator; };
+template <> struct KindClass<Kind::StatusBar>     { using type = StatusBarControl; };
+template <> struct KindClass<Kind::PopupMenu>     { using type = PopupMenu; };
+template <> struct KindClass<Kind::MenuItem>      { using type = MenuItem; };
+template <> struct KindClass<Kind::RadioMenuItem> { using type = MenuItem; };
+// clang-format on
+template <Kind kind>
+using ControlOf = typename KindClass<kind>::type;
 
 }  // namespace korva::form

@@ -1,7 +1,9 @@
 #pragma once
 // The main window TFrmKorvaUpdate as plain objects: one member per named
-// control, named as the control. Built in its initial state (texts, hidden and
-// disabled controls, selected items); the handlers change it as they run.
+// control, named as the control, each declared once by its line of the
+// window's design (form/window_design.def). Built in its initial state
+// (texts, hidden and disabled controls, selected items); the handlers change
+// it as they run.
 #include <string>
 #include <vector>
 
@@ -35,133 +37,41 @@ class FormModel {
   }
   std::uint64_t CaptionRevision() const { return captionRevision_; }
 
-  // Side panel.
-  TextControl Panel2;
-  TextControl ImgLogo;
-  TextControl ImgLateral;
-  TextControl ImgIcone;
-  TextControl LblSuporte;
-  // Hot areas: they draw nothing, but take the secondary-button click that
-  // opens their popup menu.
-  TextControl LblTipoTeste;  // PpMnTesteVESTRAMON
-  TextControl LblScript;     // PMnScript
-
-  // Page area.
-  TextControl Panel1;
-  TextControl PgCtrlPrincipal;
-  TextControl BtBtnFechar;
-  StatusBarControl StatusBar;
-
-  // Pages, in page-control order.
-  TextControl TbShtInicio;
-  TextControl TbShtVerificaAtualizacoes;
-  TextControl TbShtBackup;
-  TextControl TbShtLog;
-  TextControl TbShtConfig;
-
-  // TbShtInicio
-  TextControl Label2;
-  TextControl Label3;
-  TextControl BtBtnNovasAtualizacoes;
-  TextControl PnlDownload;
-  StepIndicator TBtnConectando;
-  TextControl LblConectando;
-  StepIndicator TBtnVerificando;
-  TextControl LblVerificando;
-  StepIndicator TBtnDesconectando;
-  TextControl LblDesconectando;
-  Gauge GaugeDownload;
-  TextControl STxtKBPS;
-  TextControl FltBtnConfig;
-  TextControl Label8;
-  TextControl Label7;
-  TextControl LblSite;
-
-  // TbShtVerificaAtualizacoes
-  TextControl GroupBox1;
-  TreeView TVAtualizacoes;
-  TextControl BtBtImpimirAtualizacao;
-  TextControl BtBtnGravar;
-  TextControl BtbtnIniciarAtualizacao;
-  TextControl Label6;
-
-  // TbShtBackup
-  Memo Memo1;
-  TextControl Label15;
-  TextControl StTxtNumUsers;
-  TextControl Label16;
-  TextControl StTxtUsuariosConectados;
-  Memo MmComputadoresConectados;
-  RadioGroup RGBackup;
-  TextControl BitBtn2;
-  TextControl BtBtnContinuar;
-
-  // TbShtLog
-  CheckList ChkLBxLog;
-  TextControl PnlDownModulo;
-  StepIndicator TBtnConect;
-  TextControl LblConect;
-  StepIndicator TBtnFazDownModulo;
-  TextControl LblFazDownModulo;
-  StepIndicator TbtnDesconect;
-  TextControl LblDesconect;
-  TextControl LblGravando;
-  Gauge GgDownModulo;
-  TextControl STxtDownModulo;
-  TextControl BtBtnAbortar;
-  CheckList ChkLstBxEmpresas;
-
-  // TbShtConfig
-  TextControl Label10;
-  TextControl Label12;
-  TextControl Label11;
-  TextControl SrvRemoto1;
-  TextControl Label13;
-  TextControl SrvRemoto2;
-  TextControl Label14;
-  TextControl SrvRemoto3;
-  TextControl GroupBox2;
-  TextControl Label17;
-  TextControl EdtProxy_Host;
-  TextControl Label18;
-  TextControl EdtProxy_Porta;
-  TextControl Label19;
-  TextControl EdtProxy_Usuario;
-  TextControl Label20;
-  TextControl EdtProxy_Senha;
-  TextControl BtBtnGravaConfig;
-  TextControl BitBtn1;
-  RadioGroup RdGrpMetodoFTP;
-  RadioGroup RdGrpModotAtualizacao;
-
-  // Popup menus of the side panel's hot areas.
-  PopupMenu PpMnTesteVESTRAMON;
-  MenuItem AtualizacaoLocal;
-  MenuItem AtualizarPelaInternet;
-  PopupMenu PMnScript;
-  MenuItem GerarScript1;
+  // One member per control, named and typed by its line of the design.
+#define CONTROL(KIND, NAME, ...) ControlOf<Kind::KIND> NAME;
+#include "form/window_design.def"
+#undef CONTROL
 
   // The page shown by PgCtrlPrincipal.
-  TextControl* ActivePage() const { return activePage_; }
+  TextControl* ActivePage() const {
+    return activePage_;
+  }
   void ShowPage(TextControl& page);
-  std::uint64_t ActivePageRevision() const { return activePageRevision_; }
+  std::uint64_t ActivePageRevision() const {
+    return activePageRevision_;
+  }
+  // The pages, in page order.
   std::vector<TextControl*> Pages();
   std::vector<const TextControl*> Pages() const;
 
   // Internet mode is in force exactly while AtualizarPelaInternet is checked.
-  bool InternetMode() const { return AtualizarPelaInternet.Checked(); }
+  bool InternetMode() const {
+    return AtualizarPelaInternet.Checked();
+  }
 
-  // Every control, for the window's mirror and for tests that look one up.
-  const std::vector<Control*>& AllControls() const { return all_; }
+  // Every control in the design's order (a parent before what it holds), for
+  // the window that builds and mirrors them and for tests that look one up.
+  const std::vector<Control*>& AllControls() const {
+    return all_;
+  }
   Control* Find(const std::string& name) const;
 
  private:
-  void Register();
+  std::vector<Control*> all_;
   std::string caption_;
   std::uint64_t captionRevision_ = 0;
   TextControl* activePage_ = nullptr;
   std::uint64_t activePageRevision_ = 0;
-  std::vector<Control*> all_;
 };
 
 }  // namespace korva::form

@@ -4,10 +4,12 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStackedWidget>
 #include <QStyle>
+#include <algorithm>
 
 #include "ui/window_harness.h"
 
@@ -87,6 +89,28 @@ TEST_F(WindowLayoutTest, FecharIsOverEveryPageAndNoPageControlLiesUnderIt) {
       EXPECT_FALSE(r.intersects(fechar)) << control->Name() << " lies under Fechar";
       EXPECT_TRUE(QRect(0, 0, 501, 448).contains(r)) << control->Name() << " leaves its page";
     }
+  }
+}
+
+TEST_F(WindowLayoutTest, EveryControlIsOneWidgetOrMenuActionInItsParentsWidget) {
+  for (form::Control* control : h.form.AllControls()) {
+    const QString name = QString::fromLatin1(control->Name().c_str());
+    QWidget* parent = control->parent.empty() ? &h.window : h.window.WidgetOf(control->parent);
+    ASSERT_NE(parent, nullptr) << control->Name();
+    if (control->kind == form::Kind::MenuItem || control->kind == form::Kind::RadioMenuItem) {
+      auto* menu = qobject_cast<QMenu*>(parent);
+      ASSERT_NE(menu, nullptr) << control->Name();
+      const QList<QAction*> actions = menu->actions();
+      EXPECT_EQ(std::count_if(actions.begin(), actions.end(),
+                              [&](QAction* a) { return a->objectName() == name; }),
+                1)
+          << control->Name();
+      continue;
+    }
+    const QList<QWidget*> named = h.window.findChildren<QWidget*>(name);
+    ASSERT_EQ(named.size(), 1) << control->Name();
+    EXPECT_EQ(named[0], h.window.WidgetOf(control->Name())) << control->Name();
+    EXPECT_EQ(named[0]->parentWidget(), parent) << control->Name() << " not in " << control->parent;
   }
 }
 

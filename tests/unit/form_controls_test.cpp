@@ -76,5 +76,14 @@ TEST(FormModel, TitleAndInitialStatesAsDesigned) {
   EXPECT_EQ(form.Find("NoSuchControl"), nullptr);
 }
 
+TEST(FormModel, ARadioItemCheckedUnchecksTheOtherItemsOfItsMenu) {
+  FormModel form;
+  form.PpMnTesteVESTRAMON.SetChecked(form.AtualizacaoLocal, true);
+  EXPECT_FALSE(form.InternetMode());
+  form.PpMnTesteVESTRAMON.SetChecked(form.AtualizarPelaInternet, true);
+  EXPECT_FALSE(form.AtualizacaoLocal.Checked());
+  EXPECT_TRUE(form.InternetMode());
+}
+
 }  // namespace
 }  // namespace korva::form

@@ -1,8 +1,9 @@
 #pragma once
 // The main window TFrmKorvaUpdate: one widget per control of the form model,
-// named as the control. The widgets mirror the model (Mirror copies what
-// changed since the last look, by the controls' revisions) and write the
-// operator's input back into it; clicks go to Principal's handlers.
+// named as the control and made by the factory of the control's kind, in the
+// design's order. The widgets mirror the model (Mirror copies what changed
+// since the last look, by the controls' revisions) and write the operator's
+// input back into it; clicks go to Principal's handlers.
 #include <QWidget>
 #include <cstdint>
 #include <functional>
@@ -11,16 +12,15 @@
 #include <vector>
 
 #include "app/principal.h"
+#include "app/qt/control_widgets.h"
 #include "app/single_instance_guard.h"
 #include "form/form_model.h"
-
-class QMenu;
 
 namespace korva::qt {
 
 class QtShell;
 
-class MainWindow : public QWidget {
+class MainWindow : public QWidget, private ControlHost {
   Q_OBJECT
 
  public:
@@ -61,12 +61,15 @@ class MainWindow : public QWidget {
   };
 
   void Build();
-  QWidget* Create(form::Control& control, QWidget* parent);
+  void Place(const form::Control& control, QWidget* widget, QWidget* parent);
   void BindHandlers();
+  // Operator input from the controls' widgets.
+  void Click(form::Control& control) override;
+  void Choose(form::Control& control, std::function<void()> choice) override;
+  void Changed(form::Control& control) override;
   // A click of the operator: the handler runs through Dispatch, and the
   // widget that was clicked shows the model again even when the click was
   // ignored (a toggled menu item, a radio button).
-  void OnClick(form::Control& control);
   void RunClick(form::Control* clicked, const std::function<void()>& handler);
   void Apply(View& view);
   View* ViewOf(const form::Control* control);
