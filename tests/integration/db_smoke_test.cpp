@@ -7,6 +7,7 @@
 
 #include "db/connection.h"
 #include "support/firebird_fixture.h"
+#include "support/loopback_socket.h"
 #include "support/site_builder.h"
 #include "support/temp_dir.h"
 #include "text/error.h"
@@ -182,12 +183,34 @@ TEST_F(DbSmoke, LockConflictFailsAtOnceWithoutWaitOnLocksAndWaitsWithIt) {
   Connection patient("patient");
   patient.SetParams(Params(site.usersDatabase));  // WaitOnLocks=True
   patient.StartTransaction(TransactionDesc{3});
+  // The holder lets go once the server shows the patient's update running,
+  // that is waiting for the lock (each query sees a fresh monitoring snapshot).
+  std::string watched = "the update never waited for the lock";
   std::thread release([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    try {
+      Connection watcher("watcher");
+      watcher.SetParams(Params(site.usersDatabase));
+      watcher.Open();
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+      while (std::chrono::steady_clock::now() < deadline) {
+        const db::QueryResult r = watcher.Query(
+            "SELECT COUNT(*) FROM MON$STATEMENTS WHERE MON$STATE = 1"
+            " AND MON$ATTACHMENT_ID <> CURRENT_CONNECTION"
+            " AND MON$SQL_TEXT STARTING WITH 'UPDATE VERSAOBD'");
+        if (r.rows.at(0).values.at(0) != "0") {
+          watched.clear();
+          break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+    } catch (const std::exception& e) {
+      watched = e.what();
+    }
     holder.Rollback(TransactionDesc{1});
   });
   patient.ExecuteDirect("UPDATE VERSAOBD SET VERSAOBANCO = '3.0.0'");
   release.join();
+  EXPECT_EQ(watched, "");
   patient.Commit(TransactionDesc{3});
   EXPECT_EQ(IsqlValue(site.usersDatabase, "SELECT VERSAOBANCO FROM VERSAOBD"), "3.0.0");
 }
@@ -212,7 +235,9 @@ TEST_F(DbSmoke, FailuresCarryTheClientsWording) {
   EXPECT_NE(messageOf([&] { missingFile.Open(); }).find("I/O error"), std::string::npos);
 
   Connection noServer("c");
-  noServer.SetParams(Params("localhost/3059:" + site.mainFile));
+  // A port we hold without listening: nothing answers there.
+  const testing::LoopbackSocket closed;
+  noServer.SetParams(Params("127.0.0.1/" + std::to_string(closed.Port()) + ":" + site.mainFile));
   EXPECT_NE(messageOf([&] { noServer.Open(); }).find("Unable to complete network request"),
             std::string::npos);
 

@@ -28,12 +28,15 @@ using testing::TempDir;
 const std::string kTitle =
     "           KORVA - Atualização de Sistemas / Banco de Dados -  Versão: 1.0.0.0";
 
+// The bound only ends the wait for something that never happens; a loaded
+// machine may take seconds to start a Qt program.
 bool Eventually(const std::function<bool()>& condition) {
-  for (int i = 0; i < 1000; ++i) {
-    if (condition()) return true;
+  const auto deadline = std::chrono::steady_clock::now() + 60s;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
     std::this_thread::sleep_for(10ms);
   }
-  return false;
+  return true;
 }
 
 // Processes whose executable is that file.

@@ -1,12 +1,10 @@
 // The transfer session against real FTP servers (pyftpdlib and vsftpd), in
 // active and in passive mode: the exact dialogue each server saw, the events,
 // the bytes on both sides, the abort, and the failures that keep the dialogue
-// in step.
-#include <arpa/inet.h>
+// in step. Its waits: a connection that is never accepted, and a server of our
+// own that keeps silent for a counted number of the client's idle slices.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -16,7 +14,9 @@
 
 #include "support/error_text.h"
 #include "support/ftp_event_log.h"
+#include "support/ftp_scripted_server.h"
 #include "support/ftp_server.h"
+#include "support/loopback_socket.h"
 #include "support/temp_dir.h"
 #include "transfer/ftp_session.h"
 
@@ -27,8 +27,11 @@ using ::testing::ElementsAre;
 using testing::FtpEventLog;
 using testing::FtpServer;
 using testing::FtpServerKind;
+using testing::LoopbackSocket;
 using testing::PatternBytes;
 using testing::ReadBytes;
+using testing::ScriptedFtpServer;
+using testing::ScriptedPeer;
 using testing::TempDir;
 using testing::WriteBytes;
 using transfer::FtpSession;
@@ -52,9 +55,7 @@ class FtpSessionTest : public ::testing::TestWithParam<std::tuple<FtpServerKind,
 
   std::string DataCommand() const { return session_.Passive() ? "PASV" : "PORT 127,0,0,1,"; }
   // The commands the server saw, with the variable part of PORT cut off.
-  std::vector<std::string> Seen() const {
-    return server_.CommandsWithoutPortAddress();
-  }
+  std::vector<std::string> Seen() const { return server_.CommandsWithoutPortAddress(); }
 
   FtpServer server_;
   FtpSession session_;
@@ -219,17 +220,10 @@ TEST(FtpSessionLogin, RefusedPasswordFailsWithTheServersTextAndClosesTheSession)
 }
 
 TEST(FtpSessionConnect, RefusedConnectionCarriesTheSystemsWording) {
-  // A port that was free a moment ago: nothing listens there.
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
-  socklen_t len = sizeof sa;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-  ::close(fd);
-
-  FtpSession session("127.0.0.1", ntohs(sa.sin_port));
+  // A port bound by us and kept, but not listening: nothing can listen there
+  // while we hold it, so the connection is refused.
+  const LoopbackSocket closed;
+  FtpSession session("127.0.0.1", closed.Port());
   FtpEventLog log;
   session.SetEvents(&log);
   EXPECT_EQ(ErrorOf([&] { session.OpenSession(); }), "Socket Error # 111\r\nConnection refused.");
@@ -252,22 +246,12 @@ TEST(FtpSessionConnect, HostNameIsResolvedFirst) {
 TEST(FtpSessionConnect, ConnectGivesUpAtItsTimeLimitAndKeepsTheWindowAlive) {
   // A listener that never accepts, its queue already full: the next
   // connection attempt gets no answer at all.
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
-  ASSERT_EQ(::listen(fd, 0), 0);
-  socklen_t len = sizeof sa;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+  LoopbackSocket listener;
+  listener.Listen(0);
   std::vector<int> fillers;
-  for (int i = 0; i < 4; ++i) {
-    const int c = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-    ::connect(c, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    fillers.push_back(c);
-  }
+  for (int i = 0; i < 4; ++i) fillers.push_back(listener.ConnectWithoutWaiting());
 
-  FtpSession session("127.0.0.1", ntohs(sa.sin_port));
+  FtpSession session("127.0.0.1", listener.Port());
   session.SetConnectTimeLimit(std::chrono::milliseconds(1000));
   int slices = 0;
   session.SetWaitHook([&] { ++slices; });
@@ -275,40 +259,55 @@ TEST(FtpSessionConnect, ConnectGivesUpAtItsTimeLimitAndKeepsTheWindowAlive) {
   EXPECT_EQ(ErrorOf([&] { session.OpenSession(); }), "Connect timed out.");
   const auto took = std::chrono::steady_clock::now() - start;
   EXPECT_FALSE(session.IsConnected());
+  // The limit is a time, so only time shows it is kept: never early, and
+  // nowhere near the two minutes of the default limit. The upper bound is
+  // that generous because a loaded machine may wake the process seconds late.
   EXPECT_GE(took, std::chrono::milliseconds(1000));
-  EXPECT_LT(took, std::chrono::milliseconds(3000));
-  // One slice of pending input every 125 ms (a loaded machine wakes late).
-  EXPECT_GE(slices, 5);
-  EXPECT_LE(slices, 9);
+  EXPECT_LT(took, std::chrono::seconds(30));
+  // Each slice of pending input lasts its whole 125 ms, so 1000 ms hold at
+  // most eight; slices of 250 ms would give at most three. At least four
+  // leaves a loaded machine up to 125 ms of lateness on every slice.
+  EXPECT_GE(slices, 4);
+  EXPECT_LE(slices, 8);
   for (int c : fillers) ::close(c);
-  ::close(fd);
 }
 
 TEST(FtpSessionWaits, SilentServerKeepsTheWindowAliveAndReentryFailsCleanly) {
-  FtpServer server(FtpServerKind::Pyftpdlib, {"delay=CWD:1.6"});
+  // The server keeps silent over CWD for exactly four of the client's idle
+  // slices, then answers.
+  ScriptedFtpServer server([](ScriptedPeer& peer) {
+    peer.HoldClientWaits();
+    peer.LogIn();
+    peer.Expect("CWD");
+    for (int slice = 0; slice < 3; ++slice) peer.SendInClientWait("");
+    peer.SendInClientWait("250 Directory changed.\r\n");
+    peer.ReadCommand();  // connected until the client hangs up
+  });
   FtpSession session("127.0.0.1", server.Port());
   session.OpenSession();
   int slices = 0;
   std::vector<std::string> reentryErrors;
-  session.SetWaitHook([&] {
+  session.SetWaitHook([&, serverHook = server.ClientWaitHook()] {
     ++slices;
     // A click handled inside the wait must not reach into the dialogue.
     reentryErrors.push_back(ErrorOf([&] { session.RemoteFileSize("x"); }));
     reentryErrors.push_back(ErrorOf([&] { session.CloseSession(); }));
+    serverHook();
   });
-  server.MakeDir("/httpdocs");
   session.ChangeRemoteDir("/httpdocs");
 
-  // 1.6 s of silence: a slice of input every 250 ms.
-  EXPECT_GE(slices, 4);
-  EXPECT_LE(slices, 9);
+  // One slice of input for each slice of silence, not one more.
+  EXPECT_EQ(slices, 4);
+  EXPECT_EQ(reentryErrors.size(), 8u);
   for (const auto& e : reentryErrors) {
     EXPECT_EQ(e, "The FTP session is busy with another operation.");
   }
   EXPECT_TRUE(session.IsConnected());
   EXPECT_EQ(session.LastReply().code, 250);
+  session.CloseSession();
+  EXPECT_EQ(server.Failure(), "");
   EXPECT_THAT(server.Commands(),
-              ElementsAre("USER korva", "PASS ******", "TYPE I", "SYST", "CWD /httpdocs"));
+              ElementsAre("USER korva", "PASS K7p3R#", "TYPE I", "SYST", "CWD /httpdocs"));
 }
 
 }  // namespace

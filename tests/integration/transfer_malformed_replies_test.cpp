@@ -5,9 +5,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <thread>
-
 #include "support/error_text.h"
 #include "support/ftp_event_log.h"
 #include "support/ftp_scripted_server.h"
@@ -17,7 +14,6 @@
 namespace korva {
 namespace {
 
-using namespace std::chrono_literals;
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using testing::FtpEventLog;
@@ -35,6 +31,7 @@ struct Client {
       : session("127.0.0.1", server.Port()) {
     session.SetPassive(passive);
     session.SetEvents(&log);
+    session.SetWaitHook(server.ClientWaitHook());
   }
   FtpSession session;
   FtpEventLog log;
@@ -43,15 +40,13 @@ struct Client {
 
 TEST(FtpMalformedReplies, RepliesSplitAcrossReadsAndMultiLineReplies) {
   ScriptedFtpServer server([](ScriptedPeer& peer) {
-    peer.Send("22");
-    std::this_thread::sleep_for(30ms);
-    peer.Send("0-Welcome\r\n220-to the");
-    std::this_thread::sleep_for(30ms);
-    peer.Send(" server\r\n220 Ready\r\n");
+    // Each piece is all the client finds at one look.
+    peer.SendInClientWait("22");
+    peer.SendInClientWait("0-Welcome\r\n220-to the");
+    peer.SendInClientWait(" server\r\n220 Ready\r\n");
     peer.Expect("USER");
-    peer.Send("331 Pass");
-    std::this_thread::sleep_for(30ms);
-    peer.Send("word please\r\n");
+    peer.SendInClientWait("331 Pass");
+    peer.SendInClientWait("word please\r\n");
     peer.Expect("PASS");
     peer.Send("230-Logged in.\r\n230-\r\n 230 still inside\r\n230 Done.\r\n");
     peer.Expect("TYPE I");
@@ -156,11 +151,7 @@ TEST(FtpMalformedReplies, GarbageInsteadOfAReplyClosesTheSession) {
 TEST(FtpMalformedReplies, ServerGoneInTheMiddleOfTheData) {
   ScriptedFtpServer server([](ScriptedPeer& peer) {
     peer.LogIn();
-    peer.Expect("PASV");
-    peer.Send(peer.OpenPassive());
-    peer.AcceptData();
-    peer.Expect("RETR");
-    peer.Send("150 Here it comes.\r\n");
+    peer.StartPassiveDownload();
     peer.SendData(std::string(10000, 'd'));
     peer.Vanish();
   });
@@ -178,11 +169,7 @@ TEST(FtpMalformedReplies, ServerGoneInTheMiddleOfTheData) {
 TEST(FtpMalformedReplies, ServerThatAbortsOnItsOwnFailsTheDownload) {
   ScriptedFtpServer server([](ScriptedPeer& peer) {
     peer.LogIn();
-    peer.Expect("PASV");
-    peer.Send(peer.OpenPassive());
-    peer.AcceptData();
-    peer.Expect("RETR");
-    peer.Send("150 Here it comes.\r\n");
+    peer.StartPassiveDownload();
     peer.SendData(std::string(5000, 'd'));
     peer.CloseData();
     peer.Send("426 Connection lost.\r\n");
@@ -207,9 +194,9 @@ TEST(FtpMalformedReplies, ActiveServerThatAnswersInsteadOfConnecting) {
     peer.Expect("PORT 127,0,0,1,");
     peer.Send("200 Ok.\r\n");
     peer.Expect("RETR");
-    peer.Send("150 Connecting.\r\n");
-    std::this_thread::sleep_for(100ms);
-    peer.Send("425 Can't open data connection.\r\n");
+    // The refusal comes while the client waits for the data connection.
+    peer.SendInClientWait("150 Connecting.\r\n");
+    peer.SendInClientWait("425 Can't open data connection.\r\n");
     peer.Expect("CWD");
     peer.Send("250 Ok.\r\n");
     peer.Expect("PORT 127,0,0,1,");

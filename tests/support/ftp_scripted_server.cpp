@@ -1,36 +1,18 @@
 #include "support/ftp_scripted_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <stdexcept>
 
 namespace korva::testing {
 namespace {
 
+// Generous: on a loaded machine a well-behaved client may be late by
+// seconds; only one that never comes must end the wait.
 constexpr int kWaitMs = 10000;
-
-int ListenLoopback() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(fd, 4) != 0) {
-    ::close(fd);
-    throw std::runtime_error("scripted server: cannot listen");
-  }
-  return fd;
-}
-
-std::uint16_t PortOf(int fd) {
-  sockaddr_in sa{};
-  socklen_t len = sizeof sa;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-  return ntohs(sa.sin_port);
-}
 
 bool WaitReadable(int fd) {
   pollfd p{fd, POLLIN, 0};
@@ -60,9 +42,47 @@ void CloseFd(int& fd) {
 
 }  // namespace
 
+void ClientWaits::Slice() {
+  std::unique_lock lock(mutex_);
+  if (ended_ || !(holdAll_ || wanted_)) return;
+  wanted_ = false;
+  held_ = true;
+  changed_.notify_all();
+  changed_.wait_for(lock, std::chrono::milliseconds(kWaitMs), [this] { return !held_ || ended_; });
+  held_ = false;
+}
+
+void ClientWaits::HoldAll() {
+  std::lock_guard lock(mutex_);
+  holdAll_ = true;
+}
+
+void ClientWaits::Take(const std::function<void()>& act) {
+  std::unique_lock lock(mutex_);
+  wanted_ = true;
+  const bool held =
+      changed_.wait_for(lock, std::chrono::milliseconds(kWaitMs), [this] { return held_; });
+  wanted_ = false;
+  if (!held) throw std::runtime_error("scripted server: the client never waited");
+  // The client stays held until act is done, whatever it does.
+  struct Release {
+    ClientWaits& w;
+    ~Release() {
+      w.held_ = false;
+      w.changed_.notify_all();
+    }
+  } release{*this};
+  act();
+}
+
+void ClientWaits::End() {
+  std::lock_guard lock(mutex_);
+  ended_ = true;
+  changed_.notify_all();
+}
+
 ScriptedPeer::~ScriptedPeer() {
   CloseFd(data_);
-  CloseFd(listener_);
   CloseFd(control_);
 }
 
@@ -109,16 +129,16 @@ void ScriptedPeer::LogIn() {
 }
 
 std::string ScriptedPeer::OpenPassive() {
-  CloseFd(listener_);
-  listener_ = ListenLoopback();
-  const std::uint16_t port = PortOf(listener_);
+  passive_.reset();
+  passive_.emplace().Listen(4);
+  const std::uint16_t port = passive_->Port();
   return "227 Entering Passive Mode (127,0,0,1," + std::to_string(port >> 8) + "," +
          std::to_string(port & 0xFF) + ").\r\n";
 }
 
 void ScriptedPeer::AcceptData() {
-  data_ = AcceptOne(listener_);
-  CloseFd(listener_);
+  data_ = AcceptOne(passive_->Fd());
+  passive_.reset();
 }
 
 void ScriptedPeer::SendData(const std::string& bytes) {
@@ -142,17 +162,35 @@ void ScriptedPeer::CloseData() {
   CloseFd(data_);
 }
 
+void ScriptedPeer::StartPassiveDownload() {
+  Expect("PASV");
+  Send(OpenPassive());
+  AcceptData();
+  Expect("RETR");
+  Send("150 Here it comes.\r\n");
+}
+
 void ScriptedPeer::Vanish() {
   CloseFd(data_);
-  CloseFd(listener_);
+  passive_.reset();
   CloseFd(control_);
 }
 
-ScriptedFtpServer::ScriptedFtpServer(std::function<void(ScriptedPeer&)> script)
-    : listener_(ListenLoopback()), port_(PortOf(listener_)) {
+void ScriptedPeer::SendInClientWait(const std::string& bytes) {
+  waits_.Take([&] {
+    if (!bytes.empty()) Send(bytes);
+  });
+}
+
+ScriptedFtpServer::ScriptedFtpServer(std::function<void(ScriptedPeer&)> script) {
+  listener_.Listen(4);
   thread_ = std::thread([this, script = std::move(script)] {
+    struct EndWaits {
+      ClientWaits& w;
+      ~EndWaits() { w.End(); }
+    } endWaits{*waits_};
     try {
-      ScriptedPeer peer(AcceptOne(listener_));
+      ScriptedPeer peer(AcceptOne(listener_.Fd()), *waits_);
       try {
         script(peer);
       } catch (const std::exception& e) {
@@ -170,7 +208,6 @@ ScriptedFtpServer::ScriptedFtpServer(std::function<void(ScriptedPeer&)> script)
 
 ScriptedFtpServer::~ScriptedFtpServer() {
   Join();
-  CloseFd(listener_);
 }
 
 void ScriptedFtpServer::Join() {

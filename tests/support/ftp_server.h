@@ -1,8 +1,9 @@
 #pragma once
 // A real FTP server for one test: pyftpdlib (scripts/services/ftp-server.py,
 // scriptable) or vsftpd (scripts/services/vsftpd), on 127.0.0.1 and a free
-// port, serving a fresh folder as "/". The server is stopped when the object
-// goes, also when the test fails.
+// port that the server bound itself before it named it, serving a fresh
+// folder as "/". The server is stopped when the object goes, also when the
+// test fails.
 #include <sys/types.h>
 
 #include <cstdint>

@@ -1,9 +1,9 @@
 #include "support/x_display.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -76,34 +76,47 @@ void Stop(pid_t& pid) {
 }  // namespace
 
 XDisplay::XDisplay() {
-  int number = 90;
-  for (;; ++number) {
-    struct stat st{};
-    const std::string lock = "/tmp/.X" + std::to_string(number) + "-lock";
-    const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
-    if (::stat(lock.c_str(), &st) != 0 && ::stat(socket.c_str(), &st) != 0) break;
+  // Xvfb picks a free display number itself (-displayfd), as it binds its
+  // socket, and writes it to the pipe once it accepts connections: the number
+  // is ours, and the server is ready, when we read it.
+  int ready[2];
+  if (::pipe2(ready, O_CLOEXEC) != 0 || ::fcntl(ready[1], F_SETFD, 0) != 0) {
+    throw std::runtime_error("pipe failed");
   }
-  // Appended, not "literal" + std::string: GCC 12 at -O3 sees a false
-  // overlap there.
-  name_ = ":";
-  name_ += std::to_string(number);
-  xvfb_ = Spawn({"Xvfb", name_, "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, {});
-  const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
-  struct stat st{};
-  for (int i = 0; i < 100 && ::stat(socket.c_str(), &st) != 0; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  try {
+    xvfb_ = Spawn({"Xvfb", "-displayfd", std::to_string(ready[1]), "-screen", "0", "1024x768x24",
+                   "-nolisten", "tcp"},
+                  {});
+  } catch (...) {
+    ::close(ready[0]);
+    ::close(ready[1]);
+    throw;
   }
-  if (::stat(socket.c_str(), &st) != 0) {
+  ::close(ready[1]);
+  std::string number;
+  // Generous: only a server that never comes up ends the wait.
+  pollfd p{ready[0], POLLIN, 0};
+  char c = 0;
+  while (::poll(&p, 1, 60000) > 0 && ::read(ready[0], &c, 1) == 1 && c != '\n') number += c;
+  ::close(ready[0]);
+  if (c != '\n' || number.empty()) {
     Stop(xvfb_);
-    throw std::runtime_error("Xvfb did not come up on " + name_);
+    throw std::runtime_error("Xvfb did not come up");
   }
+  // Built by appending: GCC 12 at -O2 sees a false overlap in name_ = ":".
+  name_.push_back(':');
+  name_ += number;
   windowManager_ = Spawn({"openbox"}, {"DISPLAY=" + name_});
   // The window manager must own the screen before windows are mapped, or
   // activation requests go nowhere.
-  for (int i = 0; i < 100; ++i) {
-    const std::string check =
-        Capture("DISPLAY=" + name_ + " xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null");
-    if (check.find("window id") != std::string::npos) break;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (Capture("DISPLAY=" + name_ + " xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null")
+             .find("window id") == std::string::npos) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      Stop(windowManager_);
+      Stop(xvfb_);
+      throw std::runtime_error("openbox did not take the screen");
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
 }

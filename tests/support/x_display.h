@@ -12,8 +12,8 @@ namespace korva::testing {
 
 class XDisplay {
  public:
-  // Starts Xvfb on a free display number and openbox on it; throws when the
-  // server does not come up.
+  // Starts Xvfb on a display number it picks itself, and openbox on it;
+  // throws when either does not come up.
   XDisplay();
   ~XDisplay();
   XDisplay(const XDisplay&) = delete;

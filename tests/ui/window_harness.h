@@ -70,8 +70,9 @@ inline QString Utf16(const char16_t* text) {
   return QString::fromUtf16(text);
 }
 
-// Processes events until the condition holds or the time is up.
-inline bool WaitFor(const std::function<bool()>& condition, int milliseconds = 3000) {
+// Processes events until the condition holds or the time is up. The bound
+// only ends the wait for what never happens: a loaded machine may take seconds.
+inline bool WaitFor(const std::function<bool()>& condition, int milliseconds = 30000) {
   QElapsedTimer timer;
   timer.start();
   while (!condition()) {

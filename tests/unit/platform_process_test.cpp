@@ -29,9 +29,14 @@ void WriteScript(const std::string& path, const std::string& body) {
   ASSERT_EQ(::chmod(path.c_str(), 0755), 0);
 }
 
-// The file's content once it exists (at most a few seconds).
+// The file's content once the program says it is done. The bound only ends
+// the wait for a program that never finishes; a loaded machine may take
+// seconds to start a shell.
 std::string AwaitFile(const std::string& path) {
-  for (int i = 0; i < 500 && !FileExists(path + ".done"); ++i) std::this_thread::sleep_for(10ms);
+  const auto deadline = std::chrono::steady_clock::now() + 60s;
+  while (!FileExists(path + ".done") && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(10ms);
+  }
   return FileExists(path) ? ReadBytes(path) : std::string("(never written)");
 }
 
@@ -42,6 +47,14 @@ bool HaveChildren() {
 TEST(StartProgram, RunsInItsOwnFolderWithoutWaiting) {
   TempDir dir;
   const std::string out = dir.File("out");
+  // The program finishes only once we let it (a line down this pipe), so it
+  // is surely still running when StartProgram has returned. Opened for both
+  // ends, the pipe never blocks us, and the program's read ends at the latest
+  // when this process does.
+  const std::string go = dir.File("go");
+  ASSERT_EQ(::mkfifo(go.c_str(), 0600), 0);
+  const int letGo = ::open(go.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(letGo, 0);
   ASSERT_TRUE(CreateDir(dir.File("Backup")));
   WriteScript(dir.File("Backup/KORVABACKUP.EXE"),
               "pwd > '" + out +
@@ -56,7 +69,9 @@ TEST(StartProgram, RunsInItsOwnFolderWithoutWaiting) {
                   "test -e /proc/$$/fd/200 && echo leaked >> '" +
                   out +
                   "'\n"
-                  "sleep 0.5\n"
+                  "read go < '" +
+                  go +
+                  "'\n"
                   "touch '" +
                   out + ".done'\n");
   const int leaked = ::open(dir.File("Backup/KORVABACKUP.EXE").c_str(), O_RDONLY);
@@ -69,7 +84,9 @@ TEST(StartProgram, RunsInItsOwnFolderWithoutWaiting) {
   EXPECT_FALSE(HaveChildren());
   ::close(200);
 
+  ASSERT_EQ(::write(letGo, "\n", 1), 1);
   EXPECT_EQ(AwaitFile(out), dir.File("Backup") + "\n2:a b:c\nstdin::1\n");
+  ::close(letGo);
 }
 
 TEST(StartProgram, RelativePathIsTakenFromOurFolder) {
