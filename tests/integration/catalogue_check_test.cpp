@@ -21,15 +21,7 @@ using testing::FtpServerKind;
 using testing::SiteOptions;
 using testing::UpdateSite;
 
-struct Mode {
-  const char* edition;
-  std::optional<FtpServerKind> server;  // none: local mode
-};
-
-std::string Name(const ::testing::TestParamInfo<Mode>& info) {
-  return std::string(info.param.edition) +
-         (info.param.server ? testing::FtpServerName(*info.param.server) : "Local");
-}
+using Mode = testing::UpdateMode;
 
 // What each edition's site offers in the full case, and what the check must
 // make of it.
@@ -165,7 +157,7 @@ INSTANTIATE_TEST_SUITE_P(EditionsAndModes, CatalogueCheck,
                                            Mode{"EMPRESA", FtpServerKind::Vsftpd},
                                            Mode{"CARTORIO", FtpServerKind::Pyftpdlib},
                                            Mode{"CARTORIO", std::nullopt}),
-                         Name);
+                         testing::ModeName);
 
 const Message kUnavailablePrefix{"KORVA",
                                  "Servidor de atualizações não disponível no momento.\r"

@@ -14,11 +14,29 @@ std::string CrLf(const std::string& lfText) {
   return out;
 }
 
-UpdateSite::UpdateSite(SiteOptions options, std::optional<FtpServerKind> serverKind)
+std::string ModeName(const ::testing::TestParamInfo<UpdateMode>& info) {
+  return std::string(info.param.edition) +
+         (info.param.server ? FtpServerName(*info.param.server) : "Local");
+}
+
+std::string ScriptPackage(const std::string& version,
+                          const std::vector<std::vector<std::string>>& groups) {
+  std::string bytes = "[" + version + "]\r\n";
+  for (std::size_t g = 0; g < groups.size(); ++g) {
+    for (std::size_t l = 0; l < groups[g].size(); ++l) {
+      bytes += "S" + std::to_string(g + 1) + "_" + std::to_string(l + 1) + "=" + groups[g][l] +
+               "\r\n";
+    }
+  }
+  return bytes;
+}
+
+UpdateSite::UpdateSite(SiteOptions options, std::optional<FtpServerKind> serverKind,
+                       std::vector<std::string> scenarios)
     : options_(std::move(options)) {
   options_.copyPrograms = true;
   if (serverKind) {
-    server = std::make_unique<FtpServer>(*serverKind);
+    server = std::make_unique<FtpServer>(*serverKind, std::move(scenarios));
     options_.extraArguments.push_back("--ftp-server=127.0.0.1:" + std::to_string(server->Port()));
     // vsftpd is driven in passive mode, pyftpdlib in active mode.
     if (*serverKind == FtpServerKind::Vsftpd) options_.extraArguments.push_back("--passive");
@@ -61,10 +79,14 @@ std::string UpdateSite::App(const std::string& name) const {
 }
 
 void UpdateSite::PutCatalogue(const std::string& bytes) {
+  PutUpdateFile(CatalogueName(), bytes);
+}
+
+void UpdateSite::PutUpdateFile(const std::string& name, const std::string& bytes) {
   if (server) {
-    server->PutFile(ServerFolder() + "/" + CatalogueName(), bytes);
+    server->PutFile(ServerFolder() + "/" + name, bytes);
   } else {
-    WriteBytes(Local(CatalogueName()), bytes);
+    WriteBytes(Local(name), bytes);
   }
 }
 

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "app/principal.h"
 #include "form/form_model.h"
 #include "platform/clock.h"
@@ -31,8 +33,10 @@ class UpdateSite {
   // The site's client identifier: digits only, so that it names a file.
   static constexpr const char* kClientId = "12345678000190";
 
-  // server: none for local mode tests (the menu is switched to local mode).
-  UpdateSite(SiteOptions options, std::optional<FtpServerKind> server);
+  // server: none for local mode tests (the menu is switched to local mode);
+  // scenarios bend a pyftpdlib server (see FtpServer).
+  UpdateSite(SiteOptions options, std::optional<FtpServerKind> server,
+             std::vector<std::string> scenarios = {});
   ~UpdateSite();
   UpdateSite(const UpdateSite&) = delete;
   UpdateSite& operator=(const UpdateSite&) = delete;
@@ -52,6 +56,9 @@ class UpdateSite {
   // The catalogue on the server (internet mode) or beside the updater
   // (local mode); Windows-1252 text with CR LF line ends.
   void PutCatalogue(const std::string& bytes);
+  // A file the update run fetches from the edition's folder on the server
+  // (internet mode) or takes from beside the updater (local mode).
+  void PutUpdateFile(const std::string& name, const std::string& bytes);
   // The client version file on the server.
   void PutClientFileOnServer(const std::string& bytes);
   // A module executable in the application folder.
@@ -74,5 +81,17 @@ class UpdateSite {
 
 // "[section]\r\nkey=value\r\n..." from lines written with "\n".
 std::string CrLf(const std::string& lfText);
+
+// An edition and a mode, for tests that run in several: internet mode against
+// a server of that kind, or local mode.
+struct UpdateMode {
+  const char* edition;
+  std::optional<FtpServerKind> server;  // none: local mode
+};
+std::string ModeName(const ::testing::TestParamInfo<UpdateMode>& info);
+
+// A script package's section: group g's lines as keys Sg_1, Sg_2 ...
+std::string ScriptPackage(const std::string& version,
+                          const std::vector<std::vector<std::string>>& groups);
 
 }  // namespace korva::testing
