@@ -5,8 +5,36 @@
 #include <ctime>
 
 #include "platform/clock.h"
+#include "platform/posix/local_time.h"
 
 namespace korva::platform {
+
+namespace posix {
+
+std::optional<std::int64_t> LocalToSystemSeconds(const LocalDateTime& local) {
+  struct tm tm {};
+  tm.tm_year = local.year - 1900;
+  tm.tm_mon = local.month - 1;
+  tm.tm_mday = local.day;
+  tm.tm_hour = local.hour;
+  tm.tm_min = local.minute;
+  tm.tm_sec = local.second;
+  tm.tm_isdst = -1;
+  const time_t t = ::mktime(&tm);
+  if (t == static_cast<time_t>(-1)) return std::nullopt;
+  return static_cast<std::int64_t>(t);
+}
+
+LocalDateTime SystemSecondsToLocal(std::int64_t seconds, int millisecond) {
+  struct tm tm {};
+  const time_t t = static_cast<time_t>(seconds);
+  ::localtime_r(&t, &tm);
+  return LocalDateTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
+                       tm.tm_min,         tm.tm_sec,     millisecond};
+}
+
+}  // namespace posix
+
 namespace {
 
 // Days since 1 Jan 1970 of a civil date (proleptic Gregorian).
@@ -36,14 +64,9 @@ std::int64_t MillisecondsBetween(const LocalDateTime& a, const LocalDateTime& b)
 }
 
 LocalDateTime SystemClock::Now() const {
-  struct timeval tv{};
+  struct timeval tv {};
   ::gettimeofday(&tv, nullptr);
-  struct tm tm{};
-  const time_t t = tv.tv_sec;
-  ::localtime_r(&t, &tm);
-  return LocalDateTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
-                       tm.tm_hour,        tm.tm_min,     tm.tm_sec,
-                       static_cast<int>(tv.tv_usec / 1000)};
+  return posix::SystemSecondsToLocal(tv.tv_sec, static_cast<int>(tv.tv_usec / 1000));
 }
 
 LocaleFormats LocaleFormats::Current() {
@@ -72,7 +95,7 @@ std::string FormatShortDate(const LocalDateTime& t, const LocaleFormats& locale)
 }
 
 std::string FormatLongTime(const LocalDateTime& t, const LocaleFormats& locale) {
-  struct tm tm{};
+  struct tm tm {};
   tm.tm_year = t.year - 1900;
   tm.tm_mon = t.month - 1;
   tm.tm_mday = t.day;
