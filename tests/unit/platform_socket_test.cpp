@@ -6,11 +6,13 @@
 #include <string>
 
 #include "platform/socket.h"
+#include "support/error_text.h"
 
 namespace korva::platform {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::ErrorOf;
 
 constexpr auto kSlice = 5ms;
 
@@ -24,28 +26,17 @@ Deadline Passed() {
   return std::chrono::steady_clock::now() - 1s;
 }
 
-template <typename Action>
-std::string TimeoutOf(Action action) {
-  try {
-    action();
-  } catch (const SocketTimeout& e) {
-    return e.what();
-  }
-  return "(no timeout)";
-}
-
 TEST(PlatformSocket, EachWaitEndsAtItsDeadline) {
   Pair pair;
   int idle = 0;
   const IdleHook count = [&] { ++idle; };
   char buffer[16];
-  EXPECT_EQ(TimeoutOf([&] { pair.client.Receive(buffer, sizeof buffer, Passed(), kSlice, count); }),
+  EXPECT_EQ(ErrorOf([&] { pair.client.Receive(buffer, sizeof buffer, Passed(), kSlice, count); }),
             "Read timed out.");
   // Nobody reads on the other side: the window fills.
   const std::string flood(64 << 20, 'x');
-  EXPECT_EQ(TimeoutOf([&] { pair.client.Send(flood, Passed(), kSlice, count); }),
-            "Write timed out.");
-  EXPECT_EQ(TimeoutOf([&] { pair.listener.AcceptUnless(TcpSocket(), Passed(), kSlice, count); }),
+  EXPECT_EQ(ErrorOf([&] { pair.client.Send(flood, Passed(), kSlice, count); }), "Write timed out.");
+  EXPECT_EQ(ErrorOf([&] { pair.listener.AcceptUnless(TcpSocket(), Passed(), kSlice, count); }),
             "Accept timed out.");
   EXPECT_EQ(idle, 0);
 }

@@ -146,14 +146,9 @@ void File::Write(const void* data, std::size_t size) {
 }
 
 bool File::SetModificationTime(const LocalDateTime& local) {
-  const auto seconds = posix::LocalToSystemSeconds(local);
-  if (!seconds) return false;
-  struct timespec times[2];
-  times[0].tv_sec = 0;
-  times[0].tv_nsec = UTIME_OMIT;
-  times[1].tv_sec = static_cast<time_t>(*seconds);
-  times[1].tv_nsec = static_cast<long>(local.millisecond) * 1000000L;
-  if (::futimens(Fd(handle_), times) != 0) ThrowFileError(path_, errno);
+  const auto times = posix::ModificationTimes(local);
+  if (!times) return false;
+  if (::futimens(Fd(handle_), times->data()) != 0) ThrowFileError(path_, errno);
   return true;
 }
 

@@ -232,14 +232,8 @@ std::optional<std::uint32_t> GetFileAttributes(const std::string& path) {
 }
 
 bool SetFileModificationTime(const std::string& path, const LocalDateTime& local) {
-  const auto seconds = posix::LocalToSystemSeconds(local);
-  if (!seconds) return false;
-  struct timespec times[2];
-  times[0].tv_sec = 0;
-  times[0].tv_nsec = UTIME_OMIT;
-  times[1].tv_sec = static_cast<time_t>(*seconds);
-  times[1].tv_nsec = static_cast<long>(local.millisecond) * 1000000L;
-  return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+  const auto times = posix::ModificationTimes(local);
+  return times && ::utimensat(AT_FDCWD, path.c_str(), times->data(), 0) == 0;
 }
 
 std::optional<LocalDateTime> GetFileModificationTime(const std::string& path) {
