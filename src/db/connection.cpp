@@ -3,6 +3,8 @@
 #include <firebird/Interface.h>
 
 #include <cstring>
+#include <optional>
+#include <utility>
 
 #include "db/status_text.h"
 #include "text/cp1252.h"
@@ -59,10 +61,60 @@ bool IsTrue(const std::string& value) {
   return text::SameText1252(text::Trim(value), "True");
 }
 
+// Holds one OO API object (statement, cursor, metadata, builder, blob,
+// transaction, attachment) and releases it when it goes. A call that ends
+// the object itself when it succeeds (free, close, commit, rollback, detach)
+// is followed by Ended(), or goes through End() when a failed one must
+// release it as well.
 template <typename T>
-void ReleaseQuietly(T*& object) {
-  if (object) object->release();
-  object = nullptr;
+class Held {
+ public:
+  Held() = default;
+  explicit Held(T* object) : object_(object) {}
+  ~Held() { Reset(); }
+  Held(Held&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
+  Held& operator=(Held&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      object_ = std::exchange(other.object_, nullptr);
+    }
+    return *this;
+  }
+  Held(const Held&) = delete;
+  Held& operator=(const Held&) = delete;
+
+  T* operator->() const { return object_; }
+  T* get() const { return object_; }
+  explicit operator bool() const { return object_ != nullptr; }
+
+  void Reset() {
+    if (object_) std::exchange(object_, nullptr)->release();
+  }
+  // The call just made ended the object: nothing is left to release.
+  void Ended() { object_ = nullptr; }
+  template <typename Call>
+  void End(Call call) {
+    try {
+      call(object_);
+    } catch (...) {
+      Reset();
+      throw;
+    }
+    Ended();
+  }
+
+ private:
+  T* object_ = nullptr;
+};
+
+// Ends the object; a failure of the server's is of no interest to the
+// caller (the object is released all the same).
+template <typename T, typename Call>
+void EndQuietly(Held<T>& held, Call call) {
+  try {
+    held.End(call);
+  } catch (const FbException&) {
+  }
 }
 
 struct XpbBuffer {
@@ -125,9 +177,9 @@ std::optional<std::size_t> QueryResult::ColumnIndex(std::string_view name) const
 
 struct Connection::Impl {
   IProvider* provider = Master()->getDispatcher();
-  IAttachment* attachment = nullptr;
-  ITransaction* transaction = nullptr;  // the explicit one
-  ITransaction* retained = nullptr;     // context kept open by commit-retaining
+  Held<IAttachment> attachment;
+  Held<ITransaction> transaction;  // the explicit one
+  Held<ITransaction> retained;     // context kept open by commit-retaining
   unsigned dialect = 3;
   bool trimChar = false;
   bool waitOnLocks = true;
@@ -152,10 +204,11 @@ struct Connection::Impl {
     });
   }
 
-  ITransaction* Start(IsolationLevel isolation) {
+  Held<ITransaction> Start(IsolationLevel isolation) {
     const XpbBuffer tpb = TransactionParameters(isolation);
     Status status;
-    return Guarded([&] { return attachment->startTransaction(&status, tpb.Length(), tpb.Data()); });
+    return Held<ITransaction>(
+        Guarded([&] { return attachment->startTransaction(&status, tpb.Length(), tpb.Data()); }));
   }
 
   // A context kept by commit-retaining holds nothing uncommitted; ending it
@@ -163,12 +216,7 @@ struct Connection::Impl {
   void EndRetained() {
     if (!retained) return;
     Status status;
-    try {
-      retained->commit(&status);
-      retained = nullptr;
-    } catch (const FbException&) {
-      ReleaseQuietly(retained);
-    }
+    EndQuietly(retained, [&](ITransaction* t) { t->commit(&status); });
   }
 };
 
@@ -180,11 +228,11 @@ Connection::~Connection() {
 }
 
 bool Connection::IsOpen() const {
-  return impl_->attachment != nullptr;
+  return static_cast<bool>(impl_->attachment);
 }
 
 bool Connection::InTransaction() const {
-  return impl_->transaction != nullptr;
+  return static_cast<bool>(impl_->transaction);
 }
 
 void Connection::Notify(std::string_view sql) const {
@@ -223,8 +271,8 @@ void Connection::Open() {
     if (!role.empty()) InsertText(dpb.get(), &status, isc_dpb_sql_role_name, role);
     if (!charSet.empty()) InsertText(dpb.get(), &status, isc_dpb_lc_ctype, charSet);
     const XpbBuffer buffer = dpb.Bytes(&status);
-    d.attachment =
-        d.provider->attachDatabase(&status, database.c_str(), buffer.Length(), buffer.Data());
+    d.attachment = Held<IAttachment>(
+        d.provider->attachDatabase(&status, database.c_str(), buffer.Length(), buffer.Data()));
   });
   ++generation_;
 }
@@ -233,22 +281,12 @@ void Connection::Close() {
   Impl& d = *impl_;
   if (d.transaction) {
     Status status;
-    try {
-      d.transaction->rollback(&status);
-      d.transaction = nullptr;
-    } catch (const FbException&) {
-      ReleaseQuietly(d.transaction);
-    }
+    EndQuietly(d.transaction, [&](ITransaction* t) { t->rollback(&status); });
   }
   d.EndRetained();
   if (d.attachment) {
     Status status;
-    try {
-      d.attachment->detach(&status);
-      d.attachment = nullptr;
-    } catch (const FbException&) {
-      ReleaseQuietly(d.attachment);
-    }
+    EndQuietly(d.attachment, [&](IAttachment* a) { a->detach(&status); });
   }
 }
 
@@ -267,26 +305,20 @@ void Connection::Commit(const TransactionDesc&) {
   Guarded([&] {
     if (d.commitRetain) {
       d.transaction->commitRetaining(&status);
-      d.retained = d.transaction;
+      d.retained = std::move(d.transaction);
     } else {
       d.transaction->commit(&status);
+      d.transaction.Ended();
     }
   });
-  d.transaction = nullptr;
 }
 
 void Connection::Rollback(const TransactionDesc&) {
   Impl& d = *impl_;
   if (!d.transaction) return;
   Status status;
-  try {
-    d.transaction->rollback(&status);
-    d.transaction = nullptr;
-  } catch (const FbException& e) {
-    // Nothing more can be done with a transaction the server refused to end.
-    ReleaseQuietly(d.transaction);
-    Raise(e);
-  }
+  // Nothing more can be done with a transaction the server refused to end.
+  Guarded([&] { d.transaction.End([&](ITransaction* t) { t->rollback(&status); }); });
 }
 
 // Runs work(transaction) in the explicit transaction, or in an implicit one
@@ -295,20 +327,17 @@ template <typename Work>
 auto Connection::InTransactionScope(Work&& work) {
   if (!IsOpen()) throw KorvaError("Connection " + name_ + " is not open");
   Impl& d = *impl_;
-  if (d.transaction) return work(d.transaction);
-  ITransaction* implicit = d.Start(d.implicitIsolation);
+  if (d.transaction) return work(d.transaction.get());
+  Held<ITransaction> implicit = d.Start(d.implicitIsolation);
   try {
-    auto result = work(implicit);
+    auto result = work(implicit.get());
     Status status;
     Guarded([&] { implicit->commit(&status); });
+    implicit.Ended();
     return result;
   } catch (...) {
     Status status;
-    try {
-      implicit->rollback(&status);
-    } catch (const FbException&) {
-      implicit->release();
-    }
+    EndQuietly(implicit, [&](ITransaction* t) { t->rollback(&status); });
     throw;
   }
 }
@@ -329,67 +358,95 @@ void Connection::ExecuteDirect(std::string_view sql) {
 
 namespace {
 
+// The fields of `described` as text: each field that `lengthOf` gives a
+// length becomes a nullable VARCHAR of that length (at least one byte), in
+// its own character set when it is text and in none otherwise, so that the
+// server converts between the field's type and text. A field without a
+// length keeps its own type.
+template <typename LengthOf>
+Held<IMessageMetadata> DescribeAsText(IMessageMetadata* described, ThrowStatusWrapper* status,
+                                      LengthOf lengthOf) {
+  const unsigned count = described->getCount(status);
+  Held<IMetadataBuilder> builder(described->getBuilder(status));
+  for (unsigned i = 0; i < count; ++i) {
+    const unsigned type = described->getType(status, i) & ~1u;
+    const std::optional<unsigned> length = lengthOf(i, type);
+    if (!length) continue;
+    const bool textual = type == SQL_TEXT || type == SQL_VARYING;
+    builder->setType(status, i, SQL_VARYING + 1);
+    builder->setSubType(status, i, 0);
+    builder->setScale(status, i, 0);
+    builder->setCharSet(status, i, textual ? described->getCharSet(status, i) : kCharSetNone);
+    builder->setLength(status, i, *length == 0 ? 1 : *length);
+  }
+  return Held<IMessageMetadata>(builder->getMetadata(status));
+}
+
 // Fetch layout: every column but blobs is asked for as VARCHAR, so the server
 // does the conversion to text and the program sees what isql would show.
 struct TextLayout {
-  IMessageMetadata* metadata = nullptr;
+  Held<IMessageMetadata> metadata;
   std::vector<std::string> names;
   std::vector<bool> fixedWidth;  // CHAR columns, for "Trim Char"
   std::vector<bool> blob;
-
-  ~TextLayout() {
-    if (metadata) metadata->release();
-  }
 };
 
-void DescribeAsText(IMessageMetadata* described, TextLayout& layout, ThrowStatusWrapper* status) {
+TextLayout OutputLayout(IStatement* statement, ThrowStatusWrapper* status) {
+  const Held<IMessageMetadata> described(statement->getOutputMetadata(status));
+  TextLayout layout;
   const unsigned count = described->getCount(status);
-  IMetadataBuilder* builder = described->getBuilder(status);
-  try {
-    for (unsigned i = 0; i < count; ++i) {
-      const unsigned type = described->getType(status, i) & ~1u;
-      layout.names.emplace_back(described->getAlias(status, i));
-      layout.fixedWidth.push_back(type == SQL_TEXT);
-      layout.blob.push_back(type == SQL_BLOB);
-      if (type == SQL_BLOB) continue;
-      unsigned length = kScalarTextLength;
-      unsigned charSet = kCharSetNone;
-      if (type == SQL_TEXT || type == SQL_VARYING) {
-        length = described->getLength(status, i);
-        charSet = described->getCharSet(status, i);
-      }
-      builder->setType(status, i, SQL_VARYING + 1);
-      builder->setSubType(status, i, 0);
-      builder->setScale(status, i, 0);
-      builder->setCharSet(status, i, charSet);
-      builder->setLength(status, i, length == 0 ? 1 : length);
-    }
-    layout.metadata = builder->getMetadata(status);
-  } catch (...) {
-    builder->release();
-    throw;
+  for (unsigned i = 0; i < count; ++i) {
+    const unsigned type = described->getType(status, i) & ~1u;
+    layout.names.emplace_back(described->getAlias(status, i));
+    layout.fixedWidth.push_back(type == SQL_TEXT);
+    layout.blob.push_back(type == SQL_BLOB);
   }
-  builder->release();
+  layout.metadata = DescribeAsText(described.get(), status,
+                                   [&](unsigned i, unsigned type) -> std::optional<unsigned> {
+                                     if (type == SQL_BLOB) return std::nullopt;
+                                     if (type == SQL_TEXT || type == SQL_VARYING)
+                                       return described->getLength(status, i);
+                                     return kScalarTextLength;
+                                   });
+  return layout;
+}
+
+// Every parameter is sent as VARCHAR of its value's length.
+Held<IMessageMetadata> InputLayout(IStatement* statement, const std::vector<SqlValue>& params,
+                                   ThrowStatusWrapper* status) {
+  const Held<IMessageMetadata> described(statement->getInputMetadata(status));
+  const unsigned count = described->getCount(status);
+  if (count != params.size()) {
+    throw KorvaError(text::Format("Statement has %s parameters, %s values were given",
+                                  {text::IntToStr(count), text::IntToStr(params.size())}));
+  }
+  return DescribeAsText(described.get(), status,
+                        [&](unsigned i, unsigned) -> std::optional<unsigned> {
+                          return params[i] ? static_cast<unsigned>(params[i]->size()) : 0u;
+                        });
 }
 
 std::string ReadBlob(IAttachment* attachment, ITransaction* transaction, ISC_QUAD* id,
                      ThrowStatusWrapper* status) {
-  IBlob* blob = attachment->openBlob(status, transaction, id, 0, nullptr);
+  Held<IBlob> blob(attachment->openBlob(status, transaction, id, 0, nullptr));
   std::string bytes;
-  try {
-    char chunk[32768];
-    for (;;) {
-      unsigned got = 0;
-      const int result = blob->getSegment(status, sizeof chunk, chunk, &got);
-      if (result == IStatus::RESULT_NO_DATA) break;
-      bytes.append(chunk, got);
-    }
-    blob->close(status);
-  } catch (...) {
-    blob->release();
-    throw;
+  char chunk[32768];
+  for (;;) {
+    unsigned got = 0;
+    const int result = blob->getSegment(status, sizeof chunk, chunk, &got);
+    if (result == IStatus::RESULT_NO_DATA) break;
+    bytes.append(chunk, got);
   }
+  blob->close(status);
+  blob.Ended();
   return bytes;
+}
+
+Held<IStatement> Prepare(IAttachment* attachment, ITransaction* transaction, const std::string& sql,
+                         unsigned dialect, ThrowStatusWrapper* status) {
+  return Held<IStatement>(attachment->prepare(status, transaction,
+                                              static_cast<unsigned>(sql.size()), sql.c_str(),
+                                              dialect, IStatement::PREPARE_PREFETCH_METADATA));
 }
 
 }  // namespace
@@ -402,69 +459,54 @@ QueryResult Connection::Query(std::string_view sql) {
     QueryResult result;
     Status status;
     Guarded([&] {
-      IStatement* statement = d.attachment->prepare(
-          &status, transaction, static_cast<unsigned>(statementText.size()), statementText.c_str(),
-          d.dialect, IStatement::PREPARE_PREFETCH_METADATA);
-      IResultSet* cursor = nullptr;
-      try {
-        IMessageMetadata* described = statement->getOutputMetadata(&status);
-        TextLayout layout;
-        try {
-          DescribeAsText(described, layout, &status);
-        } catch (...) {
-          described->release();
-          throw;
-        }
-        described->release();
-        result.columns = layout.names;
-        std::vector<unsigned char> buffer(layout.metadata->getMessageLength(&status));
-        const unsigned count = layout.metadata->getCount(&status);
+      Held<IStatement> statement =
+          Prepare(d.attachment.get(), transaction, statementText, d.dialect, &status);
+      const TextLayout layout = OutputLayout(statement.get(), &status);
+      result.columns = layout.names;
+      std::vector<unsigned char> buffer(layout.metadata->getMessageLength(&status));
+      const unsigned count = layout.metadata->getCount(&status);
 
-        auto takeRow = [&] {
-          Row row;
-          for (unsigned i = 0; i < count; ++i) {
-            const auto* nullFlag = reinterpret_cast<const short*>(
-                buffer.data() + layout.metadata->getNullOffset(&status, i));
-            const unsigned char* field = buffer.data() + layout.metadata->getOffset(&status, i);
-            std::string value;
-            const bool isNull = *nullFlag != 0;
-            if (!isNull) {
-              if (layout.blob[i]) {
-                ISC_QUAD id;
-                std::memcpy(&id, field, sizeof id);
-                value = ReadBlob(d.attachment, transaction, &id, &status);
-              } else {
-                std::uint16_t length;
-                std::memcpy(&length, field, sizeof length);
-                value.assign(reinterpret_cast<const char*>(field) + 2, length);
-                if (layout.fixedWidth[i] && d.trimChar)
-                  value.erase(value.find_last_not_of(' ') + 1);
-              }
+      auto takeRow = [&] {
+        Row row;
+        for (unsigned i = 0; i < count; ++i) {
+          const auto* nullFlag = reinterpret_cast<const short*>(
+              buffer.data() + layout.metadata->getNullOffset(&status, i));
+          const unsigned char* field = buffer.data() + layout.metadata->getOffset(&status, i);
+          std::string value;
+          const bool isNull = *nullFlag != 0;
+          if (!isNull) {
+            if (layout.blob[i]) {
+              ISC_QUAD id;
+              std::memcpy(&id, field, sizeof id);
+              value = ReadBlob(d.attachment.get(), transaction, &id, &status);
+            } else {
+              std::uint16_t length;
+              std::memcpy(&length, field, sizeof length);
+              value.assign(reinterpret_cast<const char*>(field) + 2, length);
+              if (layout.fixedWidth[i] && d.trimChar) value.erase(value.find_last_not_of(' ') + 1);
             }
-            row.values.push_back(std::move(value));
-            row.nulls.push_back(isNull);
           }
-          result.rows.push_back(std::move(row));
-        };
-
-        const unsigned type = statement->getType(&status);
-        if (type == isc_info_sql_stmt_select || type == isc_info_sql_stmt_select_for_upd) {
-          cursor =
-              statement->openCursor(&status, transaction, nullptr, nullptr, layout.metadata, 0);
-          while (cursor->fetchNext(&status, buffer.data()) == IStatus::RESULT_OK) takeRow();
-          cursor->close(&status);
-          cursor = nullptr;
-        } else {
-          statement->execute(&status, transaction, nullptr, nullptr,
-                             count ? layout.metadata : nullptr, count ? buffer.data() : nullptr);
-          if (count) takeRow();
+          row.values.push_back(std::move(value));
+          row.nulls.push_back(isNull);
         }
-        statement->free(&status);
-      } catch (...) {
-        if (cursor) cursor->release();
-        statement->release();
-        throw;
+        result.rows.push_back(std::move(row));
+      };
+
+      const unsigned type = statement->getType(&status);
+      if (type == isc_info_sql_stmt_select || type == isc_info_sql_stmt_select_for_upd) {
+        Held<IResultSet> cursor(statement->openCursor(&status, transaction, nullptr, nullptr,
+                                                      layout.metadata.get(), 0));
+        while (cursor->fetchNext(&status, buffer.data()) == IStatus::RESULT_OK) takeRow();
+        cursor->close(&status);
+        cursor.Ended();
+      } else {
+        statement->execute(&status, transaction, nullptr, nullptr,
+                           count ? layout.metadata.get() : nullptr,
+                           count ? buffer.data() : nullptr);
+        if (count) takeRow();
       }
+      statement->free(&status);
+      statement.Ended();
     });
     return result;
   });
@@ -474,65 +516,29 @@ std::uint64_t Connection::Execute(std::string_view sql, const std::vector<SqlVal
   Notify(sql);
   const std::string statementText(sql);
   return InTransactionScope([&](ITransaction* transaction) {
-    Impl& d = *impl_;
+    const Impl& d = *impl_;
     Status status;
     return Guarded([&] {
-      IStatement* statement = d.attachment->prepare(
-          &status, transaction, static_cast<unsigned>(statementText.size()), statementText.c_str(),
-          d.dialect, IStatement::PREPARE_PREFETCH_METADATA);
-      IMessageMetadata* input = nullptr;
-      try {
-        IMessageMetadata* described = statement->getInputMetadata(&status);
-        const unsigned count = described->getCount(&status);
-        if (count != params.size()) {
-          described->release();
-          throw KorvaError(text::Format("Statement has %s parameters, %s values were given",
-                                        {text::IntToStr(count), text::IntToStr(params.size())}));
-        }
-        IMetadataBuilder* builder = described->getBuilder(&status);
-        try {
-          for (unsigned i = 0; i < count; ++i) {
-            const unsigned type = described->getType(&status, i) & ~1u;
-            const bool textual = type == SQL_TEXT || type == SQL_VARYING;
-            const std::size_t length = params[i] ? params[i]->size() : 0;
-            builder->setType(&status, i, SQL_VARYING + 1);
-            builder->setSubType(&status, i, 0);
-            builder->setScale(&status, i, 0);
-            builder->setCharSet(&status, i,
-                                textual ? described->getCharSet(&status, i) : kCharSetNone);
-            builder->setLength(&status, i, length == 0 ? 1 : static_cast<unsigned>(length));
-          }
-          input = builder->getMetadata(&status);
-        } catch (...) {
-          builder->release();
-          described->release();
-          throw;
-        }
-        builder->release();
-        described->release();
-
-        std::vector<unsigned char> buffer(input->getMessageLength(&status));
-        for (unsigned i = 0; i < count; ++i) {
-          short nullFlag = params[i] ? 0 : -1;
-          std::memcpy(buffer.data() + input->getNullOffset(&status, i), &nullFlag, sizeof nullFlag);
-          if (!params[i]) continue;
-          if (params[i]->size() > 0xFFFF) throw KorvaError("Parameter value too long");
-          const auto length = static_cast<std::uint16_t>(params[i]->size());
-          unsigned char* field = buffer.data() + input->getOffset(&status, i);
-          std::memcpy(field, &length, sizeof length);
-          std::memcpy(field + 2, params[i]->data(), length);
-        }
-        statement->execute(&status, transaction, input, buffer.data(), nullptr, nullptr);
-        const std::uint64_t changed = statement->getAffectedRecords(&status);
-        input->release();
-        input = nullptr;
-        statement->free(&status);
-        return changed;
-      } catch (...) {
-        if (input) input->release();
-        statement->release();
-        throw;
+      Held<IStatement> statement =
+          Prepare(d.attachment.get(), transaction, statementText, d.dialect, &status);
+      const Held<IMessageMetadata> input = InputLayout(statement.get(), params, &status);
+      const unsigned count = static_cast<unsigned>(params.size());
+      std::vector<unsigned char> buffer(input->getMessageLength(&status));
+      for (unsigned i = 0; i < count; ++i) {
+        short nullFlag = params[i] ? 0 : -1;
+        std::memcpy(buffer.data() + input->getNullOffset(&status, i), &nullFlag, sizeof nullFlag);
+        if (!params[i]) continue;
+        if (params[i]->size() > 0xFFFF) throw KorvaError("Parameter value too long");
+        const auto length = static_cast<std::uint16_t>(params[i]->size());
+        unsigned char* field = buffer.data() + input->getOffset(&status, i);
+        std::memcpy(field, &length, sizeof length);
+        std::memcpy(field + 2, params[i]->data(), length);
       }
+      statement->execute(&status, transaction, input.get(), buffer.data(), nullptr, nullptr);
+      const std::uint64_t changed = statement->getAffectedRecords(&status);
+      statement->free(&status);
+      statement.Ended();
+      return changed;
     });
   });
 }

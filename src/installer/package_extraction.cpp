@@ -22,8 +22,7 @@ void PutBack(bool setAside, const std::string& oldPath, const std::string& execu
 }  // namespace
 
 std::string SetAsideName(const std::string& executablePath) {
-  const auto slash = executablePath.rfind(platform::kPathSeparator);
-  const auto nameStart = slash == std::string::npos ? 0 : slash + 1;
+  const auto nameStart = executablePath.size() - platform::FileNameOf(executablePath).size();
   const auto dot = executablePath.rfind('.');
   if (dot == std::string::npos || dot < nameStart) return executablePath + ".Old";
   return executablePath.substr(0, dot) + ".Old";
@@ -45,7 +44,7 @@ bool DescompactaPacote(Shell& shell, ZipReader& reader, const std::string& folde
     return false;
   }
 
-  reader.SetBaseFolder(folder + platform::kPathSeparator);
+  reader.SetBaseFolder(platform::IncludeTrailingSeparator(folder));
   try {
     reader.Open(packagePath);
   } catch (...) {

@@ -7,26 +7,36 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
+#include "platform/handle.h"
 #include "text/error.h"
 
 namespace korva::platform {
 
-// A failure of the network layer, worded by the operating system.
+// A failure of the network layer, worded by the operating system:
+// "Socket Error # 111\r\nConnection refused."
 class SocketError : public KorvaError {
  public:
   using KorvaError::KorvaError;
 };
 
+// A wait that reached its deadline: "Connect timed out.", "Read timed
+// out.", "Write timed out." or "Accept timed out.".
+class SocketTimeout : public SocketError {
+ public:
+  using SocketError::SocketError;
+};
+
+// Every blocking operation waits at most until its deadline; kNoDeadline
+// waits without limit.
+using Deadline = std::chrono::steady_clock::time_point;
+inline constexpr Deadline kNoDeadline = Deadline::max();
+
 // Runs at the end of each wait slice in which nothing arrived or left.
 using IdleHook = std::function<void()>;
-
-// The network layer's wording of an errno value:
-// "Socket Error # 111\r\nConnection refused."
-std::string SocketErrorText(int error);
 
 // True for a dotted IPv4 address such as "127.0.0.1".
 bool IsNumericIPv4(std::string_view host);
@@ -34,37 +44,33 @@ bool IsNumericIPv4(std::string_view host);
 // resolver works; throws SocketError with the resolver's wording.
 std::string ResolveIPv4(const std::string& host);
 
+// Each wait below is cut into slices of `slice`; the idle hook runs after
+// every slice in which nothing happened, and the deadline is looked at then
+// (SocketTimeout once it has passed).
 class TcpSocket {
  public:
   TcpSocket() = default;
-  ~TcpSocket();
-  TcpSocket(TcpSocket&& other) noexcept;
-  TcpSocket& operator=(TcpSocket&& other) noexcept;
-  TcpSocket(const TcpSocket&) = delete;
-  TcpSocket& operator=(const TcpSocket&) = delete;
+  TcpSocket(TcpSocket&& other) noexcept = default;
+  TcpSocket& operator=(TcpSocket&& other) noexcept = default;
 
-  // Connects to a dotted IPv4 address. Gives up after `limit` with
-  // "Connect timed out."; `idle` runs after every `slice`.
-  static TcpSocket Connect(const std::string& address, std::uint16_t port,
-                           std::chrono::milliseconds limit, std::chrono::milliseconds slice,
-                           const IdleHook& idle);
+  // Connects to a dotted IPv4 address; the last slice ends at the deadline.
+  static TcpSocket Connect(const std::string& address, std::uint16_t port, Deadline deadline,
+                           std::chrono::milliseconds slice, const IdleHook& idle);
 
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const { return handle_.IsOpen(); }
   // Safe to call from inside an idle hook of this socket's own wait: the wait
   // then ends as if the peer had closed.
-  void Close();
+  void Close() { handle_.Reset(); }
 
-  // Waits until bytes or the peer's close arrive, without a time limit.
-  // Returns the number of bytes read (at most `capacity`); 0 when the peer
-  // closed the connection or the socket was closed meanwhile.
-  std::size_t Receive(char* buffer, std::size_t capacity, std::chrono::milliseconds slice,
-                      const IdleHook& idle);
-  // As Receive, but gives up at `deadline` and then returns nullopt.
-  std::optional<std::size_t> ReceiveUntil(char* buffer, std::size_t capacity,
-                                          std::chrono::steady_clock::time_point deadline,
-                                          std::chrono::milliseconds slice, const IdleHook& idle);
-  // Writes every byte, waiting while the peer's window is full.
-  void Send(std::string_view bytes, std::chrono::milliseconds slice, const IdleHook& idle);
+  // Waits until bytes or the peer's close arrive. Returns the number of
+  // bytes read (at most `capacity`); 0 when the peer closed the connection
+  // or the socket was closed meanwhile.
+  std::size_t Receive(char* buffer, std::size_t capacity, Deadline deadline,
+                      std::chrono::milliseconds slice, const IdleHook& idle);
+  // Writes every byte, waiting while the peer's window is full. Some of
+  // them may be gone when it times out.
+  void Send(std::string_view bytes, Deadline deadline, std::chrono::milliseconds slice,
+            const IdleHook& idle);
 
   // Whether bytes or the peer's close are waiting to be read (no wait).
   bool Readable() const;
@@ -74,35 +80,32 @@ class TcpSocket {
 
  private:
   friend class TcpListener;
-  explicit TcpSocket(int fd) : fd_(fd) {}
-  int fd_ = -1;
+  explicit TcpSocket(OwnedHandle handle) : handle_(std::move(handle)) {}
+  OwnedHandle handle_;
 };
 
 class TcpListener {
  public:
   TcpListener() = default;
-  ~TcpListener();
-  TcpListener(TcpListener&& other) noexcept;
-  TcpListener& operator=(TcpListener&& other) noexcept;
-  TcpListener(const TcpListener&) = delete;
-  TcpListener& operator=(const TcpListener&) = delete;
+  TcpListener(TcpListener&& other) noexcept = default;
+  TcpListener& operator=(TcpListener&& other) noexcept = default;
 
   // Listens on a dotted IPv4 address; port 0 lets the system choose.
   static TcpListener Listen(const std::string& address, std::uint16_t port, int backlog);
 
-  bool IsOpen() const { return fd_ >= 0; }
-  void Close();
+  bool IsOpen() const { return handle_.IsOpen(); }
+  void Close() { handle_.Reset(); }
   std::string Address() const;
   std::uint16_t Port() const;
 
-  // Waits for one connection, without a time limit, unless `watched` becomes
-  // readable first (its peer said something or went away): then returns an
-  // unopened socket and leaves the connection, if any, in the queue.
-  TcpSocket AcceptUnless(const TcpSocket& watched, std::chrono::milliseconds slice,
-                         const IdleHook& idle);
+  // Waits for one connection unless `watched` becomes readable first (its
+  // peer said something or went away): then returns an unopened socket and
+  // leaves the connection, if any, in the queue.
+  TcpSocket AcceptUnless(const TcpSocket& watched, Deadline deadline,
+                         std::chrono::milliseconds slice, const IdleHook& idle);
 
  private:
-  int fd_ = -1;
+  OwnedHandle handle_;
 };
 
 }  // namespace korva::platform

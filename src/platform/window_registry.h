@@ -14,6 +14,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/handle.h"
+
 namespace korva::platform {
 
 // How long a close request waits at most for the window to handle it. The
@@ -40,8 +42,8 @@ class RegisteredWindow {
   void SetTitle(std::string title);
 
   // Readable while requests wait (watch it with the event loop's socket
-  // notifier); -1 when unregistered.
-  int NotificationHandle() const;
+  // notifier); not valid when unregistered.
+  NativeHandle NotificationHandle() const;
 
   // Takes every waiting request. A close request naming this window's class
   // and current title runs onClose and is answered after onClose returns (the

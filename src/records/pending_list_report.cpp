@@ -1,5 +1,6 @@
 #include "records/pending_list_report.h"
 
+#include "platform/file.h"
 #include "platform/files.h"
 
 namespace korva::records {
@@ -21,7 +22,11 @@ void GravaLista(const std::string& path, const std::vector<form::TreeView::Node>
     bytes.append(static_cast<std::size_t>(depth), '\t');
     bytes += node.text + "\r\n";
   });
-  platform::WriteFileBytes(path, bytes);
+  // Written beside and put in place whole: a failed write never leaves half
+  // a list under the operator's name, and a read-only file refuses as an
+  // edit would.
+  platform::ReplaceFileContent(path, [&](platform::File& file) { file.Write(bytes); },
+                               {platform::ReplaceMode::kAsEdited});
 }
 
 form::Report RelatorioAtualizacoes(const std::vector<form::TreeView::Node>& nodes,

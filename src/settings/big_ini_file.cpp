@@ -1,6 +1,5 @@
 #include "settings/big_ini_file.h"
 
-#include <cerrno>
 #include <unordered_set>
 
 #include "platform/files.h"
@@ -15,8 +14,8 @@ namespace {
 
 constexpr char kEndOfFile = '\x1A';
 
-[[noreturn]] void FailWith(const std::string& fileName, int error) {
-  throw FileError(fileName + ": " + platform::SystemErrorText(error));
+[[noreturn]] void FailWith(const std::string& fileName, const platform::FileSystemError& error) {
+  throw FileError(fileName + ": " + error.Reason());
 }
 
 // The text lines of the file: a line ends at LF or CR LF, a CR on its own is
@@ -85,18 +84,20 @@ TBigIniFile::~TBigIniFile() {
 }
 
 void TBigIniFile::Load() {
-  if (!platform::FileExists(fileName_)) {
-    if (platform::DirectoryExists(fileName_)) FailWith(fileName_, EISDIR);
-    return;
+  // No file yet is an empty one; a folder under the name fails to read.
+  if (!platform::FileExists(fileName_) && !platform::DirectoryExists(fileName_)) return;
+  profile::FileSnapshot snapshot;
+  try {
+    snapshot = profile::ReadSnapshotOrFail(fileName_);
+  } catch (const platform::FileSystemError& e) {
+    FailWith(fileName_, e);
   }
-  auto snapshot = profile::ReadSnapshot(fileName_);
-  if (!snapshot) FailWith(fileName_, errno ? errno : EIO);
   // Later sections of a name already seen are dropped with their lines.
   std::unordered_set<std::string, profile::FoldedHash, profile::FoldedEqual> seen;
   TSection* current = nullptr;
   bool currentIsRepeated = false;
   std::vector<std::size_t> repeated;
-  ForEachLine(snapshot->bytes, [&](std::string&& line) {
+  ForEachLine(snapshot.bytes, [&](std::string&& line) {
     if (line.empty()) return;
     if (IsSectionHeader(line)) {
       current = &sections_.Add(line.substr(1, line.size() - 2));
@@ -145,8 +146,11 @@ std::string TBigIniFile::Serialized() const {
 
 void TBigIniFile::Release() {
   if (changed_) {
-    const int error = profile::TryReplaceFile(fileName_, Serialized());
-    if (error != 0) FailWith(fileName_, error);
+    try {
+      profile::ReplaceFileOrFail(fileName_, Serialized());
+    } catch (const platform::FileSystemError& e) {
+      FailWith(fileName_, e);
+    }
     profile::ForgetProfile(fileName_);
     changed_ = false;
   }

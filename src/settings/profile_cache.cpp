@@ -75,7 +75,7 @@ class Cache {
         return it->second.parsed;
       }
     }
-    const std::int64_t readStartedAt = WallClockNanoseconds();
+    const std::int64_t readStartedAt = platform::WallClockNanoseconds();
     auto snapshot = ReadSnapshot(path);
     if (!snapshot) {
       Erase(path);

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/file.h"
 #include "platform/files.h"
 
 namespace korva::settings::profile {
@@ -16,8 +17,11 @@ struct FileSnapshot {
   platform::FileIdentity identity;
 };
 
-// nullopt when the file is missing, is a folder or cannot be read. A file
-// that changes while it is read is read again.
+// A file that changes while it is read is read again. Throws
+// platform::FileSystemError when the file is missing, is a folder or cannot
+// be read.
+FileSnapshot ReadSnapshotOrFail(const std::string& path);
+// The same; nullopt where that throws.
 std::optional<FileSnapshot> ReadSnapshot(const std::string& path);
 
 // Writes the bytes to a new file beside the target and renames it over the
@@ -25,10 +29,7 @@ std::optional<FileSnapshot> ReadSnapshot(const std::string& path);
 // "Unable to write to <path>" when the file system refuses (read-only file,
 // missing folder, no permission); the target is then left as it was.
 void ReplaceFile(const std::string& path, std::string_view bytes);
-// The same; returns 0, or the file system's error number when it refuses.
-int TryReplaceFile(const std::string& path, std::string_view bytes);
-
-// The wall clock in nanoseconds, the clock that file times are taken from.
-std::int64_t WallClockNanoseconds();
+// The same; throws platform::FileSystemError with the system's reason.
+void ReplaceFileOrFail(const std::string& path, std::string_view bytes);
 
 }  // namespace korva::settings::profile

@@ -1,16 +1,13 @@
 #include "transfer/ftp_session.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
+#include <cstring>
 #include <exception>
 #include <limits>
 #include <memory>
 #include <utility>
 
-#include "platform/files.h"
+#include "platform/file.h"
 #include "text/strings.h"
 
 namespace korva::transfer {
@@ -25,7 +22,6 @@ constexpr std::chrono::milliseconds kWaitSlice = 250ms;
 // it gets this long before the control connection is given up as well.
 constexpr std::chrono::seconds kResyncLimit = 30s;
 constexpr int kListenBacklog = 15;
-constexpr std::size_t kWriteBuffer = 256 * 1024;
 
 template <typename F>
 class ScopeExit {
@@ -59,64 +55,85 @@ bool Accepts(std::initializer_list<int> accepted, int code) {
          std::find(accepted.begin(), accepted.end(), code) != accepted.end();
 }
 
+// Runs one step on a local file; a refusal becomes `<what> "<path>". <reason>`.
+template <typename Step>
+auto Try(const char* what, const std::string& path, Step step) {
+  try {
+    return step();
+  } catch (const platform::FileSystemError& e) {
+    throw FileError(std::string(what) + " \"" + path + "\". " + e.Reason());
+  }
+}
+
 // The local side of a transfer. Closed on every path; a failed download keeps
-// what was written so far.
+// what was written so far. Pieces arrive 8 KiB at a time and leave 1 KiB at a
+// time; the disk sees them in large reads and writes through one buffer.
 class LocalFile {
  public:
   static LocalFile Create(const std::string& path) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) Fail("Cannot create file", path, errno);
-    LocalFile file(f, path);
-    // Pieces arrive 8 KiB at a time; the disk gets them in larger writes.
-    file.buffer_ = std::make_unique<char[]>(kWriteBuffer);
-    std::setvbuf(f, file.buffer_.get(), _IOFBF, kWriteBuffer);
-    return file;
+    return LocalFile(Try("Cannot create file", path, [&] { return platform::File::Create(path); }));
   }
   static LocalFile OpenRead(const std::string& path) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) Fail("Cannot open file", path, errno);
-    LocalFile file(f, path);
-    struct stat st {};
-    if (::fstat(::fileno(f), &st) != 0) Fail("Cannot open file", path, errno);
-    if (!S_ISREG(st.st_mode)) Fail("Cannot open file", path, EISDIR);
-    file.size_ = st.st_size;
+    LocalFile file(Try("Cannot open file", path, [&] { return platform::File::OpenRead(path); }));
+    file.size_ = Try("Cannot open file", path, [&] { return file.file_.Size(); });
     return file;
   }
-  LocalFile(LocalFile&& other) noexcept
-      : file_(std::exchange(other.file_, nullptr)),
-        path_(std::move(other.path_)),
-        size_(other.size_),
-        buffer_(std::move(other.buffer_)) {}
+  LocalFile(LocalFile&&) noexcept = default;
   LocalFile(const LocalFile&) = delete;
   LocalFile& operator=(const LocalFile&) = delete;
   ~LocalFile() {
-    if (file_) std::fclose(file_);
+    try {
+      WriteBuffered();
+    } catch (const FileError&) {
+      // The transfer already failed; what reached the disk stays.
+    }
   }
 
   std::int64_t Size() const { return size_; }
   void Write(const char* bytes, std::size_t count) {
-    if (std::fwrite(bytes, 1, count, file_) != count) Fail("Cannot write file", path_, errno);
+    if (unwritten_ + count > kBufferSize) WriteBuffered();
+    if (count >= kBufferSize) {
+      Try("Cannot write file", file_.Path(), [&] { file_.Write(bytes, count); });
+      return;
+    }
+    std::memcpy(buffer_.get() + unwritten_, bytes, count);
+    unwritten_ += count;
   }
   std::size_t Read(char* buffer, std::size_t capacity) {
-    const std::size_t n = std::fread(buffer, 1, capacity, file_);
-    if (n < capacity && std::ferror(file_)) Fail("Cannot read file", path_, errno);
+    if (readAt_ == readEnd_) {
+      readAt_ = 0;
+      readEnd_ = Try("Cannot read file", file_.Path(),
+                     [&] { return file_.Read(buffer_.get(), kBufferSize); });
+    }
+    const std::size_t n = std::min(capacity, readEnd_ - readAt_);
+    std::memcpy(buffer, buffer_.get() + readAt_, n);
+    readAt_ += n;
     return n;
   }
   // What is still buffered must reach the disk, or the download failed.
   void Close() {
-    std::FILE* f = std::exchange(file_, nullptr);
-    if (f && std::fclose(f) != 0) Fail("Cannot write file", path_, errno);
+    WriteBuffered();
+    Try("Cannot write file", file_.Path(), [&] { file_.Close(); });
   }
 
  private:
-  LocalFile(std::FILE* f, std::string path) : file_(f), path_(std::move(path)) {}
-  [[noreturn]] static void Fail(const char* what, const std::string& path, int error) {
-    throw FileError(std::string(what) + " \"" + path + "\". " + platform::SystemErrorText(error));
+  static constexpr std::size_t kBufferSize = 256 * 1024;
+
+  explicit LocalFile(platform::File file)
+      : file_(std::move(file)), buffer_(std::make_unique<char[]>(kBufferSize)) {}
+
+  void WriteBuffered() {
+    if (!file_.IsOpen() || unwritten_ == 0) return;
+    const std::size_t count = std::exchange(unwritten_, 0);
+    Try("Cannot write file", file_.Path(), [&] { file_.Write(buffer_.get(), count); });
   }
-  std::FILE* file_ = nullptr;
-  std::string path_;
+
+  platform::File file_;
+  std::unique_ptr<char[]> buffer_;
+  std::size_t unwritten_ = 0;
+  std::size_t readAt_ = 0;
+  std::size_t readEnd_ = 0;
   std::int64_t size_ = 0;
-  std::unique_ptr<char[]> buffer_;  // the stream's own buffer, closed before it goes
 };
 
 }  // namespace
@@ -262,7 +279,7 @@ void FtpSession::SendLine(std::string_view line) {
   std::string bytes(line);
   bytes += "\r\n";
   try {
-    control_.Send(bytes, kWaitSlice, IdleHook());
+    control_.Send(bytes, platform::kNoDeadline, kWaitSlice, IdleHook());
   } catch (...) {
     // Part of the line may be out: nothing said after it would be understood.
     CloseConnections();
@@ -289,19 +306,20 @@ bool FtpSession::ReadLine(std::string& line, std::size_t& replyBytes,
     }
     RequireConnected();
     char piece[4096];
-    std::optional<std::size_t> n;
+    std::size_t n = 0;
     try {
-      n = control_.ReceiveUntil(piece, sizeof piece, deadline, kWaitSlice, IdleHook());
+      n = control_.Receive(piece, sizeof piece, deadline, kWaitSlice, IdleHook());
+    } catch (const platform::SocketTimeout&) {
+      return false;
     } catch (...) {
       CloseConnections();
       throw;
     }
-    if (!n) return false;
-    if (*n == 0) {
+    if (n == 0) {
       CloseConnections();
       throw platform::SocketError("The FTP server closed the connection.");
     }
-    inbox_.append(piece, *n);
+    inbox_.append(piece, n);
   }
 }
 
@@ -353,7 +371,8 @@ void FtpSession::Connect() {
     address = platform::ResolveIPv4(host_);
   }
   Status(text::Format("Connecting to %s.", {address}));
-  control_ = platform::TcpSocket::Connect(address, port_, connectLimit_, kConnectSlice, IdleHook());
+  control_ = platform::TcpSocket::Connect(address, port_, steady_clock::now() + connectLimit_,
+                                          kConnectSlice, IdleHook());
   inbox_.clear();
   Status("Connected.");
 }
@@ -423,8 +442,8 @@ std::int32_t FtpSession::RemoteFileSize(const std::string& name) {
 platform::TcpSocket FtpSession::ConnectPassive() {
   const FtpReply& reply = Command("PASV", {227});
   const PassiveAddress target = ParsePassiveReply(reply.lines.empty() ? "" : reply.lines.front());
-  return platform::TcpSocket::Connect(target.address, target.port, connectLimit_, kConnectSlice,
-                                      IdleHook());
+  return platform::TcpSocket::Connect(
+      target.address, target.port, steady_clock::now() + connectLimit_, kConnectSlice, IdleHook());
 }
 
 platform::TcpListener FtpSession::ListenActive() {
@@ -437,7 +456,7 @@ platform::TcpListener FtpSession::ListenActive() {
 void FtpSession::AcceptActive(platform::TcpListener& listener) {
   platform::TcpSocket connection;
   try {
-    connection = listener.AcceptUnless(control_, kWaitSlice, IdleHook());
+    connection = listener.AcceptUnless(control_, platform::kNoDeadline, kWaitSlice, IdleHook());
   } catch (...) {
     listener.Close();
     ResyncAfterFailure(1);
@@ -542,7 +561,8 @@ void FtpSession::FetchFile(const std::string& remoteName, const std::string& loc
     char piece[kReceivePiece];
     std::int64_t received = 0;
     for (;;) {
-      const std::size_t n = data_.Receive(piece, sizeof piece, kWaitSlice, IdleHook());
+      const std::size_t n =
+          data_.Receive(piece, sizeof piece, platform::kNoDeadline, kWaitSlice, IdleHook());
       if (n == 0) break;
       file.Write(piece, n);
       received += static_cast<std::int64_t>(n);
@@ -566,8 +586,9 @@ void FtpSession::SendFile(const std::string& localPath, const std::string& remot
     const PassiveAddress target = ParsePassiveReply(reply.lines.empty() ? "" : reply.lines.front());
     SendLine(store);
     try {
-      data_ = platform::TcpSocket::Connect(target.address, target.port, connectLimit_,
-                                           kConnectSlice, IdleHook());
+      data_ = platform::TcpSocket::Connect(target.address, target.port,
+                                           steady_clock::now() + connectLimit_, kConnectSlice,
+                                           IdleHook());
     } catch (...) {
       // The server waits for this connection before it answers STOR.
       CloseConnections();
@@ -585,7 +606,7 @@ void FtpSession::SendFile(const std::string& localPath, const std::string& remot
     for (;;) {
       const std::size_t n = file.Read(piece, sizeof piece);
       if (n == 0) break;
-      data_.Send(std::string_view(piece, n), kWaitSlice, IdleHook());
+      data_.Send(std::string_view(piece, n), platform::kNoDeadline, kWaitSlice, IdleHook());
       sent += static_cast<std::int64_t>(n);
       // Uploads run to their end whatever the answer (see AbortTransfer).
       if (events_) events_->OnProgress(TransferDirection::Upload, sent);

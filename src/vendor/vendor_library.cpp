@@ -16,7 +16,7 @@ namespace {
 // replaced between calls, and nothing of it stays in our process.
 platform::DynamicLibrary LoadKorvaLib() {
   const std::string path =
-      text::Trim(platform::ExecutableFolder() + platform::kPathSeparator + kLibraryName);
+      text::Trim(platform::JoinPath(platform::ExecutableFolder(), kLibraryName));
   platform::DynamicLibrary library(path);
   if (!library.IsLoaded()) throw KorvaError("KorvaLib.Dll não disponível.");
   return library;

@@ -22,8 +22,8 @@ int main(int argc, char** argv) {
       std::make_unique<korva::platform::RegisteredWindow>("TFrmKorvaBackup", "KORVA - Backup");
   std::unique_ptr<QSocketNotifier> notifier;
   if (registration->IsRegistered()) {
-    notifier = std::make_unique<QSocketNotifier>(registration->NotificationHandle(),
-                                                 QSocketNotifier::Read);
+    notifier = std::make_unique<QSocketNotifier>(
+        static_cast<qintptr>(registration->NotificationHandle().Value()), QSocketNotifier::Read);
     QObject::connect(notifier.get(), &QSocketNotifier::activated, [&] {
       registration->ServeRequests([&] {
         window.close();

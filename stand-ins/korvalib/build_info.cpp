@@ -1,14 +1,12 @@
 #include "build_info.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <optional>
 #include <vector>
+
+#include "platform/file.h"
+#include "platform/files.h"
 
 namespace korvalib {
 namespace {
@@ -16,39 +14,30 @@ namespace {
 // Everything read from a file goes through here: every read is checked
 // against the file's size, so no offset or size taken from the file can make
 // us read outside it.
-class File {
+class CheckedFile {
  public:
-  explicit File(const std::string& path) {
-    // O_NONBLOCK: opening a FIFO must not wait for a writer.
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    struct stat st {};
-    if (fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) {
-      size_ = static_cast<std::uint64_t>(st.st_size);
-      regular_ = true;
+  // Only a plain file opens (a pipe never makes us wait); anything else, like
+  // a file that cannot be opened, is not usable.
+  explicit CheckedFile(const std::string& path) {
+    try {
+      file_ = korva::platform::File::OpenRead(path);
+      size_ = static_cast<std::uint64_t>(file_.Size());
+    } catch (const korva::platform::FileSystemError&) {
+      file_ = korva::platform::File();
     }
   }
-  ~File() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  File(const File&) = delete;
-  File& operator=(const File&) = delete;
 
-  bool Usable() const { return regular_; }
+  bool Usable() const { return file_.IsOpen(); }
   std::uint64_t Size() const { return size_; }
 
   // Exactly size bytes at offset, or false.
   bool Read(std::uint64_t offset, std::size_t size, void* out) const {
     if (offset > size_ || size > size_ - offset) return false;
-    auto* p = static_cast<char*>(out);
-    while (size > 0) {
-      const ssize_t n = ::pread(fd_, p, size, static_cast<off_t>(offset));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      p += n;
-      offset += static_cast<std::uint64_t>(n);
-      size -= static_cast<std::size_t>(n);
+    try {
+      return file_.ReadAt(offset, out, size) == size;
+    } catch (const korva::platform::FileSystemError&) {
+      return false;
     }
-    return true;
   }
 
   std::optional<std::string> ReadString(std::uint64_t offset, std::size_t size) const {
@@ -59,9 +48,8 @@ class File {
   }
 
  private:
-  int fd_ = -1;
+  korva::platform::File file_;
   std::uint64_t size_ = 0;
-  bool regular_ = false;
 };
 
 std::uint16_t U16(std::string_view b, std::size_t at) {
@@ -131,7 +119,7 @@ struct Section {
 class PeImage {
  public:
   // nullopt: not a PE image at all (the file is read as any other file).
-  static std::optional<PeImage> Open(const File& file) {
+  static std::optional<PeImage> Open(const CheckedFile& file) {
     char dos[64];
     if (!file.Read(0, sizeof dos, dos)) return std::nullopt;
     const std::string_view d(dos, sizeof dos);
@@ -194,7 +182,7 @@ class PeImage {
   }
 
  private:
-  explicit PeImage(const File& file) : file_(&file) {}
+  explicit PeImage(const CheckedFile& file) : file_(&file) {}
 
   // Data of the image at an address as loaded, if the file holds all of it.
   std::optional<std::string> ReadRva(std::uint64_t rva, std::size_t size) const {
@@ -234,7 +222,7 @@ class PeImage {
     return *entry & 0x7FFFFFFFu;
   }
 
-  const File* file_;
+  const CheckedFile* file_;
   std::uint32_t resourceRva_ = 0;
   std::vector<Section> sections_;
 };
@@ -398,7 +386,7 @@ Parsed ParseBlock(std::string_view bytes, bool reachesEndOfFile, std::string_vie
 // line inside a candidate makes it invalid, so no two candidates are parsed
 // over the same bytes and the work stays in proportion to the file, whatever
 // it holds; only a candidate running past the chunk's end is read again.
-std::string BlockValue(const File& file, std::string_view key) {
+std::string BlockValue(const CheckedFile& file, std::string_view key) {
   const std::uint64_t limit = std::min(file.Size(), kScanLimit);
   std::string chunk;
   for (std::uint64_t pos = 0; pos < limit;) {
@@ -436,7 +424,7 @@ std::string BlockValue(const File& file, std::string_view key) {
 }  // namespace
 
 std::string ReadBuildInfo(const std::string& file, std::string_view key) {
-  const File f(file == "SELF" ? std::string("/proc/self/exe") : file);
+  const CheckedFile f(file == "SELF" ? korva::platform::ExecutablePath() : file);
   if (!f.Usable() || key.empty()) return {};
   if (const auto image = PeImage::Open(f)) {
     const auto resource = image->VersionResource();

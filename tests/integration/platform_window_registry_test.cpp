@@ -44,7 +44,7 @@ bool Readable(int fd) {
 
 // Serves a window of this process from a thread, as an event loop would.
 void ServeUntil(RegisteredWindow& window, const bool& done, const std::function<void()>& onClose) {
-  pollfd p{window.NotificationHandle(), POLLIN, 0};
+  pollfd p{static_cast<int>(window.NotificationHandle().Value()), POLLIN, 0};
   while (!done && ::poll(&p, 1, 5000) > 0) window.ServeRequests(onClose);
 }
 
@@ -197,13 +197,13 @@ TEST_F(WindowRegistry, NestedServingOnlyQueues) {
     maxDepth = std::max(maxDepth, ++depth);
     if (++closes == 1) {
       firstRunning.set_value();
-      pollfd p{window.NotificationHandle(), POLLIN, 0};
+      pollfd p{static_cast<int>(window.NotificationHandle().Value()), POLLIN, 0};
       if (::poll(&p, 1, 5000) > 0) window.ServeRequests(onClose);
     }
     --depth;
   };
   std::thread server([&] {
-    pollfd p{window.NotificationHandle(), POLLIN, 0};
+    pollfd p{static_cast<int>(window.NotificationHandle().Value()), POLLIN, 0};
     while (closes < 2 && ::poll(&p, 1, 5000) > 0) window.ServeRequests(onClose);
   });
   std::thread second([&] {
@@ -236,7 +236,7 @@ TEST_F(WindowRegistry, RegistryFolderMustBeOurs) {
   RegisteredWindow window(kClass, kTitle);
   EXPECT_FALSE(window.IsRegistered());
   EXPECT_NE(window.RegistrationError(), "");
-  EXPECT_EQ(window.NotificationHandle(), -1);
+  EXPECT_FALSE(window.NotificationHandle().IsValid());
   window.ServeRequests([] {});
   EXPECT_FALSE(FindWindow(kClass, kTitle));
   EXPECT_EQ(EntryCount(elsewhere.Path()), 0);

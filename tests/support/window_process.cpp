@@ -25,7 +25,7 @@ namespace {
   }
   bool closed = false;
   while (!closed) {
-    pollfd p{window->NotificationHandle(), POLLIN, 0};
+    pollfd p{static_cast<int>(window->NotificationHandle().Value()), POLLIN, 0};
     if (::poll(&p, 1, 10000) <= 0) ::_exit(2);
     window->ServeRequests([&] {
       options.onClose();

@@ -2,12 +2,9 @@
 // window; a second copy finds the first by that window and ends; otherwise
 // the window is created (its start-up sequence runs), shown, and served until
 // it closes, and its destruction runs last.
-#include <fcntl.h>
-#include <unistd.h>
 #include <QApplication>
 #include <QSocketNotifier>
 #include <clocale>
-#include <csignal>
 #include <exception>
 #include <memory>
 
@@ -18,6 +15,7 @@
 #include "form/form_model.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/termination_requests.h"
 #include "platform/window_registry.h"
 #include "vendor/vendor_library.h"
 
@@ -26,34 +24,30 @@ namespace {
 using korva::Message;
 using korva::MsgIcon;
 
+// The event loop's watch on a handle of the platform.
+std::unique_ptr<QSocketNotifier> Notifier(korva::platform::NativeHandle handle) {
+  return std::make_unique<QSocketNotifier>(static_cast<qintptr>(handle.Value()),
+                                           QSocketNotifier::Read);
+}
+
 // A termination request (logout, shutdown, kill) closes the window like the
 // operator does, so the close and destroy sequences run: protected mode must
 // not outlive the session. The Firebird client library catches these signals
 // for itself and would otherwise leave the program running.
-int terminationPipe[2] = {-1, -1};
+struct TerminationWatch {
+  korva::platform::TerminationRequests requests;
+  std::unique_ptr<QSocketNotifier> notifier;
+};
 
-void OnTerminationSignal(int) {
-  const char byte = 1;
-  [[maybe_unused]] const ssize_t n = ::write(terminationPipe[1], &byte, 1);
-}
-
-std::unique_ptr<QSocketNotifier> CloseOnTerminationSignals(QWidget& window) {
-  if (::pipe2(terminationPipe, O_CLOEXEC | O_NONBLOCK) != 0) return nullptr;
-  auto notifier = std::make_unique<QSocketNotifier>(terminationPipe[0], QSocketNotifier::Read);
-  QObject::connect(notifier.get(), &QSocketNotifier::activated, &window, [&window] {
-    char buffer[64];
-    while (::read(terminationPipe[0], buffer, sizeof buffer) > 0) {
-    }
-    window.close();
-  });
-  struct sigaction action {};
-  action.sa_handler = OnTerminationSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  ::sigaction(SIGTERM, &action, nullptr);
-  ::sigaction(SIGINT, &action, nullptr);
-  ::sigaction(SIGHUP, &action, nullptr);
-  return notifier;
+std::unique_ptr<TerminationWatch> CloseOnTerminationRequests(QWidget& window) {
+  auto watch = std::make_unique<TerminationWatch>();
+  if (!watch->requests.IsWatching()) return nullptr;
+  watch->notifier = Notifier(watch->requests.NotificationHandle());
+  QObject::connect(watch->notifier.get(), &QSocketNotifier::activated, &window,
+                   [&window, requests = &watch->requests] {
+                     if (requests->TakeRequests()) window.close();
+                   });
+  return watch;
 }
 
 int Run(QApplication& app) {
@@ -81,8 +75,7 @@ int Run(QApplication& app) {
   korva::platform::RegisteredWindow registration(korva::kMainWindowClass, mainTitle);
   std::unique_ptr<QSocketNotifier> closeRequests;
   if (registration.IsRegistered()) {
-    closeRequests =
-        std::make_unique<QSocketNotifier>(registration.NotificationHandle(), QSocketNotifier::Read);
+    closeRequests = Notifier(registration.NotificationHandle());
     QObject::connect(closeRequests.get(), &QSocketNotifier::activated, &window,
                      [&] { registration.ServeRequests([&] { window.close(); }); });
   }
@@ -95,7 +88,7 @@ int Run(QApplication& app) {
   }
   // After the start-up: the database client installs its own handlers when
   // it first connects.
-  const auto terminationRequests = CloseOnTerminationSignals(window);
+  const auto terminationRequests = CloseOnTerminationRequests(window);
   int status = 0;
   if (!shell.EndRequested()) {
     window.show();

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/file.h"
 
 namespace korva::installer {
 
@@ -20,42 +21,23 @@ class EntryFailure : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-class FileHandle {
- public:
-  FileHandle() = default;
-  explicit FileHandle(int fd) : fd_(fd) {}
-  ~FileHandle();
-  FileHandle(FileHandle&& other) noexcept : fd_(other.Release()) {}
-  FileHandle& operator=(FileHandle&& other) noexcept;
-  int Get() const { return fd_; }
-  bool IsOpen() const { return fd_ >= 0; }
-  int Release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_ = -1;
-};
-
 // Opens the output root (creating it when missing) and then each folder of
 // `folders` below it, creating the missing ones. Throws EntryFailure.
-FileHandle OpenOutputFolder(const std::string& root, const std::vector<std::string>& folders);
+platform::Folder OpenOutputFolder(const std::string& root, const std::vector<std::string>& folders);
 
 // Deletes whatever file stands under `name` in the folder (read-only or not; a
 // symbolic link is removed, not followed) and creates the file anew.
 // `shownPath` names the file in failure texts. Throws EntryFailure.
-FileHandle CreateOutputFile(const FileHandle& folder, const std::string& name,
-                            const std::string& shownPath);
+platform::File CreateOutputFile(const platform::Folder& folder, const std::string& name,
+                                const std::string& shownPath);
 
 // Throws EntryFailure with the system's reason (a full disk among them).
-void WriteOutput(const FileHandle& file, const unsigned char* data, std::size_t size,
+void WriteOutput(platform::File& file, const unsigned char* data, std::size_t size,
                  const std::string& shownPath);
 
 // Gives the file its time (when the entry's is a valid date), flushes it to
 // disk, makes it read-only when asked and closes it. Throws EntryFailure.
-void FinishOutputFile(FileHandle& file, const std::optional<platform::LocalDateTime>& modified,
+void FinishOutputFile(platform::File& file, const std::optional<platform::LocalDateTime>& modified,
                       bool readOnly, const std::string& shownPath);
 
 }  // namespace korva::installer

@@ -1,12 +1,8 @@
 #include "installer/zip/zip_reader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <optional>
 
 #include "form/shell.h"
@@ -34,6 +30,11 @@ constexpr std::uint16_t kMethodStored = 0;
 constexpr std::uint16_t kMethodDeflated = 8;
 constexpr std::uint32_t kAttrDirectory = 0x10;
 constexpr std::uint8_t kHostUnix = 3;
+// The Unix file mode that archivers on Unix keep in the upper half of the
+// external attributes: its type field and the owner's write permission.
+constexpr std::uint32_t kUnixTypeMask = 0170000;
+constexpr std::uint32_t kUnixRegularFile = 0100000;
+constexpr std::uint32_t kUnixOwnerWrite = 0200;
 // Large buffers keep the system calls few; the output buffer takes a whole
 // run of inflate before it is written.
 constexpr std::size_t kInputBufferSize = 1 << 18;
@@ -92,9 +93,7 @@ std::optional<platform::LocalDateTime> EntryTime(const ZipEntry& entry) {
 // The base folder without its trailing separator; the working folder when
 // none was given.
 std::string OutputRoot(const std::string& baseFolder) {
-  std::size_t length = baseFolder.size();
-  while (length > 1 && baseFolder[length - 1] == platform::kPathSeparator) --length;
-  return length == 0 ? std::string(1, '.') : baseFolder.substr(0, length);
+  return baseFolder.empty() ? std::string(1, '.') : platform::ExcludeTrailingSeparator(baseFolder);
 }
 
 }  // namespace
@@ -113,7 +112,9 @@ std::uint32_t ZipEntry::DosAttributes() const {
   std::uint32_t attributes = externalAttributes & 0xFF;
   if ((versionMadeBy >> 8) == kHostUnix) {
     const std::uint32_t mode = externalAttributes >> 16;
-    if ((mode & S_IFMT) == S_IFREG && (mode & S_IWUSR) == 0) attributes |= platform::kAttrReadOnly;
+    if ((mode & kUnixTypeMask) == kUnixRegularFile && (mode & kUnixOwnerWrite) == 0) {
+      attributes |= platform::kAttrReadOnly;
+    }
   }
   return attributes;
 }
@@ -125,8 +126,7 @@ ZipReader::~ZipReader() {
 }
 
 void ZipReader::Close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
+  file_ = platform::File();
   entries_.clear();
   centralDirectoryStart_ = 0;
 }
@@ -135,40 +135,38 @@ void ZipReader::Open(const std::string& archiveFileName) {
   Close();
   archiveFileName_ = archiveFileName;
   if (archiveFileName.empty()) throw KorvaError("No archive file name was given");
-  // A plain read-only open: POSIX takes no lock, so others may read or
-  // replace the package meanwhile.
-  const int fd = ::open(archiveFileName.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    const int error = errno;
-    if (error == ENOENT) throw KorvaError(archiveFileName + ": file not found");
-    throw KorvaError("Cannot open " + archiveFileName + ": " + platform::SystemErrorText(error));
-  }
-  fd_ = fd;
-  struct stat st {};
-  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+  // No lock: others may read or replace the package meanwhile.
+  std::int64_t size = 0;
+  try {
+    file_ = platform::File::OpenRead(archiveFileName);
+    size = file_.Size();
+  } catch (const platform::FileSystemError& e) {
     Close();
-    throw KorvaError(archiveFileName + " is not a file");
+    using Cause = platform::FileSystemError::Cause;
+    switch (e.WhatCause()) {
+      case Cause::kNotFound:
+        throw KorvaError(archiveFileName + ": file not found");
+      case Cause::kIsFolder:
+      case Cause::kNotAFile:
+        throw KorvaError(archiveFileName + " is not a file");
+      default:
+        throw KorvaError("Cannot open " + archiveFileName + ": " + e.Reason());
+    }
   }
   try {
-    ReadCentralDirectory(static_cast<std::uint64_t>(st.st_size));
+    ReadCentralDirectory(static_cast<std::uint64_t>(size));
   } catch (...) {
     Close();
     throw;
   }
 }
 
-long long ZipReader::ReadArchive(std::uint64_t offset, unsigned char* buffer, std::size_t size) {
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t n = ::pread(fd_, buffer + done, size - done, static_cast<off_t>(offset + done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
-    if (n == 0) break;
-    done += static_cast<std::size_t>(n);
+std::int64_t ZipReader::ReadArchive(std::uint64_t offset, unsigned char* buffer, std::size_t size) {
+  try {
+    return static_cast<std::int64_t>(file_.ReadAt(offset, buffer, size));
+  } catch (const platform::FileSystemError&) {
+    return -1;
   }
-  return static_cast<long long>(done);
 }
 
 void ZipReader::ReadCentralDirectory(std::uint64_t fileSize) {
@@ -182,7 +180,7 @@ void ZipReader::ReadCentralDirectory(std::uint64_t fileSize) {
       static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, kEndRecordSize + kMaxCommentSize));
   const std::uint64_t tailStart = fileSize - tailSize;
   std::vector<unsigned char> tail(tailSize);
-  if (ReadArchive(tailStart, tail.data(), tailSize) != static_cast<long long>(tailSize)) {
+  if (ReadArchive(tailStart, tail.data(), tailSize) != static_cast<std::int64_t>(tailSize)) {
     NotAnArchive(path, "the file cannot be read");
   }
   auto signatureAt = [&](std::uint64_t offset, std::uint32_t signature) {
@@ -237,7 +235,7 @@ void ZipReader::ReadCentralDirectory(std::uint64_t fileSize) {
   }
   std::vector<unsigned char> directory(directorySize);
   if (ReadArchive(directoryStart, directory.data(), directorySize) !=
-      static_cast<long long>(directorySize)) {
+      static_cast<std::int64_t>(directorySize)) {
     NotAnArchive(path, "the central directory cannot be read");
   }
 
@@ -355,8 +353,8 @@ void ZipReader::ExtractEntry(const ZipEntry& entry) {
   const std::uint64_t dataStart = DataStart(entry);
 
   const std::vector<std::string> folders(parts->begin(), parts->end() - 1);
-  const FileHandle folder = OpenOutputFolder(root, folders);
-  FileHandle out = CreateOutputFile(folder, parts->back(), shownPath);
+  const platform::Folder folder = OpenOutputFolder(root, folders);
+  platform::File out = CreateOutputFile(folder, parts->back(), shownPath);
   const std::string problem = entry.method == kMethodStored
                                   ? CopyStored(entry, dataStart, out, shownPath)
                                   : Inflate(entry, dataStart, out, shownPath);
@@ -369,7 +367,7 @@ void ZipReader::ExtractEntry(const ZipEntry& entry) {
 
 std::uint64_t ZipReader::DataStart(const ZipEntry& entry) {
   unsigned char h[kLocalHeaderSize];
-  if (ReadArchive(entry.localHeaderOffset, h, sizeof h) != static_cast<long long>(sizeof h) ||
+  if (ReadArchive(entry.localHeaderOffset, h, sizeof h) != static_cast<std::int64_t>(sizeof h) ||
       U32(h) != kLocalHeaderSignature) {
     throw EntryFailure("The local header of " + entry.name + " is damaged");
   }
@@ -386,18 +384,20 @@ std::uint64_t ZipReader::DataStart(const ZipEntry& entry) {
 
 void ZipReader::ReadEntryData(const ZipEntry& entry, std::uint64_t offset, unsigned char* buffer,
                               std::size_t size) {
-  const long long n = ReadArchive(offset, buffer, size);
-  if (n < 0) {
+  std::size_t n = 0;
+  try {
+    n = file_.ReadAt(offset, buffer, size);
+  } catch (const platform::FileSystemError& e) {
     throw EntryFailure("Cannot read " + entry.name + " from " + archiveFileName_ + ": " +
-                       platform::SystemErrorText(errno));
+                       e.Reason());
   }
-  if (static_cast<std::size_t>(n) != size) {
+  if (n != size) {
     throw EntryFailure("The archive ends inside the data of " + entry.name);
   }
 }
 
-std::string ZipReader::CopyStored(const ZipEntry& entry, std::uint64_t offset,
-                                  const FileHandle& out, const std::string& shownPath) {
+std::string ZipReader::CopyStored(const ZipEntry& entry, std::uint64_t offset, platform::File& out,
+                                  const std::string& shownPath) {
   input_.resize(kInputBufferSize);
   uLong crc = crc32_z(0, nullptr, 0);
   std::uint64_t remaining = entry.compressedSize;
@@ -414,7 +414,7 @@ std::string ZipReader::CopyStored(const ZipEntry& entry, std::uint64_t offset,
   return {};
 }
 
-std::string ZipReader::Inflate(const ZipEntry& entry, std::uint64_t offset, const FileHandle& out,
+std::string ZipReader::Inflate(const ZipEntry& entry, std::uint64_t offset, platform::File& out,
                                const std::string& shownPath) {
   input_.resize(kInputBufferSize);
   output_.resize(kOutputBufferSize);

@@ -7,13 +7,13 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file.h"
+
 namespace korva {
 class Shell;
 }
 
 namespace korva::installer {
-
-class FileHandle;
 
 // One central-directory record, as far as extraction needs it.
 struct ZipEntry {
@@ -60,7 +60,7 @@ class ZipReader {
   // KorvaError when the name is empty, the file missing or not a readable
   // ZIP archive.
   void Open(const std::string& archiveFileName);
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const { return file_.IsOpen(); }
   const std::string& ArchiveFileName() const { return archiveFileName_; }
   const std::vector<ZipEntry>& Entries() const { return entries_; }
 
@@ -79,19 +79,19 @@ class ZipReader {
   std::uint64_t DataStart(const ZipEntry& entry);
   // Both return the reason the data is bad (empty when it is good) and throw
   // EntryFailure when the archive cannot be read or the output written.
-  std::string CopyStored(const ZipEntry& entry, std::uint64_t offset, const FileHandle& out,
+  std::string CopyStored(const ZipEntry& entry, std::uint64_t offset, platform::File& out,
                          const std::string& shownPath);
-  std::string Inflate(const ZipEntry& entry, std::uint64_t offset, const FileHandle& out,
+  std::string Inflate(const ZipEntry& entry, std::uint64_t offset, platform::File& out,
                       const std::string& shownPath);
   void ReadEntryData(const ZipEntry& entry, std::uint64_t offset, unsigned char* buffer,
                      std::size_t size);
   // Bytes read (fewer only at the end of the file); -1 on a read error.
-  long long ReadArchive(std::uint64_t offset, unsigned char* buffer, std::size_t size);
+  std::int64_t ReadArchive(std::uint64_t offset, unsigned char* buffer, std::size_t size);
 
   Shell& shell_;
   std::string archiveFileName_;
   std::string baseFolder_;
-  int fd_ = -1;
+  platform::File file_;
   std::uint64_t centralDirectoryStart_ = 0;
   std::vector<ZipEntry> entries_;
   std::vector<unsigned char> input_;

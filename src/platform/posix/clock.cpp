@@ -5,8 +5,45 @@
 #include <ctime>
 
 #include "platform/clock.h"
+#include "platform/posix/local_time.h"
 
 namespace korva::platform {
+
+namespace posix {
+
+struct tm CalendarOf(const LocalDateTime& local) {
+  struct tm tm {};
+  tm.tm_year = local.year - 1900;
+  tm.tm_mon = local.month - 1;
+  tm.tm_mday = local.day;
+  tm.tm_hour = local.hour;
+  tm.tm_min = local.minute;
+  tm.tm_sec = local.second;
+  tm.tm_isdst = -1;
+  return tm;
+}
+
+LocalDateTime SystemSecondsToLocal(std::int64_t seconds, int millisecond) {
+  struct tm tm {};
+  const time_t t = static_cast<time_t>(seconds);
+  ::localtime_r(&t, &tm);
+  return LocalDateTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
+                       tm.tm_min,         tm.tm_sec,     millisecond};
+}
+
+std::optional<std::array<struct timespec, 2>> ModificationTimes(const LocalDateTime& local) {
+  struct tm calendar = CalendarOf(local);
+  const time_t seconds = ::mktime(&calendar);
+  if (seconds == static_cast<time_t>(-1)) return std::nullopt;
+  std::array<struct timespec, 2> times{};
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1].tv_sec = seconds;
+  times[1].tv_nsec = static_cast<long>(local.millisecond) * 1000000L;
+  return times;
+}
+
+}  // namespace posix
+
 namespace {
 
 // Days since 1 Jan 1970 of a civil date (proleptic Gregorian).
@@ -36,14 +73,9 @@ std::int64_t MillisecondsBetween(const LocalDateTime& a, const LocalDateTime& b)
 }
 
 LocalDateTime SystemClock::Now() const {
-  struct timeval tv{};
+  struct timeval tv {};
   ::gettimeofday(&tv, nullptr);
-  struct tm tm{};
-  const time_t t = tv.tv_sec;
-  ::localtime_r(&t, &tm);
-  return LocalDateTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
-                       tm.tm_hour,        tm.tm_min,     tm.tm_sec,
-                       static_cast<int>(tv.tv_usec / 1000)};
+  return posix::SystemSecondsToLocal(tv.tv_sec, static_cast<int>(tv.tv_usec / 1000));
 }
 
 LocaleFormats LocaleFormats::Current() {
@@ -72,13 +104,7 @@ std::string FormatShortDate(const LocalDateTime& t, const LocaleFormats& locale)
 }
 
 std::string FormatLongTime(const LocalDateTime& t, const LocaleFormats& locale) {
-  struct tm tm{};
-  tm.tm_year = t.year - 1900;
-  tm.tm_mon = t.month - 1;
-  tm.tm_mday = t.day;
-  tm.tm_hour = t.hour;
-  tm.tm_min = t.minute;
-  tm.tm_sec = t.second;
+  const struct tm tm = posix::CalendarOf(t);
   char buffer[128];
   const std::size_t n = ::strftime(buffer, sizeof buffer, locale.longTimeFormat.c_str(), &tm);
   if (n == 0) return TwoDigits(t.hour) + ":" + TwoDigits(t.minute) + ":" + TwoDigits(t.second);

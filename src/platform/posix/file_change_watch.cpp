@@ -16,6 +16,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "platform/handle.h"
+
 // How it works. One inotify instance for the process watches, for every path
 // asked about, the file, its folder and each folder above it. The instance
 // raises a real-time signal at the thread that armed it when the first event
@@ -145,7 +147,7 @@ class Watch {
       // Whatever made it fail (a link, a missing step, a foreign file
       // system) can only go away through a change on a watched folder, which
       // re-arms and forgets this.
-      if (fd_ >= 0) refused_.insert(path);
+      if (queue_.IsOpen()) refused_.insert(path);
       return {};
     }
     return ChangeMark{armedAt_};
@@ -157,11 +159,11 @@ class Watch {
     armed_ = false;
     refused_.clear();
     if (watches_.size() > kMaxWatches) Stop(false);
-    if (fd_ < 0 && !Start()) return false;
+    if (!queue_.IsOpen() && !Start()) return false;
     if (!SignalsReachUs()) return false;
     for (int attempt = 0; attempt < kArmAttempts; ++attempt) {
       const std::uint64_t before = gGeneration.load(std::memory_order_acquire);
-      if (::fcntl(fd_, F_SETFL, O_NONBLOCK | O_ASYNC) != 0) {
+      if (::fcntl(QueueFd(), F_SETFL, O_NONBLOCK | O_ASYNC) != 0) {
         Stop(true);
         return false;
       }
@@ -209,7 +211,7 @@ class Watch {
   // no folder; a link in place of the file fails the lstat above.
   bool WatchStep(const std::string& step, std::uint32_t events, std::uint32_t kind) {
     const int wd =
-        ::inotify_add_watch(fd_, step.c_str(), events | kind | IN_DONT_FOLLOW | IN_MASK_ADD);
+        ::inotify_add_watch(QueueFd(), step.c_str(), events | kind | IN_DONT_FOLLOW | IN_MASK_ADD);
     if (wd < 0) {
       // Out of watches: start afresh at the next arming, which frees those
       // of files long gone from use.
@@ -234,15 +236,15 @@ class Watch {
       disabled_ = true;
       return false;
     }
+    OwnedHandle queue{NativeHandle(fd)};
     f_owner_ex owner{};
     owner.type = F_OWNER_TID;
     owner.pid = ::gettid();
     if (::fcntl(fd, F_SETSIG, gSignal.load()) != 0 || ::fcntl(fd, F_SETOWN_EX, &owner) != 0) {
-      ::close(fd);
       disabled_ = true;
       return false;
     }
-    fd_ = fd;
+    queue_ = std::move(queue);
     gQueue.store(fd);
     return true;
   }
@@ -253,8 +255,7 @@ class Watch {
     // whatever file gets the number next.
     gQueue.store(-1);
     std::atomic_signal_fence(std::memory_order_seq_cst);
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
+    queue_.Reset();
     watches_.clear();
     refused_.clear();
     armed_ = false;
@@ -307,7 +308,7 @@ class Watch {
   bool Drain() {
     alignas(inotify_event) char buffer[16384];
     for (int reads = 0; reads < kMaxDrainReads; ++reads) {
-      const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+      const ssize_t n = ::read(QueueFd(), buffer, sizeof buffer);
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK;
       if (n == 0) return false;
@@ -321,7 +322,9 @@ class Watch {
     return false;
   }
 
-  int fd_ = -1;
+  int QueueFd() const { return static_cast<int>(queue_.Get().Value()); }
+
+  OwnedHandle queue_;
   bool disabled_ = false;
   bool armed_ = false;
   bool overflowed_ = false;

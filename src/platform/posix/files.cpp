@@ -4,42 +4,106 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
-#include <cstring>
-#include <ctime>
-#include <mutex>
+#include <cstdlib>
 
-#include "text/error.h"
+#include "platform/posix/local_time.h"
+#include "platform/posix/system_error.h"
 
 namespace korva::platform {
 namespace {
+
+constexpr char kSeparator = '/';
+
+using posix::ThrowFileError;
 
 std::optional<std::string>& ExecutableOverride() {
   static std::optional<std::string> path;
   return path;
 }
 
-bool WriteAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
+int Fd(NativeHandle handle) {
+  return static_cast<int>(handle.Value());
+}
+
+struct stat StatusOf(const File& file) {
+  struct stat st {};
+  if (::fstat(Fd(file.Handle()), &st) != 0) ThrowFileError(file.Path(), errno);
+  return st;
+}
+
+// The file the name stands for: a link is written through, not replaced.
+std::string ResolvedTarget(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+  char* real = ::realpath(path.c_str(), nullptr);
+  if (!real) return path;
+  std::string target(real);
+  std::free(real);
+  return target;
+}
+
+std::string TemporaryNameBeside(const std::string& target) {
+  static std::atomic<unsigned> counter{0};
+  const std::string_view name = FileNameOf(target);
+  const std::string folder = target.substr(0, target.size() - name.size());
+  return folder + "." + std::string(name) + ".korva-" + std::to_string(::getpid()) + "-" +
+         std::to_string(counter.fetch_add(1));
+}
+
+// What a file edited in place must be: a plain file we may write. Returns
+// its status when it exists.
+std::optional<struct stat> CheckEditable(const std::string& path, const std::string& target) {
+  struct stat existing {};
+  if (::stat(target.c_str(), &existing) != 0) return std::nullopt;
+  if (S_ISDIR(existing.st_mode)) ThrowFileError(path, EISDIR);
+  if (!S_ISREG(existing.st_mode)) ThrowFileError(path, EINVAL);
+  // A read-only file refuses the write as it does on Windows, whoever runs
+  // the program (root included).
+  if ((existing.st_mode & S_IWUSR) == 0) ThrowFileError(path, EACCES);
+  if (::access(target.c_str(), W_OK) != 0) ThrowFileError(path, errno);
+  return existing;
+}
+
+void KeepAttributes(File& file, const struct stat& existing) {
+  if (::fchmod(Fd(file.Handle()), existing.st_mode & 07777) != 0) {
+    ThrowFileError(file.Path(), errno);
   }
-  return true;
+  // Only a privileged process can hand the file back to its owner; anyone
+  // else writes it as their own, which a rewrite in place would not, but the
+  // content is what the program relies on.
+  if (::geteuid() == 0) {
+    [[maybe_unused]] const int ignored =
+        ::fchown(Fd(file.Handle()), existing.st_uid, existing.st_gid);
+  }
 }
 
 }  // namespace
 
 std::string JoinPath(std::string_view folder, std::string_view name) {
   std::string path(folder);
-  path += kPathSeparator;
+  path += kSeparator;
   path += name;
   return path;
+}
+
+std::string_view FileNameOf(std::string_view path) {
+  const auto slash = path.rfind(kSeparator);
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+std::string IncludeTrailingSeparator(std::string_view folder) {
+  std::string path = ExcludeTrailingSeparator(folder);
+  if (path.empty() || path.back() != kSeparator) path += kSeparator;
+  return path;
+}
+
+std::string ExcludeTrailingSeparator(std::string_view folder) {
+  std::size_t length = folder.size();
+  while (length > 1 && folder[length - 1] == kSeparator) --length;
+  return std::string(folder.substr(0, length));
 }
 
 void OverrideExecutablePath(std::optional<std::string> path) {
@@ -56,38 +120,35 @@ std::string ExecutablePath() {
 
 std::string ExecutableFolder() {
   const std::string path = ExecutablePath();
-  const auto slash = path.rfind(kPathSeparator);
+  const auto slash = path.rfind(kSeparator);
   return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
 
 bool FileExists(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
 bool DirectoryExists(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 std::optional<std::int64_t> FileSize(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   if (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return std::nullopt;
   return static_cast<std::int64_t>(st.st_size);
 }
 
 bool DeleteFile(const std::string& path) {
-  if (DirectoryExists(path)) {
-    errno = EISDIR;
-    return false;
-  }
+  if (DirectoryExists(path)) return false;
   return ::unlink(path.c_str()) == 0;
 }
 
 bool RenameFile(const std::string& from, const std::string& to) {
   // link + unlink gives "fail when the target exists" atomically on one file
   // system; renameat2(RENAME_NOREPLACE) is not available everywhere.
-  struct stat st{};
+  struct stat st {};
   if (::lstat(from.c_str(), &st) != 0) return false;
   if (::link(from.c_str(), to.c_str()) == 0) {
     ::unlink(from.c_str());
@@ -96,89 +157,60 @@ bool RenameFile(const std::string& from, const std::string& to) {
   if (errno == EEXIST) return false;
   // Hard links refused (another file system, or a file system without them):
   // check and rename.
-  if (::lstat(to.c_str(), &st) == 0) {
-    errno = EEXIST;
-    return false;
-  }
+  if (::lstat(to.c_str(), &st) == 0) return false;
   return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
 bool CopyFile(const std::string& from, const std::string& to) {
-  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return false;
-  struct stat st{};
-  if (::fstat(in, &st) != 0 || S_ISDIR(st.st_mode)) {
-    ::close(in);
-    errno = EISDIR;
-    return false;
-  }
-  const std::string temp = to + ".korva-copy";
-  const int out = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (out < 0) {
-    const int e = errno;
-    ::close(in);
-    errno = e;
-    return false;
-  }
-  bool ok = true;
-  char buffer[1 << 16];
-  for (;;) {
-    const ssize_t n = ::read(in, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 || (n > 0 && !WriteAll(out, buffer, static_cast<std::size_t>(n)))) {
-      ok = false;
-      break;
-    }
-    if (n == 0) break;
-  }
-  int e = errno;
-  if (ok && ::fsync(out) != 0) {
-    ok = false;
-    e = errno;
-  }
-  if (::close(out) != 0 && ok) {
-    ok = false;
-    e = errno;
-  }
-  ::close(in);
-  if (ok) {
-    struct timespec times[2] = {st.st_atim, st.st_mtim};
-    ::utimensat(AT_FDCWD, temp.c_str(), times, 0);
+  try {
+    File in = File::OpenRead(from);
+    const struct stat source = StatusOf(in);
     // A read-only target is replaced like any other.
-    if (::rename(temp.c_str(), to.c_str()) != 0) {
-      ok = false;
-      e = errno;
-    }
+    ReplaceFileContent(to, [&](File& out) {
+      char buffer[1 << 16];
+      while (const std::size_t n = in.Read(buffer, sizeof buffer)) out.Write(buffer, n);
+      const struct timespec times[2] = {source.st_atim, source.st_mtim};
+      if (::futimens(Fd(out.Handle()), times) != 0) ThrowFileError(out.Path(), errno);
+    });
+    return true;
+  } catch (const FileSystemError&) {
+    return false;
   }
-  if (!ok) {
-    ::unlink(temp.c_str());
-    errno = e;
-  }
-  return ok;
 }
 
-bool CreateDir(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0; }
+bool CreateDir(const std::string& path) {
+  return ::mkdir(path.c_str(), 0777) == 0;
+}
 
-bool ForceDirectories(const std::string& path) {
-  if (path.empty()) return false;
-  if (DirectoryExists(path)) return true;
-  std::string current;
+void CreateFolders(const std::string& path) {
+  if (path.empty()) ThrowFileError(path, ENOENT);
+  if (DirectoryExists(path)) return;
   std::size_t pos = 0;
   while (pos <= path.size()) {
-    const auto next = path.find(kPathSeparator, pos);
+    const auto next = path.find(kSeparator, pos);
     const std::size_t end = next == std::string::npos ? path.size() : next;
-    current = path.substr(0, end);
+    const std::string current = path.substr(0, end);
     if (!current.empty() && !DirectoryExists(current)) {
-      if (::mkdir(current.c_str(), 0777) != 0 && errno != EEXIST) return false;
+      if (::mkdir(current.c_str(), 0777) != 0 && errno != EEXIST) ThrowFileError(current, errno);
     }
     if (next == std::string::npos) break;
     pos = next + 1;
   }
-  return DirectoryExists(path);
+  // A file under the last name.
+  if (!DirectoryExists(path)) ThrowFileError(path, EEXIST);
+}
+
+bool ForceDirectories(const std::string& path) {
+  try {
+    CreateFolders(path);
+    return true;
+  } catch (const FileSystemError&) {
+    return false;
+  }
 }
 
 bool SetFileAttributes(const std::string& path, std::uint32_t attributes) {
-  struct stat st{};
+  struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return false;
   mode_t mode = st.st_mode & 07777;
   if (attributes & kAttrReadOnly) {
@@ -190,7 +222,7 @@ bool SetFileAttributes(const std::string& path, std::uint32_t attributes) {
 }
 
 std::optional<std::uint32_t> GetFileAttributes(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return std::nullopt;
   std::uint32_t attributes = 0;
   if (S_ISDIR(st.st_mode)) attributes |= kAttrDirectory;
@@ -200,111 +232,70 @@ std::optional<std::uint32_t> GetFileAttributes(const std::string& path) {
 }
 
 bool SetFileModificationTime(const std::string& path, const LocalDateTime& local) {
-  struct tm tm{};
-  tm.tm_year = local.year - 1900;
-  tm.tm_mon = local.month - 1;
-  tm.tm_mday = local.day;
-  tm.tm_hour = local.hour;
-  tm.tm_min = local.minute;
-  tm.tm_sec = local.second;
-  tm.tm_isdst = -1;
-  const time_t t = ::mktime(&tm);
-  if (t == static_cast<time_t>(-1)) {
-    errno = EINVAL;
-    return false;
-  }
-  struct timespec times[2];
-  times[0].tv_sec = 0;
-  times[0].tv_nsec = UTIME_OMIT;
-  times[1].tv_sec = t;
-  times[1].tv_nsec = static_cast<long>(local.millisecond) * 1000000L;
-  return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+  const auto times = posix::ModificationTimes(local);
+  return times && ::utimensat(AT_FDCWD, path.c_str(), times->data(), 0) == 0;
 }
 
 std::optional<LocalDateTime> GetFileModificationTime(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return std::nullopt;
-  struct tm tm{};
-  const time_t t = st.st_mtim.tv_sec;
-  ::localtime_r(&t, &tm);
-  return LocalDateTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
-                       tm.tm_min,         tm.tm_sec,     static_cast<int>(st.st_mtim.tv_nsec / 1000000)};
-}
-
-namespace {
-
-FileIdentity IdentityOf(const struct stat& st) {
-  FileIdentity id;
-  id.device = st.st_dev;
-  id.inode = st.st_ino;
-  id.size = st.st_size;
-  id.mtimeSeconds = st.st_mtim.tv_sec;
-  id.mtimeNanoseconds = st.st_mtim.tv_nsec;
-  id.ctimeSeconds = st.st_ctim.tv_sec;
-  id.ctimeNanoseconds = st.st_ctim.tv_nsec;
-  return id;
-}
-
-}  // namespace
-
-std::optional<FileIdentity> IdentifyFile(const std::string& path) {
-  struct stat st{};
-  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
-  return IdentityOf(st);
-}
-
-std::optional<FileIdentity> IdentifyOpenFile(int descriptor) {
-  struct stat st{};
-  if (::fstat(descriptor, &st) != 0) return std::nullopt;
-  return IdentityOf(st);
+  return posix::SystemSecondsToLocal(st.st_mtim.tv_sec,
+                                     static_cast<int>(st.st_mtim.tv_nsec / 1000000));
 }
 
 std::optional<std::string> ReadFileBytes(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  struct stat st{};
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    ::close(fd);
+  try {
+    File file = File::OpenRead(path);
+    std::string bytes;
+    bytes.reserve(static_cast<std::size_t>(file.Size()));
+    char buffer[1 << 16];
+    while (const std::size_t n = file.Read(buffer, sizeof buffer)) bytes.append(buffer, n);
+    return bytes;
+  } catch (const FileSystemError&) {
     return std::nullopt;
   }
-  std::string bytes;
-  bytes.reserve(static_cast<std::size_t>(st.st_size));
-  char buffer[1 << 16];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ::close(fd);
-      return std::nullopt;
-    }
-    if (n == 0) break;
-    bytes.append(buffer, static_cast<std::size_t>(n));
-  }
-  ::close(fd);
-  return bytes;
 }
 
 void WriteFileBytes(const std::string& path, std::string_view bytes) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) throw FileError(path + ": " + SystemErrorText(errno));
-  const bool ok = WriteAll(fd, bytes.data(), bytes.size());
-  const int e = errno;
-  if (::close(fd) != 0 || !ok) throw FileError(path + ": " + SystemErrorText(ok ? errno : e));
+  File file = File::Create(path);
+  file.Write(bytes);
+  file.Close();
 }
 
 void AppendToFile(const std::string& path, std::string_view bytes) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
-  if (fd < 0) throw FileError(path + ": " + SystemErrorText(errno));
-  const bool ok = WriteAll(fd, bytes.data(), bytes.size());
-  const int e = errno;
-  if (::close(fd) != 0 || !ok) throw FileError(path + ": " + SystemErrorText(ok ? errno : e));
+  File file = File::OpenAppend(path);
+  file.Write(bytes);
+  file.Close();
 }
 
-std::string SystemErrorText(int error) {
-  char buffer[256];
-  // GNU strerror_r returns the text, which may or may not live in buffer.
-  const char* text = ::strerror_r(error, buffer, sizeof buffer);
-  return text ? std::string(text) : std::string("error ") + std::to_string(error);
+void ReplaceFileContent(const std::string& path, const std::function<void(File&)>& write,
+                        const ReplaceOptions& options) {
+  const bool asEdited = options.mode == ReplaceMode::kAsEdited;
+  const std::string target = asEdited ? ResolvedTarget(path) : path;
+  const std::optional<struct stat> existing = asEdited ? CheckEditable(path, target) : std::nullopt;
+
+  // A name of our own is created afresh; a name the caller gives may hold
+  // what an earlier attempt left.
+  const bool ownName = options.temporaryPath.empty();
+  const std::string temporary = ownName ? TemporaryNameBeside(target) : options.temporaryPath;
+  const int fd = ::open(temporary.c_str(),
+                        O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (ownName ? O_EXCL : O_TRUNC),
+                        options.ownerOnly ? 0600 : 0666);
+  if (fd < 0) ThrowFileError(path, errno);
+  File file(OwnedHandle(NativeHandle(fd)), temporary);
+  try {
+    write(file);
+    if (existing) KeepAttributes(file, *existing);
+    file.FlushToDisk();
+    file.Close();
+    if (::rename(temporary.c_str(), target.c_str()) != 0) ThrowFileError(path, errno);
+  } catch (const FileSystemError& e) {
+    ::unlink(temporary.c_str());
+    throw FileSystemError(path, e.Reason(), e.WhatCause());
+  } catch (...) {
+    ::unlink(temporary.c_str());
+    throw;
+  }
 }
 
 }  // namespace korva::platform

@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "platform/files.h"
+#include "platform/posix/system_error.h"
 
 namespace korva::platform {
 namespace {
@@ -18,8 +18,18 @@ namespace {
 using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 
+// The network layer's wording of an errno value.
 [[noreturn]] void ThrowErrno(int error) {
-  throw SocketError(SocketErrorText(error));
+  throw SocketError("Socket Error # " + std::to_string(error) + "\r\n" +
+                    posix::SystemErrorText(error) + ".");
+}
+
+int Fd(const OwnedHandle& handle) {
+  return static_cast<int>(handle.Get().Value());
+}
+
+void CheckDeadline(Deadline deadline, const char* timedOut) {
+  if (steady_clock::now() >= deadline) throw SocketTimeout(timedOut);
 }
 
 sockaddr_in MakeAddress(const std::string& address, std::uint16_t port) {
@@ -32,11 +42,11 @@ sockaddr_in MakeAddress(const std::string& address, std::uint16_t port) {
   return sa;
 }
 
-int NewStreamSocket() {
+OwnedHandle NewStreamSocket() {
   // Non-blocking: every wait goes through poll, so that it can be sliced.
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) ThrowErrno(errno);
-  return fd;
+  return OwnedHandle(NativeHandle(fd), OwnedHandle::Kind::kSocket);
 }
 
 // poll() for the whole slice; the number of ready descriptors (0: the slice
@@ -73,18 +83,14 @@ std::string AddressText(const sockaddr_in& sa) {
   return text;
 }
 
-sockaddr_in LocalName(int fd) {
+sockaddr_in LocalName(const OwnedHandle& handle) {
   sockaddr_in sa{};
   socklen_t len = sizeof sa;
-  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0) ThrowErrno(errno);
+  if (::getsockname(Fd(handle), reinterpret_cast<sockaddr*>(&sa), &len) != 0) ThrowErrno(errno);
   return sa;
 }
 
 }  // namespace
-
-std::string SocketErrorText(int error) {
-  return "Socket Error # " + std::to_string(error) + "\r\n" + SystemErrorText(error) + ".";
-}
 
 bool IsNumericIPv4(std::string_view host) {
   in_addr a{};
@@ -113,160 +119,111 @@ std::string ResolveIPv4(const std::string& host) {
 
 // --- TcpSocket ---
 
-TcpSocket::~TcpSocket() {
-  Close();
-}
-
-TcpSocket::TcpSocket(TcpSocket&& other) noexcept : fd_(other.fd_) {
-  other.fd_ = -1;
-}
-
-TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
-  if (this != &other) {
-    Close();
-    fd_ = other.fd_;
-    other.fd_ = -1;
-  }
-  return *this;
-}
-
-void TcpSocket::Close() {
-  if (fd_ >= 0) {
-    ::close(fd_);
-    fd_ = -1;
-  }
-}
-
-TcpSocket TcpSocket::Connect(const std::string& address, std::uint16_t port, milliseconds limit,
+TcpSocket TcpSocket::Connect(const std::string& address, std::uint16_t port, Deadline deadline,
                              milliseconds slice, const IdleHook& idle) {
+  constexpr const char* kTimedOut = "Connect timed out.";
   const sockaddr_in sa = MakeAddress(address, port);
   TcpSocket s(NewStreamSocket());
-  if (::connect(s.fd_, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0) return s;
+  if (::connect(Fd(s.handle_), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0) return s;
   if (errno != EINPROGRESS && errno != EINTR) ThrowErrno(errno);
-  const auto deadline = steady_clock::now() + limit;
   for (;;) {
-    const auto now = steady_clock::now();
-    if (now >= deadline) throw SocketError("Connect timed out.");
-    const auto left = std::chrono::ceil<milliseconds>(deadline - now);
-    if (PollOne(s.fd_, POLLOUT, SliceMs(std::min(slice, left))) > 0) break;
-    if (steady_clock::now() >= deadline) throw SocketError("Connect timed out.");
+    CheckDeadline(deadline, kTimedOut);
+    const auto left = std::chrono::ceil<milliseconds>(deadline - steady_clock::now());
+    if (PollOne(Fd(s.handle_), POLLOUT, SliceMs(std::min(slice, left))) > 0) break;
+    CheckDeadline(deadline, kTimedOut);
     RunIdle(idle);
   }
   int error = 0;
   socklen_t len = sizeof error;
-  if (::getsockopt(s.fd_, SOL_SOCKET, SO_ERROR, &error, &len) != 0) ThrowErrno(errno);
+  if (::getsockopt(Fd(s.handle_), SOL_SOCKET, SO_ERROR, &error, &len) != 0) ThrowErrno(errno);
   if (error != 0) ThrowErrno(error);
   return s;
 }
 
-std::size_t TcpSocket::Receive(char* buffer, std::size_t capacity, milliseconds slice,
-                               const IdleHook& idle) {
-  return *ReceiveUntil(buffer, capacity, steady_clock::time_point::max(), slice, idle);
-}
-
-std::optional<std::size_t> TcpSocket::ReceiveUntil(char* buffer, std::size_t capacity,
-                                                   steady_clock::time_point deadline,
-                                                   milliseconds slice, const IdleHook& idle) {
+std::size_t TcpSocket::Receive(char* buffer, std::size_t capacity, Deadline deadline,
+                               milliseconds slice, const IdleHook& idle) {
   for (;;) {
-    if (fd_ < 0) return 0;
+    if (!IsOpen()) return 0;
     // Read first and poll only when nothing is there: while data streams in,
     // one system call per piece.
-    const ssize_t n = ::recv(fd_, buffer, capacity, 0);
+    const ssize_t n = ::recv(Fd(handle_), buffer, capacity, 0);
     if (n >= 0) return static_cast<std::size_t>(n);
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EWOULDBLOCK) ThrowErrno(errno);
-    if (PollOne(fd_, POLLIN, SliceMs(slice)) > 0) continue;
-    if (steady_clock::now() >= deadline) return std::nullopt;
+    if (PollOne(Fd(handle_), POLLIN, SliceMs(slice)) > 0) continue;
+    CheckDeadline(deadline, "Read timed out.");
     RunIdle(idle);
   }
 }
 
-void TcpSocket::Send(std::string_view bytes, milliseconds slice, const IdleHook& idle) {
+void TcpSocket::Send(std::string_view bytes, Deadline deadline, milliseconds slice,
+                     const IdleHook& idle) {
   while (!bytes.empty()) {
-    if (fd_ < 0) ThrowErrno(ENOTCONN);
+    if (!IsOpen()) ThrowErrno(ENOTCONN);
     // MSG_NOSIGNAL: a peer that went away is an error here, not SIGPIPE.
-    const ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    const ssize_t n = ::send(Fd(handle_), bytes.data(), bytes.size(), MSG_NOSIGNAL);
     if (n >= 0) {
       bytes.remove_prefix(static_cast<std::size_t>(n));
       continue;
     }
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EWOULDBLOCK) ThrowErrno(errno);
-    if (PollOne(fd_, POLLOUT, SliceMs(slice)) == 0) RunIdle(idle);
+    if (PollOne(Fd(handle_), POLLOUT, SliceMs(slice)) > 0) continue;
+    CheckDeadline(deadline, "Write timed out.");
+    RunIdle(idle);
   }
 }
 
 bool TcpSocket::Readable() const {
-  if (fd_ < 0) return false;
-  return PollOne(fd_, POLLIN, 0) > 0;
+  if (!IsOpen()) return false;
+  return PollOne(Fd(handle_), POLLIN, 0) > 0;
 }
 
 std::string TcpSocket::LocalAddress() const {
-  return AddressText(LocalName(fd_));
+  return AddressText(LocalName(handle_));
 }
 
 std::uint16_t TcpSocket::LocalPort() const {
-  return ntohs(LocalName(fd_).sin_port);
+  return ntohs(LocalName(handle_).sin_port);
 }
 
 // --- TcpListener ---
 
-TcpListener::~TcpListener() {
-  Close();
-}
-
-TcpListener::TcpListener(TcpListener&& other) noexcept : fd_(other.fd_) {
-  other.fd_ = -1;
-}
-
-TcpListener& TcpListener::operator=(TcpListener&& other) noexcept {
-  if (this != &other) {
-    Close();
-    fd_ = other.fd_;
-    other.fd_ = -1;
-  }
-  return *this;
-}
-
-void TcpListener::Close() {
-  if (fd_ >= 0) {
-    ::close(fd_);
-    fd_ = -1;
-  }
-}
-
 TcpListener TcpListener::Listen(const std::string& address, std::uint16_t port, int backlog) {
   const sockaddr_in sa = MakeAddress(address, port);
   TcpListener l;
-  l.fd_ = NewStreamSocket();
-  if (::bind(l.fd_, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) ThrowErrno(errno);
-  if (::listen(l.fd_, backlog) != 0) ThrowErrno(errno);
+  l.handle_ = NewStreamSocket();
+  if (::bind(Fd(l.handle_), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
+    ThrowErrno(errno);
+  }
+  if (::listen(Fd(l.handle_), backlog) != 0) ThrowErrno(errno);
   return l;
 }
 
 std::string TcpListener::Address() const {
-  return AddressText(LocalName(fd_));
+  return AddressText(LocalName(handle_));
 }
 
 std::uint16_t TcpListener::Port() const {
-  return ntohs(LocalName(fd_).sin_port);
+  return ntohs(LocalName(handle_).sin_port);
 }
 
-TcpSocket TcpListener::AcceptUnless(const TcpSocket& watched, milliseconds slice,
+TcpSocket TcpListener::AcceptUnless(const TcpSocket& watched, Deadline deadline, milliseconds slice,
                                     const IdleHook& idle) {
   for (;;) {
-    if (fd_ < 0) ThrowErrno(EBADF);
-    pollfd p[2] = {{fd_, POLLIN, 0}, {watched.fd_, POLLIN, 0}};
+    if (!IsOpen()) ThrowErrno(EBADF);
+    pollfd p[2] = {{Fd(handle_), POLLIN, 0}, {Fd(watched.handle_), POLLIN, 0}};
     const int rc = PollSlice(p, 2, SliceMs(slice));
     if (rc == 0) {
+      CheckDeadline(deadline, "Accept timed out.");
       RunIdle(idle);
       continue;
     }
     // A connection that is already queued wins over the watched socket: a
     // quick server may connect, send and answer before we get here.
     if (p[0].revents != 0) {
-      const int fd = ::accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-      if (fd >= 0) return TcpSocket(fd);
+      const int fd = ::accept4(Fd(handle_), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+      if (fd >= 0) return TcpSocket(OwnedHandle(NativeHandle(fd), OwnedHandle::Kind::kSocket));
       if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && errno != ECONNABORTED) {
         ThrowErrno(errno);
       }
