@@ -225,7 +225,10 @@ bool AplicaPacotesScript(Step step, const ScriptContext& c) {
       if (g == 1) {
         c.log.LogAddLine(logText);
       } else {
+        // One line per package counts the groups; its mark says whether the
+        // group it names completed, so a failed group's line stays unmarked.
         c.log.LogReplaceLastLine(logText);
+        c.log.LogUncheckLastLine();
       }
       c.shell.Repaint();
 

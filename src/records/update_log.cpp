@@ -37,6 +37,11 @@ void UpdateLog::LogCheckLastLine() {
   LogCheckLine(list_.Count() - 1);
 }
 
+void UpdateLog::LogUncheckLastLine() {
+  list_.SetChecked(list_.Count() - 1, false);
+  shell_.Repaint();
+}
+
 void UpdateLog::LogSelectLastLine() {
   const int last = list_.Count() - 1;
   if (last < 0 || list_.SelectedIndex() == last) return;

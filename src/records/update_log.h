@@ -29,6 +29,9 @@ class UpdateLog {
   // Fails with "List index out of bounds (n)" for an index that names no line.
   void LogCheckLine(int index);
   void LogCheckLastLine();
+  // Takes the mark off the bottom line: a counter line that moved on to a
+  // step not yet completed.
+  void LogUncheckLastLine();
   void LogSelectLastLine();
 
   // Appends text + CR LF to the log file, opened and closed for this line

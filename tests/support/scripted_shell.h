@@ -17,7 +17,10 @@ class ScriptedShell : public Shell {
   void QueueAnswer(MsgButton answer) { answers_.push_back(answer); }
 
   MsgButton ShowMessage(const Message& message) override;
-  void Repaint() override { ++repaints; }
+  void Repaint() override {
+    ++repaints;
+    if (onRepaint) onRepaint();
+  }
   void ProcessPendingInput() override;
   void SetBusyCursor(bool busy) override { busyCursor = busy; }
   void SetApplicationTitle(const std::string& title) override {
@@ -53,6 +56,9 @@ class ScriptedShell : public Shell {
   // Runs inside ProcessPendingInput: a test's stand-in for a click that
   // arrives while an operation waits.
   std::function<void()> onPendingInput;
+  // Runs at every repaint: a test's stand-in for a click that arrives while
+  // the window is being painted in the middle of an operation.
+  std::function<void()> onRepaint;
 
  private:
   std::deque<MsgButton> answers_;

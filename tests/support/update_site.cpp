@@ -24,8 +24,8 @@ std::string ScriptPackage(const std::string& version,
   std::string bytes = "[" + version + "]\r\n";
   for (std::size_t g = 0; g < groups.size(); ++g) {
     for (std::size_t l = 0; l < groups[g].size(); ++l) {
-      bytes += "S" + std::to_string(g + 1) + "_" + std::to_string(l + 1) + "=" + groups[g][l] +
-               "\r\n";
+      bytes +=
+          "S" + std::to_string(g + 1) + "_" + std::to_string(l + 1) + "=" + groups[g][l] + "\r\n";
     }
   }
   return bytes;
