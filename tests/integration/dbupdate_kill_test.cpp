@@ -1,0 +1,165 @@
+// The updater killed at many moments of a multi-package update of the main
+// database: after each kill every group is wholly in effect or not at all,
+// VERSAOBANCO names the last package with a committed group, and the next run
+// goes on from there without applying a committed group again.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <map>
+#include <random>
+#include <set>
+#include <sstream>
+
+#include "support/firebird_fixture.h"
+#include "support/update_site.h"
+#include "text/strings.h"
+#include "versions/version_rules.h"
+
+namespace korva {
+namespace {
+
+using testing::ScriptPackage;
+using testing::UpdateSite;
+
+constexpr int kPackages = 30;
+constexpr int kGroups = 3;
+constexpr int kKills = 22;
+
+std::string Version(int package) {
+  return "3.16." + std::to_string(50 + package);
+}
+
+// A run of the updater in a process of its own: it reports every statement
+// before sending it, and is killed after `killAfter` reports (never, for 0).
+// Returns true when it ran to its end.
+bool RunStep(UpdateSite& s, int killAfter) {
+  int reports[2];
+  if (::pipe(reports) != 0) throw std::runtime_error("pipe");
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(reports[0]);
+    bool done = false;
+    try {
+      if (s.Start()) {
+        SessionState& session = s.principal->Session();
+        session.run.latestMainVersion = Version(kPackages);
+        session.records.clientVersionFilePath = s.Local("cliente.ini");
+        s.principal->SQLConnectionKORVA().SetStatementObserver([&](std::string_view sql) {
+          if (sql.rfind("SELECT", 0) == 0) return;
+          const char byte = 1;
+          if (::write(reports[1], &byte, 1) != 1) ::_exit(4);
+        });
+        done = s.principal->AtualizaBanco(dbupdate::Step::AtualizaBancoEmpresa);
+      }
+    } catch (...) {
+    }
+    ::_exit(done ? 0 : 3);
+  }
+  ::close(reports[1]);
+  int seen = 0;
+  char byte;
+  while (::read(reports[0], &byte, 1) == 1) {
+    if (killAfter > 0 && ++seen == killAfter) {
+      ::kill(child, SIGKILL);
+      break;
+    }
+  }
+  ::close(reports[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+struct Trail {
+  std::map<std::string, std::vector<std::string>> byTransaction;
+  std::vector<std::string> groups;  // "3.16.53/2" in commit order
+  std::string recorded;
+};
+
+Trail Read(const UpdateSite& s) {
+  std::istringstream out(
+      testing::Isql(s.site.mainDatabase,
+                    "SET HEADING OFF;\nSELECT TRANSACAO || ' ' || O FROM TRILHA ORDER BY SEQ;"));
+  Trail t;
+  for (std::string line; std::getline(out, line);) {
+    line = text::Trim(line);
+    if (line.empty()) continue;
+    const std::string what = line.substr(line.find(' ') + 1);
+    t.byTransaction[line.substr(0, line.find(' '))].push_back(what);
+    if (what.rfind("VERSAO", 0) != 0) t.groups.push_back(what);
+  }
+  t.recorded = testing::IsqlValue(s.site.mainDatabase, "SELECT VERSAOBANCO FROM VERSAOBD");
+  return t;
+}
+
+TEST(KilledUpdate, EveryGroupAllOrNothingAndTheNextRunGoesOn) {
+  UpdateSite s(testing::SiteOptions{"EMPRESA"}, std::nullopt);
+  testing::Isql(s.site.mainDatabase,
+                "CREATE TABLE TRILHA (SEQ INTEGER, TRANSACAO BIGINT, O VARCHAR(60));\n"
+                "CREATE SEQUENCE G_TRILHA;\nCOMMIT;\nSET TERM ^;\n"
+                "CREATE TRIGGER TRILHA_VERSAO FOR VERSAOBD AFTER UPDATE AS BEGIN\n"
+                "  INSERT INTO TRILHA VALUES (NEXT VALUE FOR G_TRILHA, CURRENT_TRANSACTION,\n"
+                "    'VERSAO ' || NEW.VERSAOBANCO);\nEND^\nSET TERM ;^\nCOMMIT;");
+  // Local mode deletes each package after use: every run gets them again.
+  const auto putPackages = [&] {
+    for (int p = 1; p <= kPackages; ++p) {
+      std::vector<std::vector<std::string>> groups;
+      for (int g = 1; g <= kGroups; ++g) {
+        groups.push_back(
+            {"INSERT INTO TRILHA VALUES (NEXT VALUE FOR G_TRILHA, "
+             "CURRENT_TRANSACTION, '" +
+             Version(p) + "/" + std::to_string(g) + "')"});
+      }
+      testing::WriteBytes(
+          s.Local("script_korva_" + text::Format("3_16_%s", {std::to_string(50 + p)}) + ".ini"),
+          ScriptPackage(Version(p), groups));
+    }
+  };
+
+  std::mt19937 random(20261209);
+  std::vector<std::string> report;
+  for (int kill = 1; kill <= kKills; ++kill) {
+    putPackages();
+    const Trail before = Read(s);
+    const int killAfter = std::uniform_int_distribution<int>(1, 2 * kGroups)(random);
+    ASSERT_FALSE(RunStep(s, killAfter)) << "the run ended before its kill";
+    const Trail after = Read(s);
+
+    // A group and its version record share one transaction, or neither is there.
+    for (const auto& [transaction, lines] : after.byTransaction) {
+      ASSERT_EQ(lines.size(), 2u) << "transaction " << transaction;
+      const std::string version = lines[0].substr(0, lines[0].find('/'));
+      EXPECT_EQ(lines[1], "VERSAO " + version) << "transaction " << transaction;
+    }
+    // No group twice; the database records the last package with a committed group.
+    EXPECT_EQ(std::set<std::string>(after.groups.begin(), after.groups.end()).size(),
+              after.groups.size());
+    const std::string last = after.groups.empty() ? "3.16.50" : after.groups.back().substr(0, 7);
+    EXPECT_EQ(after.recorded, last);
+    // The run went on after the last package a group of which was committed.
+    if (after.groups.size() > before.groups.size()) {
+      const std::string first = after.groups[before.groups.size()];
+      EXPECT_EQ(first.substr(0, 7), versions::ProximaVersao(before.recorded));
+      EXPECT_EQ(first.substr(8), "1");
+    }
+    std::string left;
+    if (!after.groups.empty()) {
+      const int groupsDone = std::stoi(after.groups.back().substr(8));
+      for (int g = groupsDone + 1; g <= kGroups; ++g)
+        left += (left.empty() ? "" : ", ") + last + "/" + std::to_string(g);
+    }
+    report.push_back("kill " + std::to_string(kill) + " after " + std::to_string(killAfter) +
+                     " statements: recorded " + after.recorded +
+                     (left.empty() ? "" : ", never applied: " + left));
+  }
+  for (const std::string& line : report) std::printf("%s\n", line.c_str());
+
+  putPackages();
+  ASSERT_TRUE(RunStep(s, 0));
+  EXPECT_EQ(Read(s).recorded, Version(kPackages));
+}
+
+}  // namespace
+}  // namespace korva
