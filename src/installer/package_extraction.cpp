@@ -33,7 +33,8 @@ bool DescompactaPacote(Shell& shell, ZipReader& reader, const std::string& folde
   const std::string executablePath = platform::JoinPath(folder, executableName);
   const std::string oldPath = SetAsideName(executablePath);
   // Fails without harm when an earlier update left its ".Old" in place or
-  // there is no executable yet; the new one is then written over the old.
+  // there is no executable yet; the new one then replaces the old only once
+  // it is whole.
   const bool setAside = platform::RenameFile(executablePath, oldPath);
 
   const std::string packagePath = platform::JoinPath(folder, packageName);
@@ -54,16 +55,20 @@ bool DescompactaPacote(Shell& shell, ZipReader& reader, const std::string& folde
     throw;
   }
 
+  // The module must end with a whole executable under its name: the new one,
+  // or else the one this call set aside.
+  bool placed = false;
   try {
-    reader.ExtractFiles("*.EXE");
+    placed = reader.ExtractFiles("*.EXE", executableName);
   } catch (const std::exception&) {
-    shell.ShowMessage(Message{kCaption,
-                              "Falha na descompactação do arquivo em\r" + folder + "\r" +
-                                  "Entre em contato com o Suporte Vestramon.",
-                              MsgIcon::Error, kOk, kNoButton});
-    return false;
   }
-  return true;
+  if (placed) return true;
+  PutBack(setAside, oldPath, executablePath);
+  shell.ShowMessage(Message{kCaption,
+                            "Falha na descompactação do arquivo em\r" + folder + "\r" +
+                                "Entre em contato com o Suporte Vestramon.",
+                            MsgIcon::Error, kOk, kNoButton});
+  return false;
 }
 
 }  // namespace korva::installer

@@ -18,9 +18,11 @@ std::string SetAsideName(const std::string& executablePath);
 
 // Unpacks every "*.EXE" of folder/packageName into folder, after renaming
 // folder/executableName to its set-aside name. false, after its own message,
-// when the package is missing or the extraction raised an error; a package
-// that is not a readable archive raises KorvaError to the caller. The package
-// is left open in the reader.
+// when the package is missing, the extraction raised an error or no whole new
+// executable of the module's name came out of it; the module then has its
+// old executable back under its name. A package that is not a readable
+// archive raises KorvaError to the caller, also after putting it back. The
+// package is left open in the reader.
 bool DescompactaPacote(Shell& shell, ZipReader& reader, const std::string& folder,
                        const std::string& executableName, const std::string& packageName);
 

@@ -128,6 +128,10 @@ class Folder {
   // Deletes the file (a link itself, never what it points to). Needs no
   // write permission on the file, so a read-only one goes like any other.
   void Remove(const std::string& name) const;
+  // Puts the file `from` in place of `to`, both in this folder, in one step:
+  // whatever stood under `to` (read-only or not; a link itself) is replaced,
+  // and `to` never names half of either.
+  void Replace(const std::string& from, const std::string& to) const;
 
  private:
   OwnedHandle handle_;

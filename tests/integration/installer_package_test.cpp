@@ -82,20 +82,33 @@ TEST_F(PackageTest, FirstUpdateSetsTheOldAsideAndASecondOverwrites) {
   EXPECT_EQ(SetAsideName("/a.b/EFIN"), "/a.b/EFIN.Old");
 }
 
-TEST_F(PackageTest, EntriesInFoldersAndPackagesWithoutExecutables) {
-  MakePackage(app(), "efin.zip", {{"bin/EFIN.EXE", "in bin"}}, "-D");
-  ASSERT_TRUE(Descompacta());
-  EXPECT_EQ(ReadBytes(app() + "/bin/EFIN.EXE"), "in bin");
+Message ExtractionFailed(const std::string& folder) {
+  return {"KORVA Update",
+          "Falha na descompactação do arquivo em\r" + folder +
+              "\rEntre em contato com o Suporte "
+              "Vestramon.",
+          MsgIcon::Error, kOk, kNoButton};
+}
 
-  // Nothing to unpack: success, and the executable stays set aside.
+TEST_F(PackageTest, APackageWithoutTheModulesExecutableLeavesTheOldOneInPlace) {
+  // Other entries are unpacked as ever; the module's own is not among them.
+  MakePackage(app(), "efin.zip", {{"bin/EFIN.EXE", "in bin"}}, "-D");
+  EXPECT_FALSE(Descompacta());
+  EXPECT_EQ(ReadBytes(app() + "/bin/EFIN.EXE"), "in bin");
+  EXPECT_EQ(ReadBytes(app() + "/EFIN.EXE"), "version 1");
+  EXPECT_FALSE(fs::exists(app() + "/EFIN.Old"));
+  EXPECT_EQ(shell.messages, std::vector<Message>{ExtractionFailed(app())});
+
+  // Nothing to unpack at all.
+  shell.messages.clear();
   const std::string other = tmp.File("other");
   fs::create_directories(other);
   testing::WriteBytes(other + "/EFIN.EXE", "old");
   MakePackage(other, "efin.zip", {{"LEIAME.TXT", "notes"}});
-  ASSERT_TRUE(Descompacta(other));
+  EXPECT_FALSE(Descompacta(other));
   EXPECT_EQ(testing::ReadTree(other),
-            (Tree{{"EFIN.Old", "old"}, {"efin.zip", ReadBytes(other + "/efin.zip")}}));
-  EXPECT_TRUE(shell.messages.empty());
+            (Tree{{"EFIN.EXE", "old"}, {"efin.zip", ReadBytes(other + "/efin.zip")}}));
+  EXPECT_EQ(shell.messages, std::vector<Message>{ExtractionFailed(other)});
 }
 
 TEST_F(PackageTest, AMissingOrUnreadablePackageLeavesTheOldVersionRunnable) {
@@ -122,20 +135,35 @@ TEST_F(PackageTest, AMissingOrUnreadablePackageLeavesTheOldVersionRunnable) {
             (Tree{{"EFIN.Old", "version 0"}, {"efin.zip", ReadBytes(app() + "/efin.zip")}}));
 }
 
-TEST_F(PackageTest, ACorruptEntryIsPutToTheOperatorAndIgnoreStillSucceeds) {
-  MakePackage(app(), "efin.zip", {{"EFIN.EXE", "version 2 body"}}, "-0");
+TEST_F(PackageTest, ACorruptExecutableIsPutToTheOperatorAndNeverReplacesTheOldOne) {
+  MakePackage(app(), "efin.zip", {{"EFIN.EXE", "version 2 body"}, {"EXTRA.EXE", "x"}}, "-0");
   std::string bytes = ReadBytes(app() + "/efin.zip");
   const auto at = bytes.find("version 2 body");
   ASSERT_NE(at, std::string::npos);
   bytes[at] = 'V';
   testing::WriteBytes(app() + "/efin.zip", bytes);
+  const Message crc{"", "CRC error in EFIN.EXE. File processing error, possibly disk is full",
+                    MsgIcon::Question, kAbort | kRetry | kIgnore, kNoButton};
+  // Ignore (the other entries go on) and Abort (they do not): either way the
+  // module keeps its old executable, and nothing of the bad one is left.
+  for (const MsgButton answer : {kIgnore, kAbort}) {
+    shell.messages.clear();
+    shell.QueueAnswer(answer);
+    EXPECT_FALSE(Descompacta());
+    EXPECT_EQ(shell.messages, (std::vector<Message>{crc, ExtractionFailed(app())}));
+    reader.Close();
+    fs::remove(app() + "/EXTRA.EXE");
+    EXPECT_EQ(testing::ReadTree(app()), (Tree{{"EFIN.EXE", "version 1"}, {"efin.zip", bytes}}));
+  }
+
+  // A second update (the ".Old" taken): the executable that stood there stays
+  // whole too.
+  testing::WriteBytes(app() + "/EFIN.Old", "version 0");
+  shell.messages.clear();
   shell.QueueAnswer(kIgnore);
-  EXPECT_TRUE(Descompacta());
-  EXPECT_EQ(shell.messages,
-            (std::vector<Message>{{"",
-                                   "CRC error in EFIN.EXE. File processing "
-                                   "error, possibly disk is full",
-                                   MsgIcon::Question, kAbort | kRetry | kIgnore, kNoButton}}));
+  EXPECT_FALSE(Descompacta());
+  EXPECT_EQ(ReadBytes(app() + "/EFIN.EXE"), "version 1");
+  EXPECT_EQ(ReadBytes(app() + "/EFIN.Old"), "version 0");
 }
 
 class BranchTest : public PackageTest {

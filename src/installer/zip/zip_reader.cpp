@@ -96,6 +96,14 @@ std::string OutputRoot(const std::string& baseFolder) {
   return baseFolder.empty() ? std::string(1, '.') : platform::ExcludeTrailingSeparator(baseFolder);
 }
 
+void RemoveQuietly(const platform::Folder& folder, const std::string& name) {
+  try {
+    folder.Remove(name);
+  } catch (const std::exception&) {
+    // Nothing under the name, or nothing more to be done about it.
+  }
+}
+
 }  // namespace
 
 bool ZipEntry::IsFolder() const {
@@ -296,14 +304,15 @@ void ZipReader::ReadCentralDirectory(std::uint64_t fileSize) {
   centralDirectoryStart_ = directoryStart;
 }
 
-void ZipReader::ExtractFiles(std::string_view mask) {
+bool ZipReader::ExtractFiles(std::string_view mask, std::string_view guarded) {
   if (!IsOpen()) throw KorvaError("No archive is open");
+  bool placed = false;
   for (const ZipEntry& entry : entries_) {
     if (!EntryMatchesMask(entry.name, mask)) continue;
     for (;;) {
       std::string failure;
       try {
-        ExtractEntry(entry);
+        if (ExtractEntry(entry, guarded)) placed = true;
       } catch (const EntryFailure& f) {
         failure = f.what();
       }
@@ -313,12 +322,13 @@ void ZipReader::ExtractFiles(std::string_view mask) {
                   MsgIcon::Question, kAbort | kRetry | kIgnore, kNoButton});
       if (answer == kRetry) continue;
       if (answer == kIgnore) break;
-      return;
+      return placed;
     }
   }
+  return placed;
 }
 
-void ZipReader::ExtractEntry(const ZipEntry& entry) {
+bool ZipReader::ExtractEntry(const ZipEntry& entry, std::string_view guarded) {
   const std::string root = OutputRoot(baseFolder_);
 
   const auto parts = SplitEntryPath(entry.name);
@@ -330,7 +340,7 @@ void ZipReader::ExtractEntry(const ZipEntry& entry) {
 
   if (entry.IsFolder()) {
     OpenOutputFolder(root, *parts);
-    return;
+    return false;
   }
   if (parts->empty()) throw EntryFailure("Entry " + entry.name + " has no file name");
   // Everything that can be known before the old file is deleted is checked
@@ -354,15 +364,35 @@ void ZipReader::ExtractEntry(const ZipEntry& entry) {
 
   const std::vector<std::string> folders(parts->begin(), parts->end() - 1);
   const platform::Folder folder = OpenOutputFolder(root, folders);
-  platform::File out = CreateOutputFile(folder, parts->back(), shownPath);
-  const std::string problem = entry.method == kMethodStored
-                                  ? CopyStored(entry, dataStart, out, shownPath)
-                                  : Inflate(entry, dataStart, out, shownPath);
-  // A file whose data failed its checks is still finished like a good one:
-  // the operator sees it reported, and Retry writes it again from the start.
-  FinishOutputFile(out, EntryTime(entry), (entry.DosAttributes() & platform::kAttrReadOnly) != 0,
-                   shownPath);
-  if (!problem.empty()) throw EntryFailure(problem);
+  const bool isGuarded =
+      folders.empty() && !guarded.empty() && text::SameText1252(parts->back(), guarded);
+  // The guarded file goes to a name of its own first.
+  const std::string name = isGuarded ? "." + parts->back() + ".korva-novo" : parts->back();
+  platform::File out = CreateOutputFile(folder, name, shownPath);
+  std::string problem;
+  try {
+    problem = entry.method == kMethodStored ? CopyStored(entry, dataStart, out, shownPath)
+                                            : Inflate(entry, dataStart, out, shownPath);
+    // A file whose data failed its checks is still finished like a good one:
+    // the operator sees it reported, and Retry writes it again from the start.
+    FinishOutputFile(out, EntryTime(entry), (entry.DosAttributes() & platform::kAttrReadOnly) != 0,
+                     shownPath);
+  } catch (...) {
+    if (isGuarded) RemoveQuietly(folder, name);
+    throw;
+  }
+  if (!problem.empty()) {
+    if (isGuarded) RemoveQuietly(folder, name);
+    throw EntryFailure(problem);
+  }
+  if (!isGuarded) return false;
+  try {
+    folder.Replace(name, parts->back());
+  } catch (const platform::FileSystemError& e) {
+    RemoveQuietly(folder, name);
+    throw EntryFailure("Cannot replace " + shownPath + ": " + e.Reason());
+  }
+  return true;
 }
 
 std::uint64_t ZipReader::DataStart(const ZipEntry& entry) {

@@ -68,14 +68,20 @@ class ZipReader {
   // order, replacing existing files. A failing entry is put to the operator
   // with Abort, Retry and Ignore and never makes this throw; it throws only
   // when no archive is open.
-  void ExtractFiles(std::string_view mask);
+  //
+  // The file named `guarded` at the top of the base folder (a module's
+  // executable) is written beside its place and put there only when it is
+  // whole: a failed or abandoned one never replaces what stood there. The
+  // result says whether a whole one was put in place.
+  bool ExtractFiles(std::string_view mask, std::string_view guarded = {});
 
   // Releases the archive; nothing happens when none is open.
   void Close();
 
  private:
   void ReadCentralDirectory(std::uint64_t fileSize);
-  void ExtractEntry(const ZipEntry& entry);
+  // True when it put the guarded file in place.
+  bool ExtractEntry(const ZipEntry& entry, std::string_view guarded);
   std::uint64_t DataStart(const ZipEntry& entry);
   // Both return the reason the data is bad (empty when it is good) and throw
   // EntryFailure when the archive cannot be read or the output written.

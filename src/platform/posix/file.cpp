@@ -226,4 +226,10 @@ void Folder::Remove(const std::string& name) const {
   if (::unlinkat(Fd(handle_), name.c_str(), 0) != 0) ThrowFileError(JoinPath(path_, name), errno);
 }
 
+void Folder::Replace(const std::string& from, const std::string& to) const {
+  if (::renameat(Fd(handle_), from.c_str(), Fd(handle_), to.c_str()) != 0) {
+    ThrowFileError(JoinPath(path_, to), errno);
+  }
+}
+
 }  // namespace korva::platform
