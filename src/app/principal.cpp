@@ -30,6 +30,7 @@ Principal::Principal(form::FormModel& form, Shell& shell, const platform::Clock&
   // how "&Abortar" reaches a running transfer.
   ftp_.SetWaitHook([this] { shell_.ProcessPendingInput(); });
   form_.RdGrpModotAtualizacao.onClick = [this] { RdGrpModotAtualizacaoClick(); };
+  form_.RGBackup.onClick = [this] { RGBackupClick(); };
 }
 
 Principal::~Principal() = default;

@@ -83,10 +83,17 @@ class Principal {
   void BtBtnGravarClick();
   void BtBtImpimirAtualizacaoClick();
 
+  // The update run: "Iniciar &Atualizações", the backup page's statement and
+  // "&Continuar", which runs the database steps and the module installation.
+  void BtbtnIniciarAtualizacaoClick();
+  void RGBackupClick();
+  void BtBtnContinuarClick();
   // The update run's database steps (users or main database of an edition):
   // on the log page, package by package; true when the database reached the
   // catalogue's version.
   bool AtualizaBanco(dbupdate::Step step);
+  // The module installation; its outcome is left in runSucceeded.
+  void AtualizaModulos();
 
   // Configuration page.
   void BtBtnGravaConfigClick();
@@ -116,6 +123,9 @@ class Principal {
   // The configuration page's text fields, in the settings file's key order.
   std::array<form::TextControl*, settings::kTextKeys.size()> SettingsFields();
   installer::BranchControls Branches();
+  // After the run's last step: success closes the window, anything else
+  // leaves it where the run stopped.
+  void EndOfRun();
   catalogue::CheckContext CatalogueCheck();
 
   form::FormModel& form_;

@@ -1,11 +1,106 @@
-// The update run: the database steps and what follows them.
+// The update run, from "Iniciar &Atualizações" to the end: the backup page,
+// the warnings, the database steps in order and the module installation.
 #include "app/principal.h"
 #include "dbupdate/script_engine.h"
+#include "installer/module_installation.h"
+#include "text/strings.h"
 
 namespace korva {
+namespace {
+
+using dbupdate::Step;
+
+constexpr int kBackupDone = 0;  // "Sim"
+constexpr int kBackupNotDone = 1;
+// Database updates should run after the working day: before this time of
+// day, as the locale writes it, the operator is warned.
+constexpr const char* kEndOfWorkingDay = "17:00:00";
+
+Message ActiveConnections(const std::string& figure, MsgButton preselected) {
+  return Message{"KORVA",
+                 "ATENÇÃO!\rExistem " + figure + " conexões ativas." + "\r" +
+                     "As atualizações de banco de dados talvez não possam ser realizadas." + "\r" +
+                     "Tem certeza que deseja continuar assim mesmo?",
+                 MsgIcon::Question, kYes | kNo, preselected};
+}
+
+const Message kWorkingHours{
+    "KORVA",
+    "ATENÇÃO!\r\rÉ ALTAMENTE RECOMENDADO que atualizãções de banco de dados\r"
+    "sejam efetuadas após o encerramento do expediente da empresa.\r\r"
+    "As atualizações de banco de dados quando iniciadas devem ser concluídas sem erros.\r"
+    "Caso contrário o funcionamento do sistema KORVA poderá ser comprometido.\r\r"
+    "Tem certeza que deseja continuar assim mesmo?",
+    MsgIcon::Question, kYes | kNo, kNo};
+
+// The connections figure as the backup page shows it. A count that failed
+// ("?") is not "nobody": anything but a whole number counts as connections.
+bool SomeoneConnected(const std::string& figure) {
+  const auto n = text::TryStrToInt(figure);
+  return !n || *n > 0;
+}
+
+}  // namespace
+
+void Principal::BtbtnIniciarAtualizacaoClick() {
+  const catalogue::RunData& run = session_.run;
+  if (run.mainUpdatePending || run.usersUpdatePending) {
+    form_.RGBackup.SetItemIndex(kBackupNotDone);
+    form_.BtBtnContinuar.SetEnabled(false);
+    form_.ShowPage(form_.TbShtBackup);
+    shell_.Repaint();
+    AtualizaConsultaConexoes();
+    return;
+  }
+  form_.ShowPage(form_.TbShtLog);
+  shell_.Repaint();
+  AtualizaModulos();
+  EndOfRun();
+}
+
+void Principal::RGBackupClick() {
+  form_.BtBtnContinuar.SetEnabled(form_.RGBackup.ItemIndex() == kBackupDone);
+}
+
+void Principal::BtBtnContinuarClick() {
+  const catalogue::RunData& run = session_.run;
+  const bool empresa = session_.site.edition == "EMPRESA";
+  const std::string figure = form_.StTxtNumUsers.Text();
+  if (run.usersUpdatePending || run.mainUpdatePending) {
+    // Only the EMPRESA users database stops the working day: both questions
+    // then propose No.
+    const bool strict = empresa && run.usersUpdatePending;
+    if (SomeoneConnected(figure)) {
+      if (shell_.ShowMessage(ActiveConnections(figure, strict ? kNo : kYes)) != kYes) return;
+      if (strict && platform::FormatLongTime(clock_.Now(), locale_) < kEndOfWorkingDay &&
+          shell_.ShowMessage(kWorkingHours) != kYes) {
+        return;
+      }
+    }
+  }
+
+  const auto step = [&](Step which) { return AtualizaBanco(which); };
+  bool goOn = true;
+  if (run.usersUpdatePending) {
+    goOn = step(empresa ? Step::AtualizaBancoUsuarioEmpresa : Step::AtualizaBancoUsuarioCartorio);
+  }
+  if (goOn && run.mainUpdatePending) {
+    goOn = step(empresa ? Step::AtualizaBancoEmpresa : Step::AtualizaBancoCartorio);
+  }
+  if (goOn) AtualizaModulos();
+  EndOfRun();
+}
+
+void Principal::EndOfRun() {
+  if (!session_.runSucceeded) return;
+  form_.BtBtnAbortar.SetEnabled(false);
+  shell_.Repaint();
+  shell_.ShowMessage(
+      Message{"KORVA", "Atualizações efetuadas com sucesso", MsgIcon::Information, kOk, kOk});
+  shell_.CloseMainWindow();
+}
 
 bool Principal::AtualizaBanco(dbupdate::Step step) {
-  using dbupdate::Step;
   const bool users =
       step == Step::AtualizaBancoUsuarioEmpresa || step == Step::AtualizaBancoUsuarioCartorio;
   dbupdate::VersionRow& row = users                                ? usersRow_
@@ -20,6 +115,26 @@ bool Principal::AtualizaBanco(dbupdate::Step step) {
                                     session_.transfer, log_, report_, shell_, form_.BtBtnAbortar,
                                     session_.runSucceeded, session_.currentProfileFile,
                                     executableFolder_, form_.InternetMode()});
+}
+
+void Principal::AtualizaModulos() {
+  form_.ShowPage(form_.TbShtLog);
+  shell_.Repaint();
+  installer::AtualizaModulos(installer::InstallContext{
+      {form_.PnlDownModulo, form_.LblGravando, form_.TBtnConect, form_.TBtnFazDownModulo,
+       form_.TbtnDesconect, form_.GgDownModulo, form_.BtBtnAbortar, Branches()},
+      shell_,
+      ftp_,
+      session_.transfer,
+      log_,
+      report_,
+      zipReader_,
+      session_.run,
+      session_.site,
+      MainVersionRow(),
+      session_.transactions,
+      session_.runSucceeded,
+      form_.InternetMode()});
 }
 
 }  // namespace korva

@@ -115,6 +115,8 @@ void MainWindow::BindHandlers() {
   BindClick("BtBtnNovasAtualizacoes", [&p] { p.BtBtnNovasAtualizacoesClick(); });
   BindClick("BtBtnGravar", [&p] { p.BtBtnGravarClick(); });
   BindClick("BtBtImpimirAtualizacao", [&p] { p.BtBtImpimirAtualizacaoClick(); });
+  BindClick("BtbtnIniciarAtualizacao", [&p] { p.BtbtnIniciarAtualizacaoClick(); });
+  BindClick("BtBtnContinuar", [&p] { p.BtBtnContinuarClick(); });
   form::FormModel& f = form_;
   BindClick("AtualizacaoLocal", [&p, &f] { p.AtualizacaoLocalClick(f.AtualizacaoLocal); });
   BindClick("AtualizarPelaInternet",

@@ -1,0 +1,241 @@
+#include "installer/module_installation.h"
+
+#include <exception>
+
+#include "catalogue/catalogue_check.h"
+#include "catalogue/module_registry.h"
+#include "dbupdate/write_protocol.h"
+#include "form/maker.h"
+#include "installer/package_extraction.h"
+#include "platform/files.h"
+#include "text/cp1252.h"
+#include "vendor/vendor_library.h"
+
+namespace korva::installer {
+namespace {
+
+using Image = form::StepIndicator::Image;
+
+constexpr const char* kRule = "---------------------------------------------------------------";
+
+void Show(const InstallContext& c, form::StepIndicator& indicator, Image image) {
+  indicator.SetImage(image);
+  c.shell.Repaint();
+}
+
+// Whatever becomes of a slot, its package is closed and its local copy goes.
+class SlotCleanUp {
+ public:
+  SlotCleanUp(ZipReader& reader, std::string package)
+      : reader_(reader), package_(std::move(package)) {}
+  ~SlotCleanUp() {
+    reader_.Close();
+    if (platform::FileExists(package_)) platform::DeleteFile(package_);
+  }
+  SlotCleanUp(const SlotCleanUp&) = delete;
+  SlotCleanUp& operator=(const SlotCleanUp&) = delete;
+
+ private:
+  ZipReader& reader_;
+  std::string package_;
+};
+
+enum class SlotEnd { Next, StopRun };
+
+class Installation {
+ public:
+  explicit Installation(const InstallContext& context) : c_(context) {}
+
+  void Run() {
+    const ModuleControls& panel = c_.controls;
+    panel.LblGravando.SetText("Gravando em: " + text::Upper1252(c_.site.applicationFolder));
+    panel.GgDownModulo.SetProgress(0);
+    c_.shell.Repaint();
+    if (c_.internetMode) {
+      panel.PnlDownModulo.SetVisible(true);
+      Show(c_, panel.TBtnConect, Image::Connect);
+      if (!c_.ftp.IsConnected()) c_.ftp.OpenSession();
+      Show(c_, panel.TBtnConect, Image::Done);
+      Show(c_, panel.TBtnFazDownModulo, Image::Transfer);
+      c_.ftp.ChangeRemoteDir(catalogue::RemoteDirectory(c_.site.edition));
+    }
+    for (const catalogue::PendingModule& slot : c_.run.PendingModules) {
+      if (slot.executable.empty()) continue;
+      if (InstallSlot(slot) == SlotEnd::StopRun) return;
+    }
+    Finish();
+  }
+
+ private:
+  SlotEnd InstallSlot(const catalogue::PendingModule& slot) {
+    lastModuleOk_ = false;
+    const std::string package = PackageName(slot.executable);
+    const std::string folder = c_.site.applicationFolder;
+    const std::string localPackage = platform::JoinPath(folder, package);
+    c_.log.LogMakeRoom();
+    c_.log.LogAddLine("Fazendo download do arquivo " + package);
+
+    c_.transfer.expectedTransferSize = c_.internetMode ? c_.ftp.RemoteFileSize(package) : 1;
+    // Only a size of 0 means "not there": a server that gives no size
+    // (-1) is tried all the same.
+    if (static_cast<std::uint32_t>(c_.transfer.expectedTransferSize) == 0) {
+      c_.runSucceeded = false;
+      c_.shell.ShowMessage(Message{"KORVA - Uploader",
+                                   "Não foi encontrado o aquivo " + slot.executable +
+                                       " para download." + "\r" + "Contate o suporte da Vestramon.",
+                                   MsgIcon::Information, kOk, kOk});
+      return SlotEnd::Next;
+    }
+
+    SlotCleanUp cleanUp(c_.reader, localPackage);
+    if (!Obtain(package, localPackage)) return SlotEnd::Next;
+    c_.log.LogSelectLastLine();
+    c_.log.LogCheckLastLine();
+    c_.log.LogAddLine("Descompactando arquivo " + package);
+    c_.log.LogWriteFile("Iniciar a descompactação de " + package);
+    lastModuleOk_ = DescompactaPacote(c_.shell, c_.reader, folder, slot.executable, package);
+    if (!lastModuleOk_) {
+      c_.log.LogWriteFile("NÃO FOI POSSÍVEL descompactar " + package);
+      return SlotEnd::Next;
+    }
+    c_.log.LogWriteFile("Descompactação de " + package + " concluída");
+
+    c_.log.LogWriteFile("Obtendo versão " + package);
+    installedBuild_ =
+        vendor::GetBuildInfo(platform::JoinPath(folder, slot.executable), "BUILD");
+    // A build other than the catalogue's is not recorded: the next check
+    // offers the module again.
+    if (installedBuild_ == slot.targetVersion) {
+      if (!Record(package, slot.targetVersion)) return SlotEnd::StopRun;
+      c_.log.LogCheckLastLine();
+      c_.log.LogSelectLastLine();
+      CopiaParaFiliais(c_.controls.branches, c_.shell, c_.reader, folder, slot.executable,
+                       package);
+    }
+    c_.report.RegistraVersaoCliente(package, installedBuild_);
+    return SlotEnd::Next;
+  }
+
+  bool Obtain(const std::string& package, const std::string& localPackage) {
+    if (!c_.internetMode) {
+      lastModuleOk_ = true;
+      return true;
+    }
+    try {
+      c_.log.LogWriteFile("Excluindo arquivo zip antigo " + localPackage);
+      if (platform::FileExists(localPackage) && !platform::DeleteFile(localPackage)) {
+        throw KorvaError("Não foi possível excluir " + localPackage);
+      }
+      c_.log.LogWriteFile("Iniciar download de " + package + " em " + c_.site.applicationFolder);
+      c_.ftp.FetchFile(package, localPackage);
+      lastModuleOk_ = true;
+      c_.log.LogWriteFile("Download de " + package + " concluído");
+      return true;
+    } catch (const std::exception&) {
+      lastModuleOk_ = false;
+      c_.runSucceeded = false;
+      c_.log.LogWriteFile("NÂO FOI POSSÍVEL fazer o download de " + package);
+      c_.shell.ShowMessage(
+          Message{"KORVA Update",
+                  "Problemas na localização ou leitura do arquivo " + package +
+                      ", tente novamente!" + "\r" +
+                      "Caso o problema persista entre em contato com o Suporte Vestramon.",
+                  MsgIcon::Error, kOk, kOk});
+      return false;
+    }
+  }
+
+  // The module's version recorded in the main database: true when it went
+  // through; false, after its message, when the run must stop here.
+  bool Record(const std::string& package, const std::string& version) {
+    db::Connection& connection = c_.mainRow.Connection();
+    try {
+      c_.log.LogWriteFile("Iniciar a atualização de versão de " + package + " no Banco de Dados");
+      dbupdate::BeginWrite(connection, c_.transactions);
+      const auto column = catalogue::LookupByPackage(c_.site.edition, package);
+      c_.log.LogWriteFile("Iniciar ApplyUpdates de atualização de versão de " + package +
+                          " no Banco de Dados");
+      if (column) dbupdate::GravaVersao(c_.mainRow, *column, version);
+      connection.Commit(dbupdate::CurrentTransaction(c_.transactions));
+      c_.log.LogWriteFile("Gravação (CCOMMIT) de versão de " + package + " efetuada com sucesso");
+      c_.log.LogWriteFile(kRule);
+      return true;
+    } catch (const std::exception&) {
+      dbupdate::RollbackQuietly(connection, c_.transactions);
+      c_.log.LogWriteFile("Gravação (CCOMMIT) de versão de " + package + " FALHOU");
+      c_.controls.BtBtnAbortar.SetEnabled(false);
+      c_.runSucceeded = false;
+      c_.shell.ShowMessage(Message{"KORVA - Atualizações de Banco de Dados",
+                                   "Não foi possível atualizar Versões dos Módulos.\r"
+                                   "Entre em contato com o suporte da VESTRAMON.",
+                                   MsgIcon::Error, kOk, kOk});
+      return false;
+    }
+  }
+
+  void Finish() {
+    const ModuleControls& panel = c_.controls;
+    if (c_.runSucceeded || c_.internetMode) c_.report.UploadVersaoCliente();
+    if (c_.internetMode) {
+      Show(c_, panel.TBtnFazDownModulo, Image::Done);
+      Show(c_, panel.TbtnDesconect, Image::Disconnect);
+      c_.ftp.CloseSession();
+      Show(c_, panel.TbtnDesconect, Image::Done);
+    }
+    if (c_.transfer.runAbortRequested) {
+      c_.runSucceeded = false;
+      c_.shell.ShowMessage(
+          Message{"KORVA", "Transferência abortada pelo usuário.", MsgIcon::Warning, kOk, kOk});
+      c_.shell.CloseMainWindow();
+    } else if (lastModuleOk_) {
+      c_.runSucceeded = true;
+    } else {
+      c_.runSucceeded = false;
+      c_.shell.ShowMessage(
+          Message{"KORVA",
+                  std::string("Erro no Download do arquivo. Por Favor entre em contato com o "
+                              "suporte.\r") +
+                      "VESTRAMON Sistemas - Suporte: " + form::kSupportTelephone,
+                  MsgIcon::Information, kOk, kOk});
+      c_.shell.CloseMainWindow();
+    }
+  }
+
+  const InstallContext& c_;
+  bool lastModuleOk_ = true;
+  std::string installedBuild_;
+};
+
+}  // namespace
+
+std::string PackageName(const std::string& executable) {
+  const auto nameStart = executable.find_last_of("\\/:");
+  const auto dot = executable.rfind('.');
+  const bool hasExtension = dot != std::string::npos &&
+                            (nameStart == std::string::npos || dot > nameStart);
+  std::string package = (hasExtension ? executable.substr(0, dot) : executable) + ".zip";
+  for (char& ch : package) ch = text::LowerChar1252(ch);
+  return package;
+}
+
+void AtualizaModulos(const InstallContext& c) {
+  try {
+    Installation(c).Run();
+  } catch (const std::exception&) {
+    // Nothing that reached here leaves the run in a state worth going on
+    // from: the program ends, after a word to the operator in internet mode.
+    c.runSucceeded = false;
+    if (c.internetMode) {
+      try {
+        c.ftp.CloseSession();
+      } catch (const std::exception&) {
+      }
+      c.shell.ShowMessage(Message{"KORVA - Atualizações", "Falha na conexão com o servidor KORVA",
+                                  MsgIcon::Warning, kOk, kOk});
+      c.shell.CloseMainWindow();
+    }
+    c.shell.EndProgram();
+  }
+}
+
+}  // namespace korva::installer
