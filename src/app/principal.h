@@ -88,6 +88,12 @@ class Principal {
   // catalogue's version.
   bool AtualizaBanco(dbupdate::Step step);
 
+  // The backup page: who else is connected to the databases.
+  void BitBtn2Click();
+  // Refreshes the page's connection figures; the update run does it too when
+  // it shows the page.
+  void AtualizaConsultaConexoes();
+
   // Configuration page.
   void BtBtnGravaConfigClick();
   void RdGrpModotAtualizacaoClick();

@@ -238,6 +238,17 @@ TEST_F(MainWindowTest, ScriptMenuAnswersOnlyOnTheBackupAndPendingPages) {
   }
 }
 
+TEST_F(MainWindowTest, RefreshingTheConnectionFiguresShowsThemOnTheBackupPage) {
+  h.form.StTxtNumUsers.SetText("stale");
+  h.form.StTxtUsuariosConectados.SetText("stale");
+  h.ShowPage(h.form.TbShtBackup);
+  Click("BitBtn2");
+  // Only the window's own connection is attached to the main database.
+  EXPECT_EQ(h.Find<QLabel>("StTxtNumUsers")->text(), "0");
+  EXPECT_EQ(h.Find<QLabel>("StTxtUsuariosConectados")->text(), "0");
+  EXPECT_TRUE(h.shell.ShownMessages().empty());
+}
+
 TEST_F(MainWindowTest, FailuresOfAHandlerReachTheGeneralErrorDisplay) {
   h.window.BindClick("BtBtnNovasAtualizacoes", [] { throw KorvaError("Connection refused"); });
   Click("BtBtnNovasAtualizacoes");

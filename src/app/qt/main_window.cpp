@@ -115,6 +115,7 @@ void MainWindow::BindHandlers() {
   BindClick("BtBtnNovasAtualizacoes", [&p] { p.BtBtnNovasAtualizacoesClick(); });
   BindClick("BtBtnGravar", [&p] { p.BtBtnGravarClick(); });
   BindClick("BtBtImpimirAtualizacao", [&p] { p.BtBtImpimirAtualizacaoClick(); });
+  BindClick("BitBtn2", [&p] { p.BitBtn2Click(); });
   form::FormModel& f = form_;
   BindClick("AtualizacaoLocal", [&p, &f] { p.AtualizacaoLocalClick(f.AtualizacaoLocal); });
   BindClick("AtualizarPelaInternet",
