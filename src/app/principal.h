@@ -95,6 +95,12 @@ class Principal {
   // The module installation; its outcome is left in runSucceeded.
   void AtualizaModulos();
 
+  // The backup page: who else is connected to the databases.
+  void BitBtn2Click();
+  // Refreshes the page's connection figures; the update run does it too when
+  // it shows the page.
+  void AtualizaConsultaConexoes();
+
   // Configuration page.
   void BtBtnGravaConfigClick();
   void RdGrpModotAtualizacaoClick();

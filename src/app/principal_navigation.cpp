@@ -1,6 +1,7 @@
 // Moving between the wizard's pages, and the small handlers of the side panel,
 // the first page and the log page.
 #include "app/principal.h"
+#include "dbupdate/script_export.h"
 #include "form/maker.h"
 #include "platform/files.h"
 
@@ -63,8 +64,9 @@ void Principal::GerarScript1Click() {
   GeraScript();
 }
 
-// The export of the statements belongs with the script package engine; this
-// build has the menu and its page test only.
-void Principal::GeraScript() {}
+void Principal::GeraScript() {
+  dbupdate::GeraScript(session_.currentProfileFile, session_.run.scriptFilePath,
+                       session_.database.nextVersion, shell_);
+}
 
 }  // namespace korva

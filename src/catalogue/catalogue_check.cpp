@@ -8,6 +8,7 @@
 #include "platform/files.h"
 #include "records/client_version_report.h"
 #include "settings/big_ini_file.h"
+#include "settings/held_profile_file.h"
 #include "vendor/vendor_library.h"
 #include "versions/version_rules.h"
 
@@ -120,22 +121,6 @@ void TellOverflow(const CheckContext& c, const std::vector<std::string>& labels)
   c.shell.ShowMessage(Message{"KORVA - Atualizações", text, MsgIcon::Warning, kOk, kOk});
 }
 
-// Closes the catalogue however the listing ends.
-class OpenCatalogue {
- public:
-  OpenCatalogue(std::unique_ptr<settings::ProfileFile>& holder, const std::string& path)
-      : holder_(holder) {
-    holder_ = std::make_unique<settings::ProfileFile>(path);
-  }
-  ~OpenCatalogue() { holder_.reset(); }
-  OpenCatalogue(const OpenCatalogue&) = delete;
-  OpenCatalogue& operator=(const OpenCatalogue&) = delete;
-  const settings::ProfileFile& File() const { return *holder_; }
-
- private:
-  std::unique_ptr<settings::ProfileFile>& holder_;
-};
-
 }  // namespace
 
 std::string RemoteDirectory(std::string_view edition) {
@@ -203,7 +188,7 @@ void RemoveSecoesAntigas(const std::string& scriptFilePath, std::string_view rec
 
 bool ListaAtualizacoes(const CheckContext& c) {
   const std::string& edition = c.site.edition;
-  OpenCatalogue open(c.currentProfileFile, c.run.catalogueFilePath);
+  const settings::HeldProfileFile open(c.currentProfileFile, c.run.catalogueFilePath);
   const settings::ProfileFile& catalogue = open.File();
   // Case counts: only the maker's own catalogue says exactly this.
   if (catalogue.ReadString(edition, "ID", "") != "KORVA") {

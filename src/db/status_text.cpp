@@ -4,20 +4,27 @@
 
 namespace korva::db {
 
-std::string InterpretStatus(const std::intptr_t* statusVector) {
+std::string JoinStatusLines(const std::function<bool(std::string& line)>& next) {
   std::string text;
   std::string previous;
-  if (!statusVector) return text;
-  const ISC_STATUS* cursor = statusVector;
-  char buffer[512];
-  while (fb_interpret(buffer, sizeof buffer, &cursor) != 0) {
-    std::string line(buffer);
+  for (std::string line; next(line);) {
     if (line == previous) continue;
     previous = line;
     if (!text.empty()) text += "\r\n";
     text += line;
   }
   return text;
+}
+
+std::string InterpretStatus(const std::intptr_t* statusVector) {
+  if (!statusVector) return {};
+  const ISC_STATUS* cursor = statusVector;
+  char buffer[512];
+  return JoinStatusLines([&](std::string& line) {
+    if (fb_interpret(buffer, sizeof buffer, &cursor) == 0) return false;
+    line = buffer;
+    return true;
+  });
 }
 
 }  // namespace korva::db

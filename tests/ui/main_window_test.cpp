@@ -234,8 +234,25 @@ TEST_F(MainWindowTest, ScriptMenuAnswersOnlyOnTheBackupAndPendingPages) {
     h.shell.ClearRecords();
     h.ShowPage(*page);
     ClickMenuItem("LblScript", "PMnScript", "GerarScript1");
-    EXPECT_TRUE(h.shell.ShownMessages().empty()) << page->Name();
+    // No script file yet: nothing to write, and the export says it is done.
+    ASSERT_EQ(h.shell.ShownMessages().size(), 1u) << page->Name();
+    const auto& box = h.shell.ShownMessages()[0];
+    EXPECT_EQ(box.caption, "KORVA");
+    EXPECT_EQ(box.text, "Script gerado com sucesso");
+    EXPECT_EQ(box.icon, QMessageBox::Information);
+    EXPECT_EQ(box.buttons, QMessageBox::Ok);
   }
+}
+
+TEST_F(MainWindowTest, RefreshingTheConnectionFiguresShowsThemOnTheBackupPage) {
+  h.form.StTxtNumUsers.SetText("stale");
+  h.form.StTxtUsuariosConectados.SetText("stale");
+  h.ShowPage(h.form.TbShtBackup);
+  Click("BitBtn2");
+  // Only the window's own connection is attached to the main database.
+  EXPECT_EQ(h.Find<QLabel>("StTxtNumUsers")->text(), "0");
+  EXPECT_EQ(h.Find<QLabel>("StTxtUsuariosConectados")->text(), "0");
+  EXPECT_TRUE(h.shell.ShownMessages().empty());
 }
 
 TEST_F(MainWindowTest, FailuresOfAHandlerReachTheGeneralErrorDisplay) {

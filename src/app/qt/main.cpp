@@ -15,6 +15,7 @@
 #include "form/form_model.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/process_outcome.h"
 #include "platform/termination_requests.h"
 #include "platform/window_registry.h"
 #include "vendor/vendor_library.h"
@@ -99,7 +100,8 @@ int Run(QApplication& app) {
   } catch (const std::exception& e) {
     principal.ShowError(e.what());
   }
-  return status;
+  // A normal end reports what the last connected-users count set.
+  return status == 0 ? korva::platform::ExitStatus() : status;
 }
 
 }  // namespace

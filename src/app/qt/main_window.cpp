@@ -117,6 +117,7 @@ void MainWindow::BindHandlers() {
   BindClick("BtBtImpimirAtualizacao", [&p] { p.BtBtImpimirAtualizacaoClick(); });
   BindClick("BtbtnIniciarAtualizacao", [&p] { p.BtbtnIniciarAtualizacaoClick(); });
   BindClick("BtBtnContinuar", [&p] { p.BtBtnContinuarClick(); });
+  BindClick("BitBtn2", [&p] { p.BitBtn2Click(); });
   form::FormModel& f = form_;
   BindClick("AtualizacaoLocal", [&p, &f] { p.AtualizacaoLocalClick(f.AtualizacaoLocal); });
   BindClick("AtualizarPelaInternet",
