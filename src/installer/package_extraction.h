@@ -16,13 +16,13 @@ class ZipReader;
 // EFIN.Old; a name without extension gets ".Old" appended).
 std::string SetAsideName(const std::string& executablePath);
 
-// Unpacks every "*.EXE" of folder/packageName into folder, after renaming
-// folder/executableName to its set-aside name. false, after its own message,
+// Unpacks every "*.EXE" of folder/packageName into folder; the module's
+// executable folder/executableName is set aside under its ".Old" name when
+// the new one is whole and takes its place. false, after its own message,
 // when the package is missing, the extraction raised an error or no whole new
-// executable of the module's name came out of it; the module then has its
-// old executable back under its name. A package that is not a readable
-// archive raises KorvaError to the caller, also after putting it back. The
-// package is left open in the reader.
+// executable of the module's name came out of it: the module's executable is
+// then untouched. A package that is not a readable archive raises KorvaError
+// to the caller. The package is left open in the reader.
 bool DescompactaPacote(Shell& shell, ZipReader& reader, const std::string& folder,
                        const std::string& executableName, const std::string& packageName);
 

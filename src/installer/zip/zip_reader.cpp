@@ -304,7 +304,8 @@ void ZipReader::ReadCentralDirectory(std::uint64_t fileSize) {
   centralDirectoryStart_ = directoryStart;
 }
 
-bool ZipReader::ExtractFiles(std::string_view mask, std::string_view guarded) {
+bool ZipReader::ExtractFiles(std::string_view mask, std::string_view guarded,
+                             const std::function<void()>& beforePlacing) {
   if (!IsOpen()) throw KorvaError("No archive is open");
   bool placed = false;
   for (const ZipEntry& entry : entries_) {
@@ -312,7 +313,7 @@ bool ZipReader::ExtractFiles(std::string_view mask, std::string_view guarded) {
     for (;;) {
       std::string failure;
       try {
-        if (ExtractEntry(entry, guarded)) placed = true;
+        if (ExtractEntry(entry, guarded, beforePlacing)) placed = true;
       } catch (const EntryFailure& f) {
         failure = f.what();
       }
@@ -328,7 +329,8 @@ bool ZipReader::ExtractFiles(std::string_view mask, std::string_view guarded) {
   return placed;
 }
 
-bool ZipReader::ExtractEntry(const ZipEntry& entry, std::string_view guarded) {
+bool ZipReader::ExtractEntry(const ZipEntry& entry, std::string_view guarded,
+                             const std::function<void()>& beforePlacing) {
   const std::string root = OutputRoot(baseFolder_);
 
   const auto parts = SplitEntryPath(entry.name);
@@ -387,6 +389,7 @@ bool ZipReader::ExtractEntry(const ZipEntry& entry, std::string_view guarded) {
   }
   if (!isGuarded) return false;
   try {
+    if (beforePlacing) beforePlacing();
     folder.Replace(name, parts->back());
   } catch (const platform::FileSystemError& e) {
     RemoveQuietly(folder, name);

@@ -3,6 +3,7 @@
 // them, stored and deflated entries, without ZIP64, spanning or encryption.
 // It only reads archives; zlib does the inflating, everything else is here.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -71,9 +72,11 @@ class ZipReader {
   //
   // The file named `guarded` at the top of the base folder (a module's
   // executable) is written beside its place and put there only when it is
-  // whole: a failed or abandoned one never replaces what stood there. The
-  // result says whether a whole one was put in place.
-  bool ExtractFiles(std::string_view mask, std::string_view guarded = {});
+  // whole, right after beforePlacing runs: a failed or abandoned one never
+  // replaces what stood there. The result says whether a whole one was put
+  // in place.
+  bool ExtractFiles(std::string_view mask, std::string_view guarded = {},
+                    const std::function<void()>& beforePlacing = {});
 
   // Releases the archive; nothing happens when none is open.
   void Close();
@@ -81,7 +84,8 @@ class ZipReader {
  private:
   void ReadCentralDirectory(std::uint64_t fileSize);
   // True when it put the guarded file in place.
-  bool ExtractEntry(const ZipEntry& entry, std::string_view guarded);
+  bool ExtractEntry(const ZipEntry& entry, std::string_view guarded,
+                    const std::function<void()>& beforePlacing);
   std::uint64_t DataStart(const ZipEntry& entry);
   // Both return the reason the data is bad (empty when it is good) and throw
   // EntryFailure when the archive cannot be read or the output written.
