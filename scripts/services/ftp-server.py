@@ -11,6 +11,7 @@ Scenarios (--scenario, may be repeated) bend the server for one test:
   password=TEXT       the account's password is TEXT (a log-in that fails)
   delay=CMD:SECONDS   wait before answering CMD (e.g. delay=CWD:1.5)
   rate=BYTES          send and receive data at most BYTES per second
+  no-size             SIZE is not a command this server knows (502)
 
 Run with Debian's interpreter (/usr/bin/python3): python3-pyftpdlib lives there.
 """
@@ -44,6 +45,7 @@ def make_handler(args):
     user_230 = False
     rate = 0
     password = PASSWORD
+    no_size = False
     for s in args.scenario:
         if s == "user-230":
             user_230 = True
@@ -54,6 +56,8 @@ def make_handler(args):
             password = s[len("password="):]
         elif s.startswith("rate="):
             rate = int(s[len("rate="):])
+        elif s == "no-size":
+            no_size = True
         else:
             sys.exit("ftp-server: unknown scenario " + s)
 
@@ -70,6 +74,12 @@ def make_handler(args):
                 # waiting (and keep its window alive) without any traffic.
                 time.sleep(seconds)
             return super().pre_process_command(line, cmd, arg)
+
+        def ftp_SIZE(self, path):
+            if no_size:
+                self.respond("502 Command not implemented.")
+                return
+            return super().ftp_SIZE(path)
 
         def ftp_USER(self, line):
             if user_230 and not self.authenticated:

@@ -1,5 +1,10 @@
 #include "support/update_site.h"
 
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "installer/module_installation.h"
 #include "platform/files.h"
 #include "settings/profile_file.h"
 
@@ -47,7 +52,7 @@ UpdateSite::UpdateSite(SiteOptions options, std::optional<FtpServerKind> serverK
   site = BuildSite(dir.Path(), options_);
   platform::OverrideExecutablePath(platform::JoinPath(site.folder, "korvaupdate"));
   principal = std::make_unique<Principal>(form, shell, clock);
-  if (!serverKind) form.PpMnTesteVESTRAMON.SetChecked(form.AtualizarPelaInternet, false);
+  if (!serverKind) UseLocalMode();
 }
 
 UpdateSite::~UpdateSite() {
@@ -82,8 +87,39 @@ void UpdateSite::PutCatalogue(const std::string& bytes) {
   PutUpdateFile(CatalogueName(), bytes);
 }
 
+void UpdateSite::UseLocalMode() {
+  form.PpMnTesteVESTRAMON.SetChecked(form.AtualizarPelaInternet, false);
+}
+
+std::string ModuleBytes(const std::string& executable, const std::string& build) {
+  return "#!/bin/sh\necho " + executable + " " + build +
+         "\nexit 0\n\nKORVA-BUILDINFO\nBUILD=" + build + "\nKORVA-BUILDINFO-END\n";
+}
+
+std::string UpdateSite::PutModulePackage(const std::string& executable, const std::string& build,
+                                         const std::map<std::string, std::string>& more) {
+  const std::string stage = dir.File("pacote-" + std::to_string(++packages_));
+  std::filesystem::create_directories(stage);
+  WriteBytes(platform::JoinPath(stage, executable), ModuleBytes(executable, build));
+  ::chmod(platform::JoinPath(stage, executable).c_str(), 0755);
+  for (const auto& [name, bytes] : more) WriteBytes(platform::JoinPath(stage, name), bytes);
+  const std::string package = installer::PackageName(executable);
+  const std::string zip = dir.File(package);
+  std::filesystem::remove(zip);
+  std::string output;
+  if (RunCommand({"/bin/sh", "-c", "cd '" + stage + "' && zip -q -r '" + zip + "' ."}, output) != 0)
+    throw std::runtime_error("zip failed: " + output);
+  const std::string bytes = ReadBytes(zip);
+  if (form.InternetMode()) {
+    server->PutFile(ServerFolder() + "/" + package, bytes);
+  } else {
+    WriteBytes(App(package), bytes);
+  }
+  return bytes;
+}
+
 void UpdateSite::PutUpdateFile(const std::string& name, const std::string& bytes) {
-  if (server) {
+  if (form.InternetMode()) {
     server->PutFile(ServerFolder() + "/" + name, bytes);
   } else {
     WriteBytes(Local(name), bytes);

@@ -4,6 +4,7 @@
 // one (KORVA.INI pointing at it), and Principal created, started and shown
 // the way the program does it. Tests then click handlers and read the form,
 // the session, the files and what the server saw.
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -59,6 +60,13 @@ class UpdateSite {
   // A file the update run fetches from the edition's folder on the server
   // (internet mode) or takes from beside the updater (local mode).
   void PutUpdateFile(const std::string& name, const std::string& bytes);
+  // A module's package made by Info-ZIP holding its executable with that
+  // build (and any further files), on the server or, in local mode, in the
+  // application folder; returns the package's bytes.
+  std::string PutModulePackage(const std::string& executable, const std::string& build,
+                               const std::map<std::string, std::string>& more = {});
+  // Switches the hidden menu to local mode.
+  void UseLocalMode();
   // The client version file on the server.
   void PutClientFileOnServer(const std::string& bytes);
   // A module executable in the application folder.
@@ -77,7 +85,12 @@ class UpdateSite {
 
  private:
   SiteOptions options_;
+  int packages_ = 0;
 };
+
+// A runnable module executable whose build information says `build`, as
+// build-site --app-module makes them.
+std::string ModuleBytes(const std::string& executable, const std::string& build);
 
 // "[section]\r\nkey=value\r\n..." from lines written with "\n".
 std::string CrLf(const std::string& lfText);
