@@ -77,6 +77,8 @@ class TcpSocket {
 
   std::string LocalAddress() const;
   std::uint16_t LocalPort() const;
+  // The dotted address of the other end.
+  std::string PeerAddress() const;
 
  private:
   friend class TcpListener;
@@ -99,8 +101,9 @@ class TcpListener {
   std::uint16_t Port() const;
 
   // Waits for one connection unless `watched` becomes readable first (its
-  // peer said something or went away): then returns an unopened socket and
-  // leaves the connection, if any, in the queue.
+  // peer said something or went away) or the listener is closed meanwhile
+  // (from the idle hook): then returns an unopened socket and leaves the
+  // connection, if any, in the queue.
   TcpSocket AcceptUnless(const TcpSocket& watched, Deadline deadline,
                          std::chrono::milliseconds slice, const IdleHook& idle);
 

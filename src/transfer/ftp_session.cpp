@@ -1,10 +1,12 @@
 #include "transfer/ftp_session.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <utility>
 
 #include "platform/file.h"
@@ -18,9 +20,6 @@ using std::chrono::steady_clock;
 
 constexpr std::chrono::milliseconds kConnectSlice = 125ms;
 constexpr std::chrono::milliseconds kWaitSlice = 250ms;
-// After a transfer failed on our side the server still owes its final reply;
-// it gets this long before the control connection is given up as well.
-constexpr std::chrono::seconds kResyncLimit = 30s;
 constexpr int kListenBacklog = 15;
 
 template <typename F>
@@ -210,6 +209,23 @@ std::int32_t ParseSizeReply(const FtpReply& reply) {
 
 // --- the session ---
 
+namespace {
+
+bool IsPreliminary(int code) {
+  return code >= 100 && code < 200;
+}
+
+[[noreturn]] void ThrowTooLong() {
+  throw KorvaError("The FTP server's reply is longer than " +
+                   std::to_string(FtpSession::kMaxReplyBytes) + " bytes.");
+}
+
+// Thrown from inside a transfer's wait when the server's final reply ended
+// the transfer: the wait is left, and that reply is taken as the final one.
+struct EndedByServer {};
+
+}  // namespace
+
 // Marks the session busy for one operation. Input is processed inside the
 // operation's waits; whatever a click starts then must not reach into the
 // dialogue half-way, so it fails here instead.
@@ -230,6 +246,15 @@ class FtpSession::OperationScope {
 struct FtpSession::Transfer {
   TransferDirection direction;
   bool abortSent = false;
+  // Whether the data connection was made (active mode: accepted).
+  bool connected = false;
+  // The transfer command's final reply, once it has come; a server may send
+  // it before the data has all arrived.
+  std::optional<FtpReply> final;
+  // The control connection failed meanwhile: what has already come on the
+  // data connection is still taken, then the transfer fails with this.
+  std::exception_ptr controlLost;
+  steady_clock::time_point nextControlLook{};
 };
 
 FtpSession::FtpSession(std::string host, std::uint16_t port)
@@ -256,30 +281,70 @@ platform::IdleHook FtpSession::IdleHook() {
   return [this] { Idle(); };
 }
 
+platform::Deadline FtpSession::IdleDeadline() const {
+  return steady_clock::now() + idleLimit_;
+}
+
+std::string FtpSession::IdleLimitText() const {
+  const auto ms = idleLimit_.count();
+  if (ms % 1000 != 0) return std::to_string(ms) + " milliseconds";
+  return std::to_string(ms / 1000) + (ms == 1000 ? " second" : " seconds");
+}
+
 void FtpSession::CloseConnections() noexcept {
   data_.Close();
+  listener_.Close();
+  CloseControl();
+}
+
+void FtpSession::CloseControl() noexcept {
   control_.Close();
   inbox_.clear();
+  inboxSearched_ = 0;
+  partial_ = FtpReply{};
+  partialBytes_ = 0;
 }
 
 bool FtpSession::IsConnected() const {
   if (!control_.IsOpen()) return false;
-  return busy_ || !control_.Readable();
+  return busy_ || (inbox_.empty() && !control_.Readable());
 }
 
-void FtpSession::RequireConnected() const {
+void FtpSession::RequireConnected() {
+  if (control_.IsOpen() && (!inbox_.empty() || control_.Readable())) {
+    // Outside an operation the server speaks only to end the session; its
+    // last words, when they make a whole reply, are this operation's failure.
+    // They may have come with the previous operation's last reply.
+    std::optional<FtpReply> lastWords;
+    try {
+      for (;;) {
+        if (TakeReply()) {
+          lastWords = reply_;
+          break;
+        }
+        if (!ReceiveControlNow()) break;
+      }
+    } catch (const platform::SocketError&) {
+      // Gone: what it said before going is all there is.
+    }
+    CloseConnections();
+    if (lastWords) throw FtpReplyError(*lastWords);
+  }
   if (!control_.IsOpen()) throw KorvaError("Not connected.");
 }
 
 // --- the dialogue ---
 
 void FtpSession::SendLine(std::string_view line) {
-  RequireConnected();
+  if (!control_.IsOpen()) throw KorvaError("Not connected.");
   CheckArgument(line);
   std::string bytes(line);
   bytes += "\r\n";
   try {
-    control_.Send(bytes, platform::kNoDeadline, kWaitSlice, IdleHook());
+    control_.Send(bytes, IdleDeadline(), kWaitSlice, IdleHook());
+  } catch (const platform::SocketTimeout&) {
+    CloseConnections();
+    throw platform::SocketTimeout("The FTP server did not answer for " + IdleLimitText() + ".");
   } catch (...) {
     // Part of the line may be out: nothing said after it would be understood.
     CloseConnections();
@@ -287,72 +352,113 @@ void FtpSession::SendLine(std::string_view line) {
   }
 }
 
-bool FtpSession::ReadLine(std::string& line, std::size_t& replyBytes,
-                          steady_clock::time_point deadline) {
-  for (;;) {
-    const auto end = inbox_.find('\n');
-    const std::size_t lineBytes = end == std::string::npos ? inbox_.size() : end + 1;
-    if (replyBytes + lineBytes > kMaxReplyBytes) {
-      CloseConnections();
-      throw KorvaError("The FTP server's reply is longer than " + std::to_string(kMaxReplyBytes) +
-                       " bytes.");
-    }
-    if (end != std::string::npos) {
-      replyBytes += lineBytes;
-      line.assign(inbox_, 0, end);
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      inbox_.erase(0, lineBytes);
-      return true;
-    }
-    RequireConnected();
-    char piece[4096];
-    std::size_t n = 0;
-    try {
-      n = control_.Receive(piece, sizeof piece, deadline, kWaitSlice, IdleHook());
-    } catch (const platform::SocketTimeout&) {
-      return false;
-    } catch (...) {
-      CloseConnections();
-      throw;
-    }
-    if (n == 0) {
-      CloseConnections();
-      throw platform::SocketError("The FTP server closed the connection.");
-    }
-    inbox_.append(piece, n);
+void FtpSession::ReceiveControl(platform::Deadline deadline, const platform::IdleHook& idle) {
+  if (!control_.IsOpen()) throw KorvaError("Not connected.");
+  char piece[4096];
+  std::size_t n = 0;
+  try {
+    n = control_.Receive(piece, sizeof piece, deadline, kWaitSlice, idle);
+  } catch (const platform::SocketTimeout&) {
+    throw;
+  } catch (...) {
+    CloseControl();
+    throw;
   }
+  if (n == 0) {
+    CloseControl();
+    throw platform::SocketError("The FTP server closed the connection.");
+  }
+  inbox_.append(piece, n);
 }
 
-bool FtpSession::ReadReplyUntil(steady_clock::time_point deadline) {
-  FtpReply reply;
-  std::size_t replyBytes = 0;
-  std::string line;
-  const auto text = [](const std::string& l) { return l.size() > 4 ? l.substr(4) : std::string(); };
-  if (!ReadLine(line, replyBytes, deadline)) return false;
-  const bool wellFormed =
-      line.size() >= 3 &&
-      std::all_of(line.begin(), line.begin() + 3, [](char c) { return c >= '0' && c <= '9'; }) &&
-      (line.size() == 3 || line[3] == ' ' || line[3] == '-');
-  if (!wellFormed) {
-    CloseConnections();
-    throw KorvaError("Invalid reply from the FTP server: " + Quote(line));
+bool FtpSession::ReceiveControlNow() {
+  if (!control_.IsOpen() || !control_.Readable()) return false;
+  try {
+    // What is there is taken before a passed deadline counts.
+    ReceiveControl(steady_clock::now(), nullptr);
+  } catch (const platform::SocketTimeout&) {
+    return false;
   }
-  const std::string code = line.substr(0, 3);
-  reply.code = std::stoi(code);
-  reply.lines.push_back(text(line));
-  if (line.size() > 3 && line[3] == '-') {
-    for (;;) {
-      if (!ReadLine(line, replyBytes, deadline)) return false;
-      reply.lines.push_back(text(line));
-      if (line.compare(0, 3, code) == 0 && (line.size() == 3 || line[3] == ' ')) break;
-    }
-  }
-  reply_ = std::move(reply);
   return true;
 }
 
+bool FtpSession::TakeReply() {
+  for (;;) {
+    const auto end = inbox_.find('\n', inboxSearched_);
+    const std::size_t lineBytes = end == std::string::npos ? inbox_.size() : end + 1;
+    if (partialBytes_ + lineBytes > kMaxReplyBytes) {
+      CloseConnections();
+      ThrowTooLong();
+    }
+    if (end == std::string::npos) {
+      inboxSearched_ = inbox_.size();
+      return false;
+    }
+    std::string line = inbox_.substr(0, end);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    inbox_.erase(0, lineBytes);
+    inboxSearched_ = 0;
+    partialBytes_ += lineBytes;
+    std::string text = line.size() > 4 ? line.substr(4) : std::string();
+    if (partial_.lines.empty()) {
+      const bool wellFormed = line.size() >= 3 &&
+                              std::all_of(line.begin(), line.begin() + 3,
+                                          [](char c) { return c >= '0' && c <= '9'; }) &&
+                              (line.size() == 3 || line[3] == ' ' || line[3] == '-');
+      if (!wellFormed) {
+        CloseConnections();
+        throw KorvaError("Invalid reply from the FTP server: " + Quote(line));
+      }
+      partial_.code = std::stoi(line.substr(0, 3));
+      partial_.lines.push_back(std::move(text));
+      if (line.size() > 3 && line[3] == '-') continue;
+    } else {
+      partial_.lines.push_back(std::move(text));
+      char code[8];
+      std::snprintf(code, sizeof code, "%03d", partial_.code);
+      const bool last = line.compare(0, 3, code) == 0 && (line.size() == 3 || line[3] == ' ');
+      if (!last) continue;
+    }
+    reply_ = std::exchange(partial_, FtpReply{});
+    replyBytes_ = std::exchange(partialBytes_, 0);
+    // "Service not available, closing control connection": in answer to
+    // anything, and the session is over.
+    if (reply_.code == 421) CloseConnections();
+    return true;
+  }
+}
+
+const FtpReply& FtpSession::ReadAnyReply() {
+  while (!TakeReply()) {
+    try {
+      ReceiveControl(IdleDeadline(), IdleHook());
+    } catch (const platform::SocketTimeout&) {
+      CloseConnections();
+      throw platform::SocketTimeout("The FTP server did not answer for " + IdleLimitText() + ".");
+    }
+  }
+  return reply_;
+}
+
 const FtpReply& FtpSession::ReadReply(std::initializer_list<int> accepted) {
-  ReadReplyUntil(steady_clock::time_point::max());
+  ReadAnyReply();
+  if (!Accepts(accepted, reply_.code)) throw FtpReplyError(reply_);
+  return reply_;
+}
+
+const FtpReply& FtpSession::ReadFinalReply(std::initializer_list<int> accepted) {
+  // The preliminary replies count towards one reply's size, so that a server
+  // cannot keep the session reading them for ever.
+  std::size_t bytes = 0;
+  for (;;) {
+    ReadAnyReply();
+    if (!IsPreliminary(reply_.code)) break;
+    bytes += replyBytes_;
+    if (bytes > kMaxReplyBytes) {
+      CloseConnections();
+      ThrowTooLong();
+    }
+  }
   if (!Accepts(accepted, reply_.code)) throw FtpReplyError(reply_);
   return reply_;
 }
@@ -374,11 +480,13 @@ void FtpSession::Connect() {
   control_ = platform::TcpSocket::Connect(address, port_, steady_clock::now() + connectLimit_,
                                           kConnectSlice, IdleHook());
   inbox_.clear();
+  inboxSearched_ = 0;
   Status("Connected.");
 }
 
 void FtpSession::Login() {
-  ReadReply({220});
+  // A busy server may first say when it will be ready (120).
+  ReadFinalReply({220});
   if (Command(std::string("USER ") + kUser, {230, 331}).code == 331) {
     Command(std::string("PASS ") + kPassword, {230});
   }
@@ -439,54 +547,128 @@ std::int32_t FtpSession::RemoteFileSize(const std::string& name) {
 
 // --- data connections ---
 
-platform::TcpSocket FtpSession::ConnectPassive() {
+std::uint16_t FtpSession::PassivePort() {
   const FtpReply& reply = Command("PASV", {227});
-  const PassiveAddress target = ParsePassiveReply(reply.lines.empty() ? "" : reply.lines.front());
+  return ParsePassiveReply(reply.lines.empty() ? "" : reply.lines.front()).port;
+}
+
+platform::TcpSocket FtpSession::ConnectData(std::uint16_t port) {
+  // The data goes where the control connection goes, whatever address the
+  // reply announced: a server must not send it to a third host.
   return platform::TcpSocket::Connect(
-      target.address, target.port, steady_clock::now() + connectLimit_, kConnectSlice, IdleHook());
+      control_.PeerAddress(), port, steady_clock::now() + connectLimit_, kConnectSlice, IdleHook());
 }
 
-platform::TcpListener FtpSession::ListenActive() {
-  platform::TcpListener listener =
-      platform::TcpListener::Listen(control_.LocalAddress(), 0, kListenBacklog);
-  Command(FormatPortCommand(listener.Address(), listener.Port()), {200});
-  return listener;
+void FtpSession::ListenActive() {
+  listener_ = platform::TcpListener::Listen(control_.LocalAddress(), 0, kListenBacklog);
+  Command(FormatPortCommand(listener_.Address(), listener_.Port()), {200});
 }
 
-void FtpSession::AcceptActive(platform::TcpListener& listener) {
-  platform::TcpSocket connection;
+void FtpSession::AcceptActive(Transfer& transfer) {
+  const std::string server = control_.PeerAddress();
+  const platform::Deadline deadline = IdleDeadline();
+  const platform::IdleHook idle = [this] { TransferIdle(); };
+  // Only the server delivers the data; anybody else is turned away.
+  const auto take = [&](platform::TcpSocket connection) {
+    if (!connection.IsOpen() || connection.PeerAddress() != server) return;
+    data_ = std::move(connection);
+    transfer.connected = true;
+    listener_.Close();
+  };
+  // An abort closes the listener.
+  while (listener_.IsOpen()) {
+    // Also a reply that came together with the one to the transfer command:
+    // it is in inbox_ already, and the socket has nothing more to say.
+    WatchControl(transfer);
+    if (transfer.controlLost) std::rethrow_exception(transfer.controlLost);
+    if (transfer.final) {
+      // A quick server may connect, send, close and answer before we look.
+      for (platform::TcpSocket queued = AcceptQueued(); queued.IsOpen() && listener_.IsOpen();
+           queued = AcceptQueued()) {
+        take(std::move(queued));
+      }
+      if (transfer.connected) return;
+      throw EndedByServer{};
+    }
+    try {
+      take(listener_.AcceptUnless(control_, deadline, kWaitSlice, idle));
+    } catch (const EndedByServer&) {
+      // The idle slice took the final reply; it is handled above.
+    } catch (const platform::SocketTimeout&) {
+      CloseConnections();
+      throw platform::SocketTimeout("The FTP server did not open the data connection within " +
+                                    IdleLimitText() + ".");
+    }
+  }
+}
+
+platform::TcpSocket FtpSession::AcceptQueued() {
   try {
-    connection = listener.AcceptUnless(control_, platform::kNoDeadline, kWaitSlice, IdleHook());
-  } catch (...) {
-    listener.Close();
-    ResyncAfterFailure(1);
-    throw;
+    return listener_.AcceptUnless(platform::TcpSocket(), steady_clock::now(), 0ms, nullptr);
+  } catch (const platform::SocketTimeout&) {
+    return platform::TcpSocket();
   }
-  listener.Close();
-  if (!connection.IsOpen()) {
-    // The server answered instead of connecting; that answer ends the
-    // transfer command.
-    throw FtpReplyError(ReadReply({}));
+}
+
+void FtpSession::TransferIdle() {
+  Idle();
+  Transfer* transfer = running_;
+  if (!transfer) return;
+  if (events_ && !events_->OnTransferIdle(transfer->direction)) AbortTransfer();
+  WatchControl(*transfer);
+  // Nothing came for a whole slice: no data is left to take.
+  if (transfer->controlLost) std::rethrow_exception(transfer->controlLost);
+  // A final reply ends the wait when it reports a failure, or when no data
+  // connection is left to wait on.
+  if (transfer->final && (transfer->final->code >= 300 || !data_.IsOpen())) {
+    throw EndedByServer{};
   }
-  data_ = std::move(connection);
+}
+
+void FtpSession::WatchControl(Transfer& transfer) {
+  const auto takeReplies = [&] {
+    while (!transfer.final && TakeReply()) {
+      if (!IsPreliminary(reply_.code)) transfer.final = reply_;
+    }
+  };
+  // What came with earlier replies first: the server may have closed since.
+  takeReplies();
+  if (transfer.final || transfer.controlLost || !control_.IsOpen()) return;
+  try {
+    // One look: a server that talks without end cannot hold the transfer here.
+    ReceiveControlNow();
+  } catch (const platform::SocketError&) {
+    transfer.controlLost = std::current_exception();
+    return;
+  }
+  takeReplies();
+}
+
+void FtpSession::WatchControlWhileDataFlows(Transfer& transfer, steady_clock::time_point now) {
+  if (now < transfer.nextControlLook) return;
+  transfer.nextControlLook = now + kWaitSlice;
+  WatchControl(transfer);
+  if (transfer.final && transfer.final->code >= 300) throw EndedByServer{};
 }
 
 // Moves the bytes between the events, then reads how the server saw it.
-void FtpSession::RunTransfer(TransferDirection direction, std::int64_t total,
-                             const std::function<void()>& pump) {
-  Transfer transfer{direction};
+void FtpSession::RunTransfer(Transfer& transfer, std::int64_t total,
+                             const std::function<void(Transfer&)>& pump) {
   std::exception_ptr failure;
   bool began = false;
   running_ = &transfer;
   try {
-    if (events_) events_->OnTransferBegin(direction, total);
+    if (events_) events_->OnTransferBegin(transfer.direction, total);
     began = true;
-    pump();
+    pump(transfer);
+  } catch (const EndedByServer&) {
+    // Its final reply is in transfer.final.
   } catch (...) {
     failure = std::current_exception();
   }
   running_ = nullptr;
   data_.Close();
+  listener_.Close();
   const auto keepFirst = [&](const auto& step) {
     try {
       step();
@@ -496,31 +678,33 @@ void FtpSession::RunTransfer(TransferDirection direction, std::int64_t total,
   };
   if (began) {
     keepFirst([&] {
-      if (events_) events_->OnTransferEnd(direction);
+      if (events_) events_->OnTransferEnd(transfer.direction);
     });
   }
   keepFirst([&] { Status("Transfer complete"); });
   if (failure) {
-    ResyncAfterFailure(transfer.abortSent ? 2 : 1);
+    ResyncAfterFailure((transfer.final ? 0 : 1) + (transfer.abortSent ? 1 : 0));
     std::rethrow_exception(failure);
   }
   FinishTransfer(transfer);
 }
 
-void FtpSession::FinishTransfer(const Transfer& transfer) {
-  const FtpReply final = ReadReply({});
+void FtpSession::FinishTransfer(Transfer& transfer) {
+  if (!transfer.final) transfer.final = ReadFinalReply({});
+  const FtpReply final = *transfer.final;
   const bool accepted = Accepts({225, 226, 250, 426, 450}, final.code);
   const bool serverAborted = final.code == 426 || final.code == 450;
   if (transfer.abortSent) {
     // The answer to ABOR follows whatever the transfer's own reply was; it is
     // read even when that reply is a failure, so the next command gets its own.
-    ReadReply({226, 225});
+    ReadAbortAnswer(final);
     if (!accepted) throw FtpReplyError(final);
     lastTransfer_.aborted = true;
     Status("Transfer aborted");
     return;
   }
-  if (!accepted) throw FtpReplyError(final);
+  // A final reply before the data connection was made: no data came.
+  if (!accepted || !transfer.connected) throw FtpReplyError(final);
   if (serverAborted) {
     // The server gave up on its own: what arrived is not the whole file.
     lastTransfer_.aborted = true;
@@ -529,12 +713,35 @@ void FtpSession::FinishTransfer(const Transfer& transfer) {
   }
 }
 
+void FtpSession::ReadAbortAnswer(const FtpReply& final) {
+  if (!control_.IsOpen()) return;
+  // A server need not know ABOR (500, 502): the closed data connection cut
+  // the transfer short all the same.
+  if (final.code >= 300) {
+    // The transfer was cut short: the answer to ABOR comes next.
+    ReadFinalReply({226, 225, 500, 502});
+    return;
+  }
+  // The transfer had ended before the server read ABOR. Some servers answer
+  // ABOR on its own then, some do not; the answer to NOOP, which every
+  // server knows, marks the end of whatever comes.
+  SendLine("NOOP");
+  std::size_t bytes = 0;
+  for (;;) {
+    const int code = ReadAnyReply().code;
+    const bool answersAbor = code == 225 || code == 226 || code == 500 || code == 502;
+    if (!IsPreliminary(code) && !answersAbor) break;
+    bytes += replyBytes_;
+    if (bytes > kMaxReplyBytes) {
+      CloseConnections();
+      ThrowTooLong();
+    }
+  }
+}
+
 void FtpSession::ResyncAfterFailure(int pendingReplies) noexcept {
   try {
-    const auto deadline = steady_clock::now() + kResyncLimit;
-    for (int i = 0; i < pendingReplies && control_.IsOpen(); ++i) {
-      if (!ReadReplyUntil(deadline)) CloseConnections();
-    }
+    for (int i = 0; i < pendingReplies && control_.IsOpen(); ++i) ReadFinalReply({});
   } catch (...) {
     CloseConnections();
   }
@@ -544,26 +751,43 @@ void FtpSession::FetchFile(const std::string& remoteName, const std::string& loc
   OperationScope scope(*this);
   RequireConnected();
   CheckArgument(remoteName);
-  ScopeExit closeData([this] { data_.Close(); });
+  ScopeExit closeData([this] {
+    data_.Close();
+    listener_.Close();
+  });
   lastTransfer_ = TransferOutcome{};
   LocalFile file = LocalFile::Create(localPath);
   Status("Starting FTP transfer");
-  const std::string retrieve = "RETR " + remoteName;
+  Transfer transfer{TransferDirection::Download};
   if (passive_) {
-    data_ = ConnectPassive();
-    Command(retrieve, {125, 150, 154});
+    data_ = ConnectData(PassivePort());
+    transfer.connected = true;
   } else {
-    platform::TcpListener listener = ListenActive();
-    Command(retrieve, {125, 150, 154});
-    AcceptActive(listener);
+    ListenActive();
   }
-  RunTransfer(TransferDirection::Download, 0, [&] {
+  Command("RETR " + remoteName, {125, 150, 154});
+  RunTransfer(transfer, 0, [&](Transfer& t) {
+    if (!t.connected) AcceptActive(t);
+    const platform::IdleHook idle = [this] { TransferIdle(); };
     char piece[kReceivePiece];
     std::int64_t received = 0;
     for (;;) {
-      const std::size_t n =
-          data_.Receive(piece, sizeof piece, platform::kNoDeadline, kWaitSlice, IdleHook());
-      if (n == 0) break;
+      const auto now = steady_clock::now();
+      WatchControlWhileDataFlows(t, now);
+      // Once the control connection is gone, only what has come is taken.
+      const platform::Deadline deadline = t.controlLost ? now : now + idleLimit_;
+      std::size_t n = 0;
+      try {
+        n = data_.Receive(piece, sizeof piece, deadline, kWaitSlice, idle);
+      } catch (const platform::SocketTimeout&) {
+        if (t.controlLost) std::rethrow_exception(t.controlLost);
+        CloseConnections();
+        throw platform::SocketTimeout("The FTP server sent no data for " + IdleLimitText() + ".");
+      }
+      if (n == 0) {
+        if (t.controlLost) std::rethrow_exception(t.controlLost);
+        break;
+      }
       file.Write(piece, n);
       received += static_cast<std::int64_t>(n);
       lastTransfer_.bytes = received;
@@ -577,36 +801,47 @@ void FtpSession::SendFile(const std::string& localPath, const std::string& remot
   OperationScope scope(*this);
   RequireConnected();
   CheckArgument(remoteName);
-  ScopeExit closeData([this] { data_.Close(); });
+  ScopeExit closeData([this] {
+    data_.Close();
+    listener_.Close();
+  });
   LocalFile file = LocalFile::OpenRead(localPath);
   Status("Starting FTP transfer");
   const std::string store = "STOR " + remoteName;
+  Transfer transfer{TransferDirection::Upload};
   if (passive_) {
-    const FtpReply& reply = Command("PASV", {227});
-    const PassiveAddress target = ParsePassiveReply(reply.lines.empty() ? "" : reply.lines.front());
+    const std::uint16_t port = PassivePort();
     SendLine(store);
     try {
-      data_ = platform::TcpSocket::Connect(target.address, target.port,
-                                           steady_clock::now() + connectLimit_, kConnectSlice,
-                                           IdleHook());
+      data_ = ConnectData(port);
     } catch (...) {
       // The server waits for this connection before it answers STOR.
       CloseConnections();
       throw;
     }
+    transfer.connected = true;
     ReadReply({110, 125, 150});
   } else {
-    platform::TcpListener listener = ListenActive();
+    ListenActive();
     Command(store, {125, 150});
-    AcceptActive(listener);
   }
-  RunTransfer(TransferDirection::Upload, file.Size(), [&] {
+  RunTransfer(transfer, file.Size(), [&](Transfer& t) {
+    if (!t.connected) AcceptActive(t);
+    const platform::IdleHook idle = [this] { TransferIdle(); };
     char piece[kSendPiece];
     std::int64_t sent = 0;
     for (;;) {
       const std::size_t n = file.Read(piece, sizeof piece);
       if (n == 0) break;
-      data_.Send(std::string_view(piece, n), platform::kNoDeadline, kWaitSlice, IdleHook());
+      const auto now = steady_clock::now();
+      WatchControlWhileDataFlows(t, now);
+      if (t.controlLost) std::rethrow_exception(t.controlLost);
+      try {
+        data_.Send(std::string_view(piece, n), now + idleLimit_, kWaitSlice, idle);
+      } catch (const platform::SocketTimeout&) {
+        CloseConnections();
+        throw platform::SocketTimeout("The FTP server took no data for " + IdleLimitText() + ".");
+      }
       sent += static_cast<std::int64_t>(n);
       // Uploads run to their end whatever the answer (see AbortTransfer).
       if (events_) events_->OnProgress(TransferDirection::Upload, sent);
@@ -625,6 +860,7 @@ void FtpSession::AbortTransfer() {
     SendLine("ABOR");
   }
   data_.Close();
+  listener_.Close();
 }
 
 }  // namespace korva::transfer

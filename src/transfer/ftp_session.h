@@ -30,6 +30,14 @@ class FtpEvents {
   virtual void OnTransferBegin(TransferDirection direction, std::int64_t total) = 0;
   virtual bool OnProgress(TransferDirection direction, std::int64_t bytesSoFar) = 0;
   virtual void OnTransferEnd(TransferDirection direction) = 0;
+  // After each idle wait slice of a running transfer (nothing arrived or left
+  // for a whole slice; the wait hook has just processed the window's input).
+  // False aborts a download as a false answer to OnProgress does: an abort
+  // asked for while the server keeps silent must not wait for the next piece.
+  virtual bool OnTransferIdle(TransferDirection direction) {
+    (void)direction;
+    return true;
+  }
 };
 
 // Kept for the settings page; connections are always made directly.
@@ -97,12 +105,17 @@ class FtpSession {
   void SetWaitHook(std::function<void()> hook) { waitHook_ = std::move(hook); }
   // 120 seconds; tests shorten it.
   void SetConnectTimeLimit(std::chrono::milliseconds limit) { connectLimit_ = limit; }
+  // How long the session waits for the next byte of a reply, of the data, or
+  // for the server's data connection: 60 seconds; tests shorten it. When it
+  // passes the operation fails and the session is closed.
+  void SetIdleTimeLimit(std::chrono::milliseconds limit) { idleLimit_ = limit; }
 
   // Connects and logs in. A failure leaves the session closed.
   void OpenSession();
   // Whether the control connection is open. Outside an operation a server
   // speaks only to say goodbye (421 when it timed the session out) or by
-  // closing; either way that session is over and this reports false.
+  // closing; either way that session is over and this reports false, and the
+  // next operation fails with the server's last words or "Not connected.".
   bool IsConnected() const;
   void ChangeRemoteDir(const std::string& directory);
   // -1 when the server gives no size.
@@ -111,9 +124,10 @@ class FtpSession {
   void FetchFile(const std::string& remoteName, const std::string& localPath);
   // Uploads into the current remote directory, replacing the server's file.
   void SendFile(const std::string& localPath, const std::string& remoteName);
-  // Only acts on a running download (the progress handler's false answer
-  // calls it, and so may the handler itself): sends ABOR and drops the data
-  // connection; FetchFile then returns normally with the part received.
+  // Only acts on a running download (the progress handler's or the idle
+  // handler's false answer calls it, and so may the handlers themselves):
+  // sends ABOR and drops the data connection, or stops waiting for it;
+  // FetchFile then returns normally with the part received.
   void AbortTransfer();
   // No QUIT: the control connection is simply closed.
   void CloseSession();
@@ -133,31 +147,61 @@ class FtpSession {
   void Status(const std::string& text);
   void Idle();
   platform::IdleHook IdleHook();
+  platform::Deadline IdleDeadline() const;
+  // "60 seconds": the idle limit in the texts of its failures.
+  std::string IdleLimitText() const;
 
   // The dialogue: one command line out, one reply in, checked against the
   // accepted codes (an empty list accepts any).
   const FtpReply& Command(std::string_view line, std::initializer_list<int> accepted);
   void SendLine(std::string_view line);
   const FtpReply& ReadReply(std::initializer_list<int> accepted);
-  // One reply, unchecked; false when the deadline passed first.
-  bool ReadReplyUntil(std::chrono::steady_clock::time_point deadline);
-  bool ReadLine(std::string& line, std::size_t& replyBytes,
-                std::chrono::steady_clock::time_point deadline);
+  // Reads on past preliminary replies (1xx) to the final one.
+  const FtpReply& ReadFinalReply(std::initializer_list<int> accepted);
+  // One reply, unchecked, each byte within the idle limit.
+  const FtpReply& ReadAnyReply();
+  // Moves whole lines from inbox_ into the reply being read; true once that
+  // reply is complete (it is then reply_).
+  bool TakeReply();
+  // Appends what arrives on the control connection to inbox_; the server's
+  // close fails the operation and closes the control connection.
+  void ReceiveControl(platform::Deadline deadline, const platform::IdleHook& idle);
+  // The same without waiting; false when nothing has arrived.
+  bool ReceiveControlNow();
 
   void Connect();
   void Login();
-  void RequireConnected() const;
-  // Closes both connections without a word to the server: used when the
+  // At the start of an operation: the session is open and the server has not
+  // ended it while it sat idle.
+  void RequireConnected();
+  // Closes every connection without a word to the server: used when the
   // dialogue cannot go on.
   void CloseConnections() noexcept;
+  // The control connection alone: the server closed it.
+  void CloseControl() noexcept;
   void CloseWithStatus();
 
-  platform::TcpSocket ConnectPassive();
-  platform::TcpListener ListenActive();
-  void AcceptActive(platform::TcpListener& listener);
-  void RunTransfer(TransferDirection direction, std::int64_t total,
-                   const std::function<void()>& pump);
-  void FinishTransfer(const Transfer& transfer);
+  // PASV: the port the server listens on for our data connection.
+  std::uint16_t PassivePort();
+  platform::TcpSocket ConnectData(std::uint16_t port);
+  void ListenActive();
+  // Waits for the server's data connection; others are turned away.
+  void AcceptActive(Transfer& transfer);
+  // A connection already waiting in the listener's queue, without waiting.
+  platform::TcpSocket AcceptQueued();
+  // The idle slice of a transfer's wait: the window's input, the operator's
+  // abort, the control connection.
+  void TransferIdle();
+  // Takes what the server said on the control connection meanwhile, without
+  // waiting: preliminary replies are passed over, a final one is kept.
+  void WatchControl(Transfer& transfer);
+  // The same once a slice while the data flows without pause.
+  void WatchControlWhileDataFlows(Transfer& transfer, std::chrono::steady_clock::time_point now);
+  void RunTransfer(Transfer& transfer, std::int64_t total,
+                   const std::function<void(Transfer&)>& pump);
+  void FinishTransfer(Transfer& transfer);
+  // Reads what the server owes after ABOR besides the transfer's final reply.
+  void ReadAbortAnswer(const FtpReply& final);
   // After a transfer failed on our side: read the replies the server still
   // owes, so that the next command gets its own; drop the session otherwise.
   void ResyncAfterFailure(int pendingReplies) noexcept;
@@ -169,20 +213,30 @@ class FtpSession {
   FtpEvents* events_ = nullptr;
   std::function<void()> waitHook_;
   std::chrono::milliseconds connectLimit_{120000};
+  std::chrono::milliseconds idleLimit_{60000};
 
   platform::TcpSocket control_;
   platform::TcpSocket data_;
-  std::string inbox_;  // control bytes read but not yet taken as lines
+  // Active mode: where the server's data connection is awaited.
+  platform::TcpListener listener_;
+  std::string inbox_;              // control bytes read but not yet taken as lines
+  std::size_t inboxSearched_ = 0;  // bytes of inbox_ known to hold no line end
+  FtpReply partial_;               // the reply whose lines are being taken
+  std::size_t partialBytes_ = 0;
+  std::size_t replyBytes_ = 0;  // the size of reply_ on the wire
   FtpReply reply_;
   TransferOutcome lastTransfer_;
   bool busy_ = false;
-  // The download whose progress events may call AbortTransfer.
+  // The transfer whose waits and progress events may call AbortTransfer.
   Transfer* running_ = nullptr;
 };
 
 // Reads the six numbers of a 227 reply's first line: "h1,h2,h3,h4,p1,p2"
 // between the first "(" and ")", or after the last blank. Each must be a
-// decimal number from 0 to 255; anything else is an error.
+// decimal number from 0 to 255; anything else is an error. The address is
+// what the server announced: the session only checks its form and connects
+// to its control connection's peer, so that a server cannot send the data
+// connection to a third host.
 struct PassiveAddress {
   std::string address;
   std::uint16_t port = 0;

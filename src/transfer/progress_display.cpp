@@ -81,6 +81,12 @@ bool ProgressDisplay::IdFTPKorvaWork(TransferDirection, std::int64_t bytesSoFar)
   return goOn;
 }
 
+bool ProgressDisplay::OnTransferIdle(TransferDirection) {
+  if (!state_.transferAbortRequested) return true;
+  state_.transferAbortRequested = false;
+  return false;
+}
+
 void ProgressDisplay::IdFTPKorvaWorkEnd(TransferDirection) {
   const auto before = Revisions();
   ShowText("Transf. completada");

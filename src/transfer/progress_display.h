@@ -51,6 +51,9 @@ class ProgressDisplay final : public FtpEvents {
     return IdFTPKorvaWork(direction, bytesSoFar);
   }
   void OnTransferEnd(TransferDirection direction) override { IdFTPKorvaWorkEnd(direction); }
+  // A wait of the transfer ended idle: an "&Abortar" clicked meanwhile is
+  // carried out and forgotten as the next progress event would do.
+  bool OnTransferIdle(TransferDirection direction) override;
 
  private:
   void ShowText(const std::string& text);

@@ -1,7 +1,7 @@
-// The transfer session against real FTP servers (pyftpdlib and vsftpd), in
-// active and in passive mode: the exact dialogue each server saw, the events,
-// the bytes on both sides, the abort, and the failures that keep the dialogue
-// in step. Its waits: a connection that is never accepted, and a server of our
+// The transfer session against real FTP servers (pyftpdlib, vsftpd and
+// Twisted's), in active and in passive mode: the exact dialogue each server saw,
+// the events, the bytes on both sides, the abort, and the failures that keep
+// the dialogue in step. Its waits: a connection that is never accepted, and a server of our
 // own that keeps silent for a counted number of the client's idle slices.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -192,7 +192,8 @@ TEST_P(FtpSessionTest, MissingRemoteFileFailsWithTheServersText) {
 
 INSTANTIATE_TEST_SUITE_P(Servers, FtpSessionTest,
                          ::testing::Combine(::testing::Values(FtpServerKind::Pyftpdlib,
-                                                              FtpServerKind::Vsftpd),
+                                                              FtpServerKind::Vsftpd,
+                                                              FtpServerKind::Twisted),
                                             ::testing::Bool()),
                          [](const auto& info) {
                            return testing::FtpServerName(std::get<0>(info.param)) +

@@ -1,11 +1,13 @@
-// Downloads from real servers with the progress display attached the way the
-// main window wires it: the display handles the session's events, the
-// session's idle slices process the window's pending input.
+// Downloads with the progress display attached the way the main window wires
+// it: the display handles the session's events, the session's idle slices
+// process the window's pending input. Real servers, and one of our own that
+// stalls.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "app/session_state.h"
 #include "form/form_model.h"
+#include "support/ftp_scripted_server.h"
 #include "support/ftp_server.h"
 #include "support/scripted_shell.h"
 #include "support/temp_dir.h"
@@ -20,13 +22,15 @@ using testing::FtpServer;
 using testing::FtpServerKind;
 using testing::PatternBytes;
 using testing::ReadBytes;
+using testing::ScriptedFtpServer;
+using testing::ScriptedPeer;
 using testing::TempDir;
 using testing::WriteBytes;
 
 class ProgressDownloadTest : public ::testing::Test {
  protected:
-  void Attach(FtpServer& server, bool passive) {
-    ftp_ = std::make_unique<transfer::FtpSession>("127.0.0.1", server.Port());
+  void Attach(std::uint16_t port, bool passive) {
+    ftp_ = std::make_unique<transfer::FtpSession>("127.0.0.1", port);
     ftp_->SetPassive(passive);
     display_ = std::make_unique<transfer::ProgressDisplay>(
         transfer::ProgressControls{form_.STxtKBPS, form_.STxtDownModulo, form_.GaugeDownload,
@@ -49,7 +53,7 @@ TEST_F(ProgressDownloadTest, CompleteDownloadEndsFullWithTheLastStatus) {
   FtpServer server(FtpServerKind::Vsftpd);
   server.MakeDir("/httpdocs");
   server.PutPatternFile("/httpdocs/versao_e_modulos_cartorio.ini", 300000);
-  Attach(server, true);
+  Attach(server.Port(), true);
 
   ftp_->OpenSession();
   ftp_->ChangeRemoteDir("/httpdocs");
@@ -69,7 +73,7 @@ TEST_F(ProgressDownloadTest, CompleteDownloadEndsFullWithTheLastStatus) {
 TEST_F(ProgressDownloadTest, UnknownSizeFailsBeforeAnyDataIsStored) {
   FtpServer server(FtpServerKind::Pyftpdlib);
   server.PutPatternFile("/efin.zip", 50000);
-  Attach(server, false);
+  Attach(server.Port(), false);
   const std::string local = local_.File("efin.zip");
   WriteBytes(local, "old package");
 
@@ -92,7 +96,7 @@ TEST_F(ProgressDownloadTest, AbortarClickedDuringAWaitCutsTheDownloadShort) {
   FtpServer server(FtpServerKind::Pyftpdlib, {"rate=32768"});
   constexpr std::int64_t kSize = 512 * 1024;
   server.PutPatternFile("/efin.zip", kSize);
-  Attach(server, true);
+  Attach(server.Port(), true);
   ftp_->OpenSession();
   session_.transfer.expectedTransferSize = ftp_->RemoteFileSize("efin.zip");
   server.ForgetCommands();
@@ -114,6 +118,47 @@ TEST_F(ProgressDownloadTest, AbortarClickedDuringAWaitCutsTheDownloadShort) {
   EXPECT_THAT(server.Commands(), Contains("ABOR"));
   shell_.onPendingInput = nullptr;
   EXPECT_EQ(ftp_->RemoteFileSize("efin.zip"), kSize);
+}
+
+TEST_F(ProgressDownloadTest, AbortarEndsADownloadWhoseServerStalledInTheSliceItIsClickedIn) {
+  // A little data, then nothing: no progress event comes to carry the click.
+  ScriptedFtpServer server([](ScriptedPeer& peer) {
+    peer.LogIn();
+    peer.StartPassiveDownload();
+    peer.SendData(std::string(4000, 'd'));
+    peer.Expect("ABOR");
+    peer.CloseData();
+    peer.Send("426 Transfer aborted.\r\n226 ABOR successful.\r\n");
+  });
+  Attach(server.Port(), true);
+  ftp_->OpenSession();
+  session_.transfer.expectedTransferSize = 8000;
+  bool clicked = false;
+  int slicesAfterClick = 0;
+  shell_.onPendingInput = [&] {
+    // The rate text shows while the transfer runs.
+    const std::string& text = form_.STxtKBPS.Text();
+    const bool running = text.size() > 4 && text.compare(text.size() - 4, 4, "KB/s") == 0;
+    if (clicked) {
+      slicesAfterClick += running ? 1 : 0;
+    } else if (running && form_.GaugeDownload.Progress() == 4000) {
+      clicked = true;  // as BtBtnAbortar does
+      session_.transfer.transferAbortRequested = true;
+      session_.transfer.runAbortRequested = true;
+    }
+  };
+
+  const std::string local = local_.File("efin.zip");
+  ftp_->FetchFile("efin.zip", local);  // returns normally
+
+  EXPECT_TRUE(clicked);
+  EXPECT_EQ(slicesAfterClick, 0);
+  EXPECT_EQ(ReadBytes(local), std::string(4000, 'd'));
+  EXPECT_TRUE(ftp_->LastTransfer().aborted);
+  EXPECT_EQ(form_.STxtKBPS.Text(), "Transfer aborted");
+  EXPECT_FALSE(session_.transfer.transferAbortRequested);
+  EXPECT_TRUE(session_.transfer.runAbortRequested);
+  EXPECT_EQ(server.Failure(), "");
 }
 
 }  // namespace

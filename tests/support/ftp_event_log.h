@@ -1,7 +1,8 @@
 #pragma once
 // Records the transfer session's events as short texts, in order:
 // "status Connected.", "begin download 0", "progress download 8192",
-// "end download". A test may hook its own action into a progress event.
+// "end download". A test may hook its own action into a progress event or
+// an idle slice of a transfer.
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -24,6 +25,10 @@ class FtpEventLog : public transfer::FtpEvents {
     return true;
   }
   void OnTransferEnd(transfer::TransferDirection d) override { events.push_back("end " + Name(d)); }
+  bool OnTransferIdle(transfer::TransferDirection) override {
+    ++idleSlices;
+    return !onIdle || onIdle();
+  }
 
   // Only the status texts, in order.
   std::vector<std::string> Statuses() const {
@@ -36,12 +41,16 @@ class FtpEventLog : public transfer::FtpEvents {
   void Clear() {
     events.clear();
     progress.clear();
+    idleSlices = 0;
   }
 
   std::vector<std::string> events;  // statuses, begin and end
   std::vector<std::int64_t> progress;
   std::function<void()> onBegin;
   std::function<void(std::int64_t)> onProgress;
+  // The transfer's waits that ended idle; onIdle's false answer aborts.
+  int idleSlices = 0;
+  std::function<bool()> onIdle;
 
  private:
   static std::string Name(transfer::TransferDirection d) {

@@ -1,10 +1,13 @@
 #include "support/ftp_scripted_server.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <stdexcept>
 
 namespace korva::testing {
@@ -128,12 +131,43 @@ void ScriptedPeer::LogIn() {
   Send("215 UNIX Type: L8\r\n");
 }
 
-std::string ScriptedPeer::OpenPassive() {
+std::string ScriptedPeer::OpenPassive(const std::string& announced) {
   passive_.reset();
   passive_.emplace().Listen(4);
   const std::uint16_t port = passive_->Port();
-  return "227 Entering Passive Mode (127,0,0,1," + std::to_string(port >> 8) + "," +
+  return "227 Entering Passive Mode (" + announced + "," + std::to_string(port >> 8) + "," +
          std::to_string(port & 0xFF) + ").\r\n";
+}
+
+void ScriptedPeer::ConnectData(const std::string& portCommand, const std::string& from) {
+  int n[6] = {};
+  if (std::sscanf(portCommand.c_str(), "PORT %d,%d,%d,%d,%d,%d", &n[0], &n[1], &n[2], &n[3], &n[4],
+                  &n[5]) != 6) {
+    throw std::runtime_error("scripted server: not a PORT command: " + portCommand);
+  }
+  const auto address = [](const std::string& text, std::uint16_t port) {
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    ::inet_pton(AF_INET, text.c_str(), &sa.sin_addr);
+    return sa;
+  };
+  CloseFd(data_);
+  data_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const sockaddr_in local = address(from, 0);
+  const sockaddr_in remote = address(std::to_string(n[0]) + "." + std::to_string(n[1]) + "." +
+                                         std::to_string(n[2]) + "." + std::to_string(n[3]),
+                                     static_cast<std::uint16_t>(n[4] * 256 + n[5]));
+  if (data_ < 0 || ::bind(data_, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
+      ::connect(data_, reinterpret_cast<const sockaddr*>(&remote), sizeof remote) != 0) {
+    throw std::runtime_error("scripted server: cannot connect to the client's port");
+  }
+}
+
+bool ScriptedPeer::DataClosedByClient() {
+  char buf[1];
+  // Closed with our bytes unread, it resets instead.
+  return WaitReadable(data_) && ::recv(data_, buf, sizeof buf, 0) <= 0;
 }
 
 void ScriptedPeer::AcceptData() {
@@ -176,10 +210,18 @@ void ScriptedPeer::Vanish() {
   CloseFd(control_);
 }
 
+void ScriptedPeer::CloseControl() {
+  CloseFd(control_);
+}
+
 void ScriptedPeer::SendInClientWait(const std::string& bytes) {
-  waits_.Take([&] {
+  ActInClientWait([&] {
     if (!bytes.empty()) Send(bytes);
   });
+}
+
+void ScriptedPeer::ActInClientWait(const std::function<void()>& act) {
+  waits_.Take(act);
 }
 
 ScriptedFtpServer::ScriptedFtpServer(std::function<void(ScriptedPeer&)> script) {

@@ -57,9 +57,15 @@ class ScriptedPeer {
   // Greeting, USER/PASS, TYPE I, SYST answered the usual way.
   void LogIn();
 
-  // Opens a passive listener; returns the "227 ..." reply text for it.
-  std::string OpenPassive();
+  // Opens a passive listener on 127.0.0.1; returns the "227 ..." reply text
+  // for it, announcing `announced` ("h1,h2,h3,h4") as its address.
+  std::string OpenPassive(const std::string& announced = "127,0,0,1");
   void AcceptData();
+  // Active mode: connects to the address and port of a PORT command line,
+  // from the local address `from` (any of 127.0.0.0/8).
+  void ConnectData(const std::string& portCommand, const std::string& from = "127.0.0.1");
+  // Whether the client closed the data connection (within the script's wait).
+  bool DataClosedByClient();
   void SendData(const std::string& bytes);
   std::string ReceiveAllData();
   void CloseData();
@@ -68,6 +74,8 @@ class ScriptedPeer {
   void StartPassiveDownload();
   // Gone without a word: both connections closed.
   void Vanish();
+  // Only the control connection closed; a data connection stays open.
+  void CloseControl();
 
   // Waits until the client sits in an idle wait slice, sends the bytes while
   // it is held there, then lets it go. That slice began after the client sent
@@ -76,6 +84,8 @@ class ScriptedPeer {
   // a piece of a reply that arrives on its own, or an answer that comes while
   // the client waits for something else.
   void SendInClientWait(const std::string& bytes);
+  // The same for any act: the client finds its effect at its next look.
+  void ActInClientWait(const std::function<void()>& act);
   // From now on no idle slice of the client ends before the script takes it
   // with SendInClientWait (empty bytes: silence), so the script decides
   // exactly how many slices pass.

@@ -41,7 +41,15 @@ bool VsftpdCommand(const std::string& line, std::string& command) {
 }  // namespace
 
 std::string FtpServerName(FtpServerKind kind) {
-  return kind == FtpServerKind::Pyftpdlib ? "pyftpdlib" : "vsftpd";
+  switch (kind) {
+    case FtpServerKind::Pyftpdlib:
+      return "pyftpdlib";
+    case FtpServerKind::Vsftpd:
+      return "vsftpd";
+    case FtpServerKind::Twisted:
+      return "twisted";
+  }
+  return "unknown";
 }
 
 std::string PatternBytes(std::int64_t offset, std::size_t count) {
@@ -55,8 +63,8 @@ std::string PatternBytes(std::int64_t offset, std::size_t count) {
 
 FtpServer::FtpServer(FtpServerKind kind, std::vector<std::string> scenarios)
     : kind_(kind), scenarios_(std::move(scenarios)) {
-  if (kind_ == FtpServerKind::Vsftpd && !scenarios_.empty()) {
-    throw std::runtime_error("vsftpd takes no scenarios");
+  if (kind_ != FtpServerKind::Pyftpdlib && !scenarios_.empty()) {
+    throw std::runtime_error(FtpServerName(kind_) + " takes no scenarios");
   }
   // The server's account must reach the served folder.
   ::chmod(dir_.Path().c_str(), 0755);
@@ -92,6 +100,15 @@ void FtpServer::Start() {
       args.push_back("--scenario");
       args.push_back(s);
     }
+  } else if (kind_ == FtpServerKind::Twisted) {
+    args = {"/usr/bin/python3",
+            std::string(KORVA_SOURCE_DIR) + "/scripts/services/twisted-ftp.py",
+            "--root",
+            root_,
+            "--port-file",
+            portFile,
+            "--log",
+            dir_.File("commands.log")};
   } else {
     args = {std::string(KORVA_SOURCE_DIR) + "/scripts/services/vsftpd",
             "--root",
@@ -124,7 +141,7 @@ void FtpServer::Start() {
   }
   ::setpgid(pid_, pid_);
 
-  // Both servers bind and listen on their own port before they write it to
+  // The servers bind and listen on their own port before they write it to
   // the port file (renamed into place): once it is there, the port is theirs.
   // The bound only ends a start that failed without exiting; a loaded
   // machine may take seconds to start a Python interpreter.

@@ -1,6 +1,7 @@
 #pragma once
 // A real FTP server for one test: pyftpdlib (scripts/services/ftp-server.py,
-// scriptable) or vsftpd (scripts/services/vsftpd), on 127.0.0.1 and a free
+// scriptable), vsftpd (scripts/services/vsftpd) or Twisted's
+// (scripts/services/twisted-ftp.py), on 127.0.0.1 and a free
 // port that the server bound itself before it named it, serving a fresh
 // folder as "/". The server is stopped when the object goes, also when the
 // test fails.
@@ -14,7 +15,7 @@
 
 namespace korva::testing {
 
-enum class FtpServerKind { Pyftpdlib, Vsftpd };
+enum class FtpServerKind { Pyftpdlib, Vsftpd, Twisted };
 
 std::string FtpServerName(FtpServerKind kind);
 

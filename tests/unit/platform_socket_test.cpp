@@ -1,6 +1,7 @@
 // Socket waits on loopback connections: a deadline that has passed ends the
 // wait with its own timeout after the slice, never before what is already
-// there is taken, and a wait without deadline runs the idle hook once a slice.
+// there is taken, and a wait without deadline runs the idle hook once a slice
+// until its socket is closed.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -55,6 +56,22 @@ TEST(PlatformSocket, WhatIsThereIsTakenBeforeTheDeadlineCounts) {
   EXPECT_TRUE(pair.listener.AcceptUnless(pair.client, Passed(), kSlice, nullptr).IsOpen());
   // Then the watched socket's news ends the wait.
   EXPECT_FALSE(pair.listener.AcceptUnless(pair.client, kNoDeadline, kSlice, nullptr).IsOpen());
+}
+
+TEST(PlatformSocket, ListenerClosedByTheIdleHookEndsTheWait) {
+  Pair pair;
+  int idle = 0;
+  const TcpSocket accepted = pair.listener.AcceptUnless(TcpSocket(), kNoDeadline, kSlice, [&] {
+    if (++idle == 2) pair.listener.Close();
+  });
+  EXPECT_FALSE(accepted.IsOpen());
+  EXPECT_EQ(idle, 2);
+}
+
+TEST(PlatformSocket, PeerAddressIsTheOtherEnd) {
+  Pair pair;
+  EXPECT_EQ(pair.client.PeerAddress(), "127.0.0.1");
+  EXPECT_EQ(pair.server.PeerAddress(), pair.client.LocalAddress());
 }
 
 TEST(PlatformSocket, WithoutDeadlineTheIdleHookRunsEverySliceUntilItCloses) {

@@ -192,6 +192,18 @@ TEST_F(ProgressDisplayTest, AbortRequestIsClearedByTheNextPiece) {
   EXPECT_TRUE(session_.transfer.runAbortRequested);  // the run's flag is not ours
 }
 
+TEST_F(ProgressDisplayTest, AbortRequestSeenInAnIdleWaitIsCarriedOutOnce) {
+  session_.transfer.expectedTransferSize = 1000;
+  display_.IdFTPKorvaWorkBegin(kDown, 0);
+  EXPECT_TRUE(display_.OnTransferIdle(kDown));
+  session_.transfer.transferAbortRequested = true;
+  session_.transfer.runAbortRequested = true;
+  EXPECT_FALSE(display_.OnTransferIdle(kDown));  // the session aborts
+  EXPECT_TRUE(display_.OnTransferIdle(kDown));
+  EXPECT_FALSE(session_.transfer.transferAbortRequested);
+  EXPECT_TRUE(session_.transfer.runAbortRequested);
+}
+
 TEST(ProgressRate, PatternWithTwoDecimalsAndNoThousandsSeparator) {
   EXPECT_EQ(FormatRate(0, ','), "0,00 KB/s");
   EXPECT_EQ(FormatRate(4, ','), "4,00 KB/s");

@@ -90,6 +90,13 @@ sockaddr_in LocalName(const OwnedHandle& handle) {
   return sa;
 }
 
+sockaddr_in PeerName(const OwnedHandle& handle) {
+  sockaddr_in sa{};
+  socklen_t len = sizeof sa;
+  if (::getpeername(Fd(handle), reinterpret_cast<sockaddr*>(&sa), &len) != 0) ThrowErrno(errno);
+  return sa;
+}
+
 }  // namespace
 
 bool IsNumericIPv4(std::string_view host) {
@@ -187,6 +194,10 @@ std::uint16_t TcpSocket::LocalPort() const {
   return ntohs(LocalName(handle_).sin_port);
 }
 
+std::string TcpSocket::PeerAddress() const {
+  return AddressText(PeerName(handle_));
+}
+
 // --- TcpListener ---
 
 TcpListener TcpListener::Listen(const std::string& address, std::uint16_t port, int backlog) {
@@ -211,7 +222,7 @@ std::uint16_t TcpListener::Port() const {
 TcpSocket TcpListener::AcceptUnless(const TcpSocket& watched, Deadline deadline, milliseconds slice,
                                     const IdleHook& idle) {
   for (;;) {
-    if (!IsOpen()) ThrowErrno(EBADF);
+    if (!IsOpen()) return TcpSocket();
     pollfd p[2] = {{Fd(handle_), POLLIN, 0}, {Fd(watched.handle_), POLLIN, 0}};
     const int rc = PollSlice(p, 2, SliceMs(slice));
     if (rc == 0) {
