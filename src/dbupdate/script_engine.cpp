@@ -5,6 +5,7 @@
 #include <unordered_set>
 
 #include "dbupdate/backup_program.h"
+#include "dbupdate/script_package.h"
 #include "dbupdate/write_protocol.h"
 #include "platform/files.h"
 #include "text/cp1252.h"
@@ -54,8 +55,6 @@ const StepConfig& ConfigOf(Step step) {
   return kSteps[static_cast<int>(step)];
 }
 
-constexpr int kMaxGroups = 100;
-constexpr int kMaxLines = 1500;
 constexpr const char* kVersionColumn = "VERSAOBANCO";
 // The EMPRESA users database before it had a version table, and its first
 // version with one: packages applied from these record nothing themselves.
@@ -93,10 +92,6 @@ std::unordered_set<std::string> ListedKeys(const settings::ProfileFile& package,
   std::unordered_set<std::string> keys;
   for (const std::string& key : package.ReadSection(section)) keys.insert(text::Upper1252(key));
   return keys;
-}
-
-std::string Key(int group, int line) {
-  return "S" + std::to_string(group) + "_" + std::to_string(line);
 }
 
 // Closes the package however the package ends; the main steps delete their
@@ -206,18 +201,18 @@ bool AplicaPacotesScript(Step step, const ScriptContext& c) {
 
     const settings::ProfileFile& file = package.Open();
     const std::unordered_set<std::string> keys = ListedKeys(file, next);
-    const auto present = [&](int g, int l) { return keys.count(text::Upper1252(Key(g, l))) > 0; };
+    const auto present = [&](int g, int l) { return keys.count(text::Upper1252(StatementKey(g, l))) > 0; };
     int k = 0;
     while (present(k + 1, 1)) ++k;
     if (k == 0) {
       throw KorvaError("O pacote " + name + " não contém comandos da versão " + next + ".");
     }
 
-    for (int g = 1; g <= kMaxGroups; ++g) {
+    for (int g = 1; g <= kMaxStatementGroups; ++g) {
       std::string command;
       int lines = 0;
-      for (int l = 1; l <= kMaxLines && present(g, l); ++l, ++lines)
-        command += file.ReadString(next, Key(g, l), "") + "\r\n";
+      for (int l = 1; l <= kMaxStatementLines && present(g, l); ++l, ++lines)
+        command += file.ReadString(next, StatementKey(g, l), "") + "\r\n";
       if (lines == 0) break;
 
       const std::string logText = "Aplicando atualização " + next + config.applyMiddle +

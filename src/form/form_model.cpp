@@ -96,6 +96,13 @@ static_assert(EveryParentComesFirstAndHoldsItsControls(),
 
 #define KORVA_UNWRAP(...) __VA_ARGS__
 
+// GCC 12 at -O3 takes the strings of the design table's temporaries for
+// uninitialised (a false positive of its maybe-uninitialized pass).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
 FormModel::FormModel()
     :
 #define CONTROL(KIND, NAME, PARENT, GEOMETRY, ...)        \
@@ -120,6 +127,10 @@ FormModel::FormModel()
   }
   ShowPage(TbShtInicio);
 }
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
 #undef KORVA_UNWRAP
 

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "dbupdate/script_package.h"
 #include "installer/module_installation.h"
 #include "platform/files.h"
 #include "settings/profile_file.h"
