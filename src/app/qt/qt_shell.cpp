@@ -120,7 +120,8 @@ MsgButton QtShell::ShowMessage(const Message& message) {
     }
     // The operator's click, once the box runs modally.
     QMessageBox* running = box.get();
-    QTimer::singleShot(0, running, [running, answer] {
+    QTimer::singleShot(0, running, [this, running, answer] {
+      if (whileMessageShown_) whileMessageShown_();
       if (QAbstractButton* button = running->button(answer)) {
         button->click();
       } else {
@@ -143,6 +144,7 @@ MsgButton QtShell::ShowMessage(const Message& message) {
 
 void QtShell::Repaint() {
   if (window_) window_->RepaintNow();
+  if (afterRepaint_) afterRepaint_();
 }
 
 void QtShell::ProcessPendingInput() {

@@ -18,6 +18,7 @@
 #include <QPointer>
 #include <QPrinter>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -85,6 +86,10 @@ class QtShell final : public Shell {
   // The print dialog accepted with a PDF file as the printer (nullopt: cancelled).
   void QueuePrintToPdf(std::optional<QString> pdfPath) { prints_.push_back(std::move(pdfPath)); }
   const std::vector<ShownMessage>& ShownMessages() const { return shown_; }
+  // Runs while a box is on screen, before its queued answer is clicked.
+  void WhileMessageShown(std::function<void()> hook) { whileMessageShown_ = std::move(hook); }
+  // Runs after every repaint the logic asks for (inside long operations).
+  void AfterRepaint(std::function<void()> hook) { afterRepaint_ = std::move(hook); }
   const std::vector<std::string>& OpenedAddresses() const { return opened_; }
   void ClearRecords() {
     shown_.clear();
@@ -102,6 +107,8 @@ class QtShell final : public Shell {
   std::deque<std::optional<QString>> prints_;
   std::vector<ShownMessage> shown_;
   std::vector<std::string> opened_;
+  std::function<void()> whileMessageShown_;
+  std::function<void()> afterRepaint_;
 };
 
 }  // namespace korva::qt
