@@ -26,6 +26,7 @@
 #include "form/form_model.h"
 #include "form/shell.h"
 #include "platform/clock.h"
+#include "support/null_shell.h"
 #include "transfer/ftp_session.h"
 #include "transfer/progress_display.h"
 
@@ -39,25 +40,7 @@ constexpr int kRounds = 5;
 constexpr double kGoal = 1.11;
 constexpr double kMemoryLimitMiB = 32;
 
-class NullShell : public korva::Shell {
- public:
-  korva::MsgButton ShowMessage(const korva::Message&) override { return korva::kOk; }
-  void Repaint() override {}
-  void ProcessPendingInput() override {}
-  void SetBusyCursor(bool) override {}
-  void SetApplicationTitle(const std::string& title) override { title_ = title; }
-  std::string ApplicationTitle() const override { return title_; }
-  void CloseMainWindow() override {}
-  void EndProgram() override {}
-  void OpenWebAddress(const std::string&) override {}
-  std::optional<std::string> AskSaveFileName(const std::string&, const std::string&) override {
-    return std::nullopt;
-  }
-  bool PrintReport(const korva::form::Report&) override { return false; }
-
- private:
-  std::string title_;
-};
+using korva::testing::NullShell;
 
 std::string ReadWhole(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

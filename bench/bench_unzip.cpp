@@ -17,6 +17,7 @@
 
 #include "form/shell.h"
 #include "installer/zip/zip_reader.h"
+#include "support/null_shell.h"
 
 namespace {
 
@@ -28,7 +29,7 @@ constexpr int kExecutables = 8;
 constexpr std::size_t kExecutableSize = 145'000'000 / kExecutables;
 constexpr int kRounds = 5;
 
-class SilentShell : public korva::Shell {
+class SilentShell : public korva::testing::NullShell {
  public:
   int failures = 0;
   korva::MsgButton ShowMessage(const korva::Message& m) override {
@@ -36,18 +37,6 @@ class SilentShell : public korva::Shell {
     ++failures;
     return korva::kAbort;
   }
-  void Repaint() override {}
-  void ProcessPendingInput() override {}
-  void SetBusyCursor(bool) override {}
-  void SetApplicationTitle(const std::string&) override {}
-  std::string ApplicationTitle() const override { return {}; }
-  void CloseMainWindow() override {}
-  void EndProgram() override {}
-  void OpenWebAddress(const std::string&) override {}
-  std::optional<std::string> AskSaveFileName(const std::string&, const std::string&) override {
-    return std::nullopt;
-  }
-  bool PrintReport(const korva::form::Report&) override { return false; }
 };
 
 void Run(const std::string& command) {

@@ -15,7 +15,6 @@ Scenarios (--scenario, may be repeated) bend the server for one test:
 
 Run with Debian's interpreter (/usr/bin/python3): python3-pyftpdlib lives there.
 """
-import argparse
 import logging
 import os
 import sys
@@ -25,16 +24,11 @@ from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
 from pyftpdlib.servers import FTPServer
 
-USER = "korva"
-PASSWORD = "K7p3R#"
+from ftp_test_account import PASSWORD, USER, announce_port, argument_parser
 
 
 def parse_args():
-    p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    p.add_argument("--root", required=True, help="folder served as /")
-    p.add_argument("--port", type=int, default=0, help="0: any free port")
-    p.add_argument("--port-file", help="written with the port once listening")
-    p.add_argument("--log", help="command log, one received line per line")
+    p = argument_parser(__doc__.splitlines()[0])
     p.add_argument("--scenario", action="append", default=[])
     p.add_argument("--verbose", action="store_true")
     return p.parse_args()
@@ -110,11 +104,7 @@ def main():
     handler = make_handler(args)
     server = FTPServer(("127.0.0.1", args.port), handler)
     port = server.socket.getsockname()[1]
-    if args.port_file:
-        tmp = args.port_file + ".tmp"
-        with open(tmp, "w") as f:
-            f.write("%d\n" % port)
-        os.replace(tmp, args.port_file)
+    announce_port(args.port_file, port)
     print("ftp-server: listening on 127.0.0.1:%d, root %s" % (port, args.root), flush=True)
     # SIGTERM ends the process as it is: there is nothing to save.
     server.serve_forever()

@@ -9,7 +9,6 @@ no ABOR: it answers 502, after the reply to the transfer that ABOR cut short.
 
 Run with Debian's interpreter (/usr/bin/python3): python3-twisted lives there.
 """
-import argparse
 import os
 
 from twisted.cred.checkers import InMemoryUsernamePasswordDatabaseDontUse
@@ -18,17 +17,11 @@ from twisted.internet import reactor
 from twisted.protocols import ftp
 from twisted.python import filepath
 
-USER = "korva"
-PASSWORD = "K7p3R#"
+from ftp_test_account import PASSWORD, USER, announce_port, argument_parser
 
 
 def parse_args():
-    p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    p.add_argument("--root", required=True, help="folder served as /")
-    p.add_argument("--port", type=int, default=0, help="0: any free port")
-    p.add_argument("--port-file", help="written with the port once listening")
-    p.add_argument("--log", help="command log, one received line per line")
-    return p.parse_args()
+    return argument_parser(__doc__.splitlines()[0]).parse_args()
 
 
 def main():
@@ -58,11 +51,7 @@ def main():
     factory.welcomeMessage = "KORVA test server (Twisted) ready."
     listening = reactor.listenTCP(args.port, factory, interface="127.0.0.1")
     port = listening.getHost().port
-    if args.port_file:
-        tmp = args.port_file + ".tmp"
-        with open(tmp, "w") as f:
-            f.write("%d\n" % port)
-        os.replace(tmp, args.port_file)
+    announce_port(args.port_file, port)
     print("twisted-ftp: listening on 127.0.0.1:%d, root %s" % (port, root), flush=True)
     # SIGTERM ends the process as it is: there is nothing to save.
     reactor.run()

@@ -22,18 +22,6 @@ constexpr std::chrono::milliseconds kConnectSlice = 125ms;
 constexpr std::chrono::milliseconds kWaitSlice = 250ms;
 constexpr int kListenBacklog = 15;
 
-template <typename F>
-class ScopeExit {
- public:
-  explicit ScopeExit(F f) : f_(std::move(f)) {}
-  ~ScopeExit() { f_(); }
-  ScopeExit(const ScopeExit&) = delete;
-  ScopeExit& operator=(const ScopeExit&) = delete;
-
- private:
-  F f_;
-};
-
 // A reply line quoted in a message: bounded and without control characters.
 std::string Quote(std::string_view line) {
   std::string out;
@@ -240,6 +228,27 @@ class FtpSession::OperationScope {
   OperationScope& operator=(const OperationScope&) = delete;
 
  private:
+  FtpSession& session_;
+};
+
+// One file transfer: an operation on a connected session for a name that can
+// travel in a command, whose data connection and listener go however it ends.
+class FtpSession::TransferScope {
+ public:
+  TransferScope(FtpSession& session, const std::string& remoteName)
+      : operation_(session), session_(session) {
+    session.RequireConnected();
+    CheckArgument(remoteName);
+  }
+  ~TransferScope() {
+    session_.data_.Close();
+    session_.listener_.Close();
+  }
+  TransferScope(const TransferScope&) = delete;
+  TransferScope& operator=(const TransferScope&) = delete;
+
+ private:
+  OperationScope operation_;
   FtpSession& session_;
 };
 
@@ -748,13 +757,7 @@ void FtpSession::ResyncAfterFailure(int pendingReplies) noexcept {
 }
 
 void FtpSession::FetchFile(const std::string& remoteName, const std::string& localPath) {
-  OperationScope scope(*this);
-  RequireConnected();
-  CheckArgument(remoteName);
-  ScopeExit closeData([this] {
-    data_.Close();
-    listener_.Close();
-  });
+  TransferScope scope(*this, remoteName);
   lastTransfer_ = TransferOutcome{};
   LocalFile file = LocalFile::Create(localPath);
   Status("Starting FTP transfer");
@@ -798,13 +801,7 @@ void FtpSession::FetchFile(const std::string& remoteName, const std::string& loc
 }
 
 void FtpSession::SendFile(const std::string& localPath, const std::string& remoteName) {
-  OperationScope scope(*this);
-  RequireConnected();
-  CheckArgument(remoteName);
-  ScopeExit closeData([this] {
-    data_.Close();
-    listener_.Close();
-  });
+  TransferScope scope(*this, remoteName);
   LocalFile file = LocalFile::OpenRead(localPath);
   Status("Starting FTP transfer");
   const std::string store = "STOR " + remoteName;

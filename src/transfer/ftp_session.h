@@ -142,6 +142,7 @@ class FtpSession {
 
  private:
   class OperationScope;
+  class TransferScope;
   struct Transfer;
 
   void Status(const std::string& text);

@@ -12,6 +12,7 @@
 
 #include "form/shell.h"
 #include "installer/zip/zip_reader.h"
+#include "support/null_shell.h"
 #include "text/error.h"
 
 namespace {
@@ -20,22 +21,10 @@ namespace fs = std::filesystem;
 
 // Ignores every entry failure (Retry would loop on a fault that does not go
 // away); an input's first byte picks Abort instead now and then.
-class AnsweringShell : public korva::Shell {
+class AnsweringShell : public korva::testing::NullShell {
  public:
   korva::MsgButton answer = korva::kIgnore;
   korva::MsgButton ShowMessage(const korva::Message&) override { return answer; }
-  void Repaint() override {}
-  void ProcessPendingInput() override {}
-  void SetBusyCursor(bool) override {}
-  void SetApplicationTitle(const std::string&) override {}
-  std::string ApplicationTitle() const override { return {}; }
-  void CloseMainWindow() override {}
-  void EndProgram() override {}
-  void OpenWebAddress(const std::string&) override {}
-  std::optional<std::string> AskSaveFileName(const std::string&, const std::string&) override {
-    return std::nullopt;
-  }
-  bool PrintReport(const korva::form::Report&) override { return false; }
 };
 
 struct Scratch {

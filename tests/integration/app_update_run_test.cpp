@@ -18,17 +18,9 @@
 namespace korva {
 namespace {
 
-using testing::CrLf;
+using namespace testing;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
-using testing::FtpServerKind;
-using testing::IsqlValue;
-using testing::ModuleBytes;
-using testing::ReadBytes;
-using testing::ScriptPackage;
-using testing::SiteOptions;
-using testing::UpdateMode;
-using testing::UpdateSite;
 
 const Message kSuccess{"KORVA", "Atualizações efetuadas com sucesso", MsgIcon::Information, kOk,
                        kOk};

@@ -14,12 +14,9 @@
 namespace korva {
 namespace {
 
-using testing::CrLf;
+using namespace testing;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
-using testing::FtpServerKind;
-using testing::SiteOptions;
-using testing::UpdateSite;
 
 using Mode = testing::UpdateMode;
 

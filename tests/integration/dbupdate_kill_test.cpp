@@ -3,15 +3,13 @@
 // VERSAOBANCO names the last package with a committed group, and the next run
 // goes on from there without applying a committed group again.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <map>
 #include <random>
 #include <set>
 #include <sstream>
 
+#include "support/child_process.h"
 #include "support/firebird_fixture.h"
 #include "support/update_site.h"
 #include "text/strings.h"
@@ -35,41 +33,18 @@ std::string Version(int package) {
 // before sending it, and is killed after `killAfter` reports (never, for 0).
 // Returns true when it ran to its end.
 bool RunStep(UpdateSite& s, int killAfter) {
-  int reports[2];
-  if (::pipe(reports) != 0) throw std::runtime_error("pipe");
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::close(reports[0]);
-    bool done = false;
-    try {
-      if (s.Start()) {
+  return testing::RunInChild(
+      [&](const std::function<void()>& report) {
+        if (!s.Start()) return false;
         SessionState& session = s.principal->Session();
         session.run.latestMainVersion = Version(kPackages);
         session.records.clientVersionFilePath = s.Local("cliente.ini");
         s.principal->SQLConnectionKORVA().SetStatementObserver([&](std::string_view sql) {
-          if (sql.rfind("SELECT", 0) == 0) return;
-          const char byte = 1;
-          if (::write(reports[1], &byte, 1) != 1) ::_exit(4);
+          if (sql.rfind("SELECT", 0) != 0) report();
         });
-        done = s.principal->AtualizaBanco(dbupdate::Step::AtualizaBancoEmpresa);
-      }
-    } catch (...) {
-    }
-    ::_exit(done ? 0 : 3);
-  }
-  ::close(reports[1]);
-  int seen = 0;
-  char byte;
-  while (::read(reports[0], &byte, 1) == 1) {
-    if (killAfter > 0 && ++seen == killAfter) {
-      ::kill(child, SIGKILL);
-      break;
-    }
-  }
-  ::close(reports[0]);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        return s.principal->AtualizaBanco(dbupdate::Step::AtualizaBancoEmpresa);
+      },
+      [&](int reports) { return killAfter > 0 && reports == killAfter; });
 }
 
 struct Trail {

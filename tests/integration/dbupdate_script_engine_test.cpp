@@ -20,15 +20,9 @@ namespace korva {
 namespace {
 
 using dbupdate::Step;
-using testing::CrLf;
+using namespace testing;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
-using testing::FtpServerKind;
-using testing::IsqlValue;
-using testing::ScriptPackage;
-using testing::SiteOptions;
-using testing::UpdateMode;
-using testing::UpdateSite;
 
 const std::string kMainFailure =
     "Não foi possível atualizar o banco de dados. Verifique se existem usuários\r"

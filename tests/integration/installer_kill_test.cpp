@@ -2,9 +2,6 @@
 // moments: the module still has a whole, runnable executable, and the next
 // run leaves it with the new one and a record that matches it.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -12,6 +9,7 @@
 #include <random>
 #include <thread>
 
+#include "support/child_process.h"
 #include "support/firebird_fixture.h"
 #include "support/update_site.h"
 
@@ -22,49 +20,29 @@ using testing::ModuleBytes;
 using testing::ReadBytes;
 using testing::UpdateSite;
 
-// Runs the module installation in a process of its own; kills it `delay`
-// after it began unpacking (never, for a negative delay). True when it ran
-// to its end.
+// Runs the module installation in a process of its own, as a run with only
+// modules pending does it; kills it `delay` after it began unpacking (never,
+// for a negative delay). True when it ran to its end.
 bool Install(UpdateSite& s, std::chrono::milliseconds delay) {
-  int unpacking[2];
-  if (::pipe(unpacking) != 0) throw std::runtime_error("pipe");
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::close(unpacking[0]);
-    bool told = false;
-    s.shell.onRepaint = [&] {
-      const auto& lines = s.form.ChkLBxLog.Items();
-      if (told || lines.empty() || lines.back().text.rfind("Descompactando", 0) != 0) return;
-      told = true;
-      const char byte = 1;
-      if (::write(unpacking[1], &byte, 1) != 1) ::_exit(4);
-    };
-    bool done = false;
-    try {
-      if (s.Start()) {
-        // As a run with only modules pending does it.
+  return testing::RunInChild(
+      [&](const std::function<void()>& report) {
+        bool told = false;
+        s.shell.onRepaint = [&] {
+          const auto& lines = s.form.ChkLBxLog.Items();
+          if (told || lines.empty() || lines.back().text.rfind("Descompactando", 0) != 0) return;
+          told = true;
+          report();
+        };
+        if (!s.Start()) return false;
         s.principal->BtBtnNovasAtualizacoesClick();
         s.principal->BtbtnIniciarAtualizacaoClick();
-        done = s.principal->Session().runSucceeded;
-      }
-    } catch (const std::exception& e) {
-      std::fprintf(stderr, "killed installation: %s\n", e.what());
-    }
-    ::_exit(done ? 0 : 3);
-  }
-  ::close(unpacking[1]);
-  char byte;
-  if (delay.count() >= 0 && ::read(unpacking[0], &byte, 1) == 1) {
-    std::this_thread::sleep_for(delay);
-    ::kill(child, SIGKILL);
-  }
-  // Until the child is gone: its report must not find the pipe closed.
-  while (::read(unpacking[0], &byte, 1) > 0) {
-  }
-  ::close(unpacking[0]);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        return s.principal->Session().runSucceeded;
+      },
+      [&](int) {
+        if (delay.count() < 0) return false;
+        std::this_thread::sleep_for(delay);
+        return true;
+      });
 }
 
 bool Runs(const std::string& executable, const std::string& build) {

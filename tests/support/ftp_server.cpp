@@ -86,39 +86,21 @@ FtpServer::~FtpServer() {
 void FtpServer::Start() {
   const std::string portFile = dir_.File("port");
   std::filesystem::remove(portFile);
+  const std::string services = std::string(KORVA_SOURCE_DIR) + "/scripts/services/";
   std::vector<std::string> args;
-  if (kind_ == FtpServerKind::Pyftpdlib) {
-    args = {"/usr/bin/python3",
-            std::string(KORVA_SOURCE_DIR) + "/scripts/services/ftp-server.py",
-            "--root",
-            root_,
-            "--port-file",
-            portFile,
-            "--log",
-            dir_.File("commands.log")};
-    for (const auto& s : scenarios_) {
-      args.push_back("--scenario");
-      args.push_back(s);
-    }
-  } else if (kind_ == FtpServerKind::Twisted) {
-    args = {"/usr/bin/python3",
-            std::string(KORVA_SOURCE_DIR) + "/scripts/services/twisted-ftp.py",
-            "--root",
-            root_,
-            "--port-file",
-            portFile,
-            "--log",
-            dir_.File("commands.log")};
+  if (kind_ == FtpServerKind::Vsftpd) {
+    args = {services + "vsftpd", "--state", dir_.File("state")};
   } else {
-    args = {std::string(KORVA_SOURCE_DIR) + "/scripts/services/vsftpd",
-            "--root",
-            root_,
-            "--port-file",
-            portFile,
-            "--log",
-            dir_.File("commands.log"),
-            "--state",
-            dir_.File("state")};
+    args = {"/usr/bin/python3",
+            services + (kind_ == FtpServerKind::Pyftpdlib ? "ftp-server.py" : "twisted-ftp.py")};
+  }
+  for (const std::string& a : {std::string("--root"), root_, std::string("--port-file"), portFile,
+                               std::string("--log"), dir_.File("commands.log")}) {
+    args.push_back(a);
+  }
+  for (const auto& s : scenarios_) {
+    args.push_back("--scenario");
+    args.push_back(s);
   }
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());

@@ -104,25 +104,30 @@ void MainWindow::Place(const form::Control& control, QWidget* widget, QWidget* p
 }
 
 void MainWindow::BindHandlers() {
+  // Which control's click runs which handler.
+  using Handler = void (Principal::*)();
+  static const std::pair<const char*, Handler> kClicks[] = {
+      {"BtBtnFechar", &Principal::BtBtnFecharClick},
+      {"FltBtnConfig", &Principal::BtBtnConfigClick},
+      {"BitBtn1", &Principal::BitBtn1Click},
+      {"LblSite", &Principal::LblSiteClick},
+      {"Label6", &Principal::LblSiteClick},
+      {"Label8", &Principal::Label8Click},
+      {"BtBtnGravaConfig", &Principal::BtBtnGravaConfigClick},
+      {"BtBtnNovasAtualizacoes", &Principal::BtBtnNovasAtualizacoesClick},
+      {"BtBtnGravar", &Principal::BtBtnGravarClick},
+      {"BtBtImpimirAtualizacao", &Principal::BtBtImpimirAtualizacaoClick},
+      {"BtbtnIniciarAtualizacao", &Principal::BtbtnIniciarAtualizacaoClick},
+      {"BtBtnContinuar", &Principal::BtBtnContinuarClick},
+      {"BitBtn2", &Principal::BitBtn2Click},
+      {"GerarScript1", &Principal::GerarScript1Click},
+  };
   Principal& p = principal_;
-  BindClick("BtBtnFechar", [&p] { p.BtBtnFecharClick(); });
-  BindClick("FltBtnConfig", [&p] { p.BtBtnConfigClick(); });
-  BindClick("BitBtn1", [&p] { p.BitBtn1Click(); });
-  BindClick("LblSite", [&p] { p.LblSiteClick(); });
-  BindClick("Label6", [&p] { p.LblSiteClick(); });
-  BindClick("Label8", [&p] { p.Label8Click(); });
-  BindClick("BtBtnGravaConfig", [&p] { p.BtBtnGravaConfigClick(); });
-  BindClick("BtBtnNovasAtualizacoes", [&p] { p.BtBtnNovasAtualizacoesClick(); });
-  BindClick("BtBtnGravar", [&p] { p.BtBtnGravarClick(); });
-  BindClick("BtBtImpimirAtualizacao", [&p] { p.BtBtImpimirAtualizacaoClick(); });
-  BindClick("BtbtnIniciarAtualizacao", [&p] { p.BtbtnIniciarAtualizacaoClick(); });
-  BindClick("BtBtnContinuar", [&p] { p.BtBtnContinuarClick(); });
-  BindClick("BitBtn2", [&p] { p.BitBtn2Click(); });
-  form::FormModel& f = form_;
-  BindClick("AtualizacaoLocal", [&p, &f] { p.AtualizacaoLocalClick(f.AtualizacaoLocal); });
-  BindClick("AtualizarPelaInternet",
-            [&p, &f] { p.AtualizacaoLocalClick(f.AtualizarPelaInternet); });
-  BindClick("GerarScript1", [&p] { p.GerarScript1Click(); });
+  for (const auto& [control, handler] : kClicks)
+    BindClick(control, [&p, handler] { (p.*handler)(); });
+  // Both items of the test menu share one handler, told which was clicked.
+  for (form::MenuItem* item : {&form_.AtualizacaoLocal, &form_.AtualizarPelaInternet})
+    BindClick(item->Name(), [&p, item] { p.AtualizacaoLocalClick(*item); });
 }
 
 void MainWindow::BindClick(const std::string& controlName, std::function<void()> handler) {
