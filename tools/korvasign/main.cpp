@@ -1,0 +1,125 @@
+// korvasign: the maker's side of signed updates. Makes the maker's key pair,
+// prints the "CHAVE_PUBLICA" line for a site's "KORVA.INI", writes the ".sig"
+// beside a catalogue or a script package, and prints the "SHA256" line of a
+// module package for its catalogue section.
+//
+//   korvasign gerar-chave ARQUIVO_DA_CHAVE
+//   korvasign chave-publica ARQUIVO_DA_CHAVE
+//   korvasign assinar-catalogo ARQUIVO_DA_CHAVE CATALOGO...
+//   korvasign assinar-pacote ARQUIVO_DA_CHAVE PACOTE...
+//   korvasign sha256 PACOTE...
+//
+// The key file holds the 32-byte private seed in Base64 on one line. It is
+// written once, readable by its owner only, and never overwritten.
+#include <array>
+#include <cstring>
+#include <exception>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "platform/file.h"
+#include "platform/files.h"
+#include "text/cp1252.h"
+#include "text/error.h"
+#include "trust/trust.h"
+
+namespace {
+
+using korva::KorvaError;
+namespace platform = korva::platform;
+namespace trust = korva::trust;
+namespace text = korva::text;
+
+constexpr const char* kUsage =
+    "uso: korvasign gerar-chave ARQUIVO_DA_CHAVE\n"
+    "     korvasign chave-publica ARQUIVO_DA_CHAVE\n"
+    "     korvasign assinar-catalogo ARQUIVO_DA_CHAVE CATALOGO...\n"
+    "     korvasign assinar-pacote ARQUIVO_DA_CHAVE PACOTE...\n"
+    "     korvasign sha256 PACOTE...\n";
+
+std::string PublicKeyLine(const trust::PublicKey& key) {
+  return "CHAVE_PUBLICA=" +
+         trust::EncodeBase64(std::string(reinterpret_cast<const char*>(key.data()), key.size()));
+}
+
+trust::KeyPair ReadKey(const std::string& path) {
+  const auto text = platform::ReadFileBytes(path);
+  if (!text) throw KorvaError("Não foi possível ler a chave " + path + ".");
+  const auto seed = trust::DecodeBase64(*text);
+  if (!seed || seed->size() != 32) throw KorvaError("O arquivo " + path + " não contém uma chave.");
+  trust::KeyPair pair{};
+  std::memcpy(pair.seed.data(), seed->data(), 32);
+  pair.publicKey = trust::PublicKeyOf(pair.seed);
+  return pair;
+}
+
+void WriteSignature(const std::string& path, const std::string& signature) {
+  platform::ReplaceFileContent(trust::SignatureName(path),
+                               [&](platform::File& file) { file.Write(signature); });
+}
+
+void Sign(const std::string& keyPath, const std::vector<std::string>& files, trust::Signed how) {
+  const trust::KeyPair key = ReadKey(keyPath);
+  for (const std::string& path : files) {
+    const auto bytes = platform::ReadFileBytes(path);
+    if (!bytes) throw KorvaError("Não foi possível ler " + path + ".");
+    const std::string message =
+        how == trust::Signed::AsCatalogue
+            ? *bytes
+            : trust::PackageMessage(platform::FileNameOf(path), *bytes);
+    WriteSignature(path, trust::Sign(key, message));
+    // What the site will check, checked here first.
+    if (trust::CheckSignedFile(key.publicKey, path, how) != trust::Verdict::Good) {
+      throw KorvaError("A assinatura de " + path + " não confere.");
+    }
+    std::cout << text::ToUtf8(trust::SignatureName(path)) << '\n';
+  }
+}
+
+int Run(const std::vector<std::string>& args) {
+  const std::string verb = args.empty() ? "" : args[0];
+  const std::vector<std::string> rest(args.begin() + (args.empty() ? 0 : 1), args.end());
+  if (verb == "gerar-chave" && rest.size() == 1) {
+    if (platform::FileExists(rest[0])) {
+      throw KorvaError("O arquivo " + rest[0] + " já existe: uma chave nunca é substituída.");
+    }
+    const trust::KeyPair pair = trust::GenerateKeyPair();
+    const std::string seed =
+        trust::EncodeBase64(std::string(reinterpret_cast<const char*>(pair.seed.data()), 32));
+    platform::ReplaceFileContent(rest[0], [&](platform::File& file) { file.Write(seed + "\n"); },
+                                 platform::ReplaceOptions{.ownerOnly = true});
+    std::cout << text::ToUtf8(PublicKeyLine(pair.publicKey)) << '\n';
+    return 0;
+  }
+  if (verb == "chave-publica" && rest.size() == 1) {
+    std::cout << text::ToUtf8(PublicKeyLine(ReadKey(rest[0]).publicKey)) << '\n';
+    return 0;
+  }
+  if ((verb == "assinar-catalogo" || verb == "assinar-pacote") && rest.size() >= 2) {
+    Sign(rest[0], {rest.begin() + 1, rest.end()},
+         verb == "assinar-catalogo" ? trust::Signed::AsCatalogue : trust::Signed::AsScriptPackage);
+    return 0;
+  }
+  if (verb == "sha256" && !rest.empty()) {
+    for (const std::string& path : rest) {
+      std::cout << "SHA256=" << trust::Hex(trust::FileSha256(path)) << '\n';
+    }
+    return 0;
+  }
+  std::cerr << kUsage;
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) args.push_back(korva::text::FromUtf8(argv[i]));
+  try {
+    return Run(args);
+  } catch (const std::exception& e) {
+    std::cerr << "korvasign: " << korva::text::ToUtf8(e.what()) << '\n';
+    return 1;
+  }
+}
