@@ -24,6 +24,7 @@
 #include "settings/settings_file.h"
 #include "transfer/ftp_session.h"
 #include "transfer/progress_display.h"
+#include "trust/trust.h"
 
 namespace korva {
 
@@ -52,6 +53,9 @@ class Principal {
   transfer::ProgressDisplay& ProgressDisplay() { return progress_; }
   installer::ZipReader& ZipReader() { return zipReader_; }
   records::UpdateLog& UpdateLog() { return log_; }
+  // The maker's public key from "KORVA.INI"; null when the site has none
+  // (update files are then taken unsigned).
+  const trust::PublicKey* MakersKey() const { return makersKey_ ? &*makersKey_ : nullptr; }
   records::ClientVersionReport& ClientVersionReport() { return report_; }
   // The folder of the updater's executable, where every file it owns lives.
   const std::string& ExecutableFolder() const { return executableFolder_; }
@@ -139,6 +143,7 @@ class Principal {
   const platform::Clock& clock_;
   std::string executableFolder_;
   SessionState session_;
+  std::optional<trust::PublicKey> makersKey_;
   int running_ = 0;
   bool closePending_ = false;
 

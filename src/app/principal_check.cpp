@@ -26,7 +26,8 @@ catalogue::CheckContext Principal::CatalogueCheck() {
       MainVersionRow(),
       session_.run,
       session_.records.clientVersionFilePath,
-      session_.currentProfileFile};
+      session_.currentProfileFile,
+      MakersKey()};
 }
 
 void Principal::BtBtnNovasAtualizacoesClick() {

@@ -114,7 +114,7 @@ bool Principal::AtualizaBanco(dbupdate::Step step) {
       step, dbupdate::ScriptContext{row, target, session_.database, session_.transactions, ftp_,
                                     session_.transfer, log_, report_, shell_, form_.BtBtnAbortar,
                                     session_.runSucceeded, session_.currentProfileFile,
-                                    executableFolder_, form_.InternetMode()});
+                                    executableFolder_, form_.InternetMode(), MakersKey()});
 }
 
 void Principal::AtualizaModulos() {
@@ -134,7 +134,8 @@ void Principal::AtualizaModulos() {
       MainVersionRow(),
       session_.transactions,
       session_.runSucceeded,
-      form_.InternetMode()});
+      form_.InternetMode(),
+      MakersKey()});
 }
 
 }  // namespace korva

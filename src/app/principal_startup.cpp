@@ -35,6 +35,19 @@ void Principal::FormCreate() {
   session_.transactions.transactionCounter = 0;
   session_.run.pruningPasses = 0;
 
+  // A key that is there but unusable must never mean "take unsigned files":
+  // the program does not start with it.
+  const std::string keyText = settings::ReadPublicKeyText(executableFolder_);
+  if (!keyText.empty()) {
+    makersKey_ = trust::ParsePublicKey(keyText);
+    if (!makersKey_) {
+      shell_.ShowMessage(
+          Message{"KORVA", "CHAVE_PUBLICA inválida em KORVA.INI.", MsgIcon::Error, kOk, kOk});
+      shell_.EndProgram();
+      return;
+    }
+  }
+
   // Whatever fails here, the operator sees the same message and the program
   // ends: without both databases there is nothing the updater can do.
   try {

@@ -50,12 +50,41 @@ void FetchFiles(const CheckContext& c) {
   const std::string catalogue = CatalogueFileName(c.site.edition);
   c.transfer.expectedTransferSize = std::max<std::int32_t>(1, ftp.RemoteFileSize(catalogue));
   ftp.FetchFile(catalogue, c.run.catalogueFilePath);
+  if (c.makersKey) {
+    // A signature left by an earlier check never speaks for this catalogue;
+    // one the server does not have is missing, not a server failure.
+    const std::string signature = trust::SignatureName(c.run.catalogueFilePath);
+    if (platform::FileExists(signature)) platform::DeleteFile(signature);
+    const std::int32_t size = ftp.RemoteFileSize(trust::SignatureName(catalogue));
+    if (size != -1) {
+      c.transfer.expectedTransferSize = std::max<std::int32_t>(1, size);
+      ftp.FetchFile(trust::SignatureName(catalogue), signature);
+    }
+  }
 
   ftp.ChangeRemoteDir(records::kClientVersionDirectory);
   const std::string clientFile = c.site.clientId + ".ini";
   c.transfer.expectedTransferSize = ftp.RemoteFileSize(clientFile);
   // A client without a file on the server keeps its local one, if any.
   if (c.transfer.expectedTransferSize != -1) ftp.FetchFile(clientFile, c.clientVersionFilePath);
+}
+
+// With the maker's key, the catalogue must carry the maker's signature: a
+// refusal is logged and told, and the program ends. True when it may be used.
+bool CatalogueSigned(const CheckContext& c) {
+  if (!c.makersKey) return true;
+  // No catalogue at all is rejected further on, as any unreadable one is.
+  if (!platform::FileExists(c.run.catalogueFilePath)) return true;
+  const trust::Verdict verdict =
+      trust::CheckSignedFile(*c.makersKey, c.run.catalogueFilePath, trust::Signed::AsCatalogue);
+  if (verdict == trust::Verdict::Good) return true;
+  const std::string name(platform::FileNameOf(c.run.catalogueFilePath));
+  c.log.LogRefusal(name, trust::ReasonText(verdict));
+  if (c.ftp.IsConnected()) CloseQuietly(c.ftp);
+  EndWith(c, "KORVA - Atualizações",
+          "A assinatura do arquivo de atualização " + name +
+              (verdict == trust::Verdict::SignatureMissing ? " não foi encontrada." : " não confere."));
+  return false;
 }
 
 // The pending-update list as the check builds it, node by node: a failure
@@ -74,13 +103,12 @@ class PendingList {
 
   // Slot n, counted from 1. A module past the last slot cannot be installed
   // by this run: it is named to the operator instead of being dropped.
-  bool Take(std::size_t n, const std::string& executable, const std::string& version,
-            const std::string& label) {
+  bool Take(std::size_t n, const PendingModule& module, const std::string& label) {
     if (n == 0 || n > c_.run.PendingModules.size()) {
       overflow_.push_back(label);
       return false;
     }
-    c_.run.PendingModules[n - 1] = PendingModule{executable, version};
+    c_.run.PendingModules[n - 1] = module;
     return true;
   }
   const std::vector<std::string>& Overflow() const { return overflow_; }
@@ -101,10 +129,11 @@ void CheckModule(const CheckContext& c, const settings::ProfileFile& catalogue, 
   // A module the catalogue does not name and that is in place is none of
   // the check's business.
   if (latest.empty() && present) return;
+  const PendingModule module{executable, latest, catalogue.ReadString(executable, "SHA256", "")};
   if (!present) {
-    if (list.Take(slot, executable, latest, label)) list.Add("MÓDULO " + label + " - Reinstalação");
+    if (list.Take(slot, module, label)) list.Add("MÓDULO " + label + " - Reinstalação");
   } else if (vendor::ExisteAtualizacao(latest, installedVersion)) {
-    if (list.Take(slot, executable, latest, label)) {
+    if (list.Take(slot, module, label)) {
       list.Add("MÓDULO " + label + " - Atualizar para versão " + latest);
     }
   }
@@ -188,6 +217,7 @@ void RemoveSecoesAntigas(const std::string& scriptFilePath, std::string_view rec
 
 bool ListaAtualizacoes(const CheckContext& c) {
   const std::string& edition = c.site.edition;
+  if (!CatalogueSigned(c)) return false;
   const settings::HeldProfileFile open(c.currentProfileFile, c.run.catalogueFilePath);
   const settings::ProfileFile& catalogue = open.File();
   // Case counts: only the maker's own catalogue says exactly this.

@@ -22,6 +22,7 @@
 #include "settings/site_state.h"
 #include "transfer/ftp_session.h"
 #include "transfer/transfer_state.h"
+#include "trust/trust.h"
 
 namespace korva::catalogue {
 
@@ -60,6 +61,9 @@ struct CheckContext {
   const std::string& clientVersionFilePath;
   // The catalogue while the check reads it.
   std::unique_ptr<settings::ProfileFile>& currentProfileFile;
+  // The maker's key: with one, the catalogue is used only when its ".sig"
+  // proves it the maker's. Null: taken as it comes.
+  const trust::PublicKey* makersKey = nullptr;
 };
 
 // Internet mode: connects, changes to the edition's folder, passes the

@@ -10,6 +10,9 @@ namespace korva::catalogue {
 struct PendingModule {
   std::string executable;  // empty: the slot holds nothing
   std::string targetVersion;
+  // The package's SHA-256 as the catalogue gives it (hexadecimal); what a
+  // site with the maker's key requires of the package.
+  std::string sha256 = {};
   bool operator==(const PendingModule&) const = default;
 };
 

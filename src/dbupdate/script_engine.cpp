@@ -102,7 +102,10 @@ class OpenPackage {
       : c_(c), path_(std::move(path)), deleteAfter_(deleteAfter) {}
   ~OpenPackage() {
     c_.currentProfileFile.reset();
-    if (deleteAfter_ && platform::FileExists(path_)) platform::DeleteFile(path_);
+    if (!deleteAfter_) return;
+    // Its signature goes with it.
+    for (const std::string& file : {path_, trust::SignatureName(path_)})
+      if (platform::FileExists(file)) platform::DeleteFile(file);
   }
   OpenPackage(const OpenPackage&) = delete;
   OpenPackage& operator=(const OpenPackage&) = delete;
@@ -117,6 +120,18 @@ class OpenPackage {
   std::string path_;
   bool deleteAfter_;
 };
+
+// The package's signature, fetched beside it in the same session. One left
+// by an earlier run never speaks for this copy; one the server does not have
+// is missing, which the check of the package tells.
+void FetchSignature(const ScriptContext& c, const std::string& name, const std::string& local) {
+  const std::string signature = trust::SignatureName(local);
+  if (platform::FileExists(signature)) platform::DeleteFile(signature);
+  const std::int32_t size = c.ftp.RemoteFileSize(trust::SignatureName(name));
+  if (size == -1) return;
+  c.transfer.expectedTransferSize = std::max<std::int32_t>(1, size);
+  c.ftp.FetchFile(trust::SignatureName(name), signature);
+}
 
 // A failed group or a package that cannot be trusted: the run stops here.
 bool Fail(const StepConfig& config, const ScriptContext& c, const std::string& reason) {
@@ -193,11 +208,24 @@ bool AplicaPacotesScript(Step step, const ScriptContext& c) {
         package.DeleteAfter();
         return Fail(config, c, "O download do pacote " + name + " não foi concluído.");
       }
+      if (c.makersKey) FetchSignature(c, name, local);
       c.log.LogCheckLastLine();
       c.log.LogSelectLastLine();
       c.shell.Repaint();
     }
     if (!platform::FileExists(local)) throw KorvaError("Arquivo não localizado:\r" + local);
+    if (c.makersKey) {
+      const trust::Verdict verdict =
+          trust::CheckSignedFile(*c.makersKey, local, trust::Signed::AsScriptPackage);
+      if (verdict != trust::Verdict::Good) {
+        c.log.LogRefusal(name, trust::ReasonText(verdict));
+        if (c.internetMode) package.DeleteAfter();
+        return Fail(config, c,
+                    "A assinatura do pacote " + name +
+                        (verdict == trust::Verdict::SignatureMissing ? " não foi encontrada."
+                                                                     : " não confere."));
+      }
+    }
 
     const settings::ProfileFile& file = package.Open();
     const std::unordered_set<std::string> keys = ListedKeys(file, next);

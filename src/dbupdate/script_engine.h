@@ -16,6 +16,7 @@
 #include "settings/profile_file.h"
 #include "transfer/ftp_session.h"
 #include "transfer/transfer_state.h"
+#include "trust/trust.h"
 
 namespace korva::dbupdate {
 
@@ -43,6 +44,9 @@ struct ScriptContext {
   std::unique_ptr<settings::ProfileFile>& currentProfileFile;
   const std::string& folder;  // the updater's own folder
   bool internetMode;
+  // With the maker's key, a package is executed only when the ".sig" beside
+  // it proves it the maker's package of that name.
+  const trust::PublicKey* makersKey = nullptr;
 };
 
 // The package of a version for a step: "script_usuario_3_1_12.ini".
@@ -53,7 +57,7 @@ const char* RemoteDirectory(Step step);
 // True when the database reached the target; false, after the step's failure
 // message, when a statement group failed (it was rolled back; the groups
 // before it stay committed with their version recorded) or a package arrived
-// cut short. Any other failure (transfer, file, version) reaches the caller;
+// cut short or its signature does not prove it the maker's. Any other failure (transfer, file, version) reaches the caller;
 // a package is never executed when it comes before its first group.
 bool AplicaPacotesScript(Step step, const ScriptContext& context);
 

@@ -88,11 +88,20 @@ class Installation {
     }
 
     SlotCleanUp cleanUp(c_.reader, localPackage);
-    if (!Obtain(package, localPackage)) return SlotEnd::Next;
+    if (!Obtain(slot, package, localPackage)) return SlotEnd::Next;
     c_.log.LogSelectLastLine();
     c_.log.LogCheckLastLine();
     c_.log.LogAddLine("Descompactando arquivo " + package);
     c_.log.LogWriteFile("Iniciar a descompactação de " + package);
+    // Local mode downloads nothing: a package that is not the catalogue's
+    // fails as an extraction, before the module's executable is touched.
+    if (!c_.internetMode && platform::FileExists(localPackage) &&
+        Refused(slot, package, localPackage)) {
+      lastModuleOk_ = false;
+      TellExtractionFailed(c_.shell, folder);
+      c_.log.LogWriteFile("NÃO FOI POSSÍVEL descompactar " + package);
+      return SlotEnd::Next;
+    }
     lastModuleOk_ = DescompactaPacote(c_.shell, c_.reader, folder, slot.executable, package);
     if (!lastModuleOk_) {
       c_.log.LogWriteFile("NÃO FOI POSSÍVEL descompactar " + package);
@@ -116,7 +125,24 @@ class Installation {
     return SlotEnd::Next;
   }
 
-  bool Obtain(const std::string& package, const std::string& localPackage) {
+  // With the maker's key: true, after the log line that says why, when the
+  // package's SHA-256 is not the catalogue's. A package that cannot be read
+  // is not the catalogue's either.
+  bool Refused(const catalogue::PendingModule& slot, const std::string& package,
+               const std::string& localPackage) {
+    if (!c_.makersKey) return false;
+    trust::Verdict verdict = trust::Verdict::DigestWrong;
+    try {
+      verdict = trust::CheckPackageDigest(localPackage, slot.sha256);
+    } catch (const std::exception&) {
+    }
+    if (verdict == trust::Verdict::Good) return false;
+    c_.log.LogRefusal(package, trust::ReasonText(verdict));
+    return true;
+  }
+
+  bool Obtain(const catalogue::PendingModule& slot, const std::string& package,
+              const std::string& localPackage) {
     if (!c_.internetMode) {
       lastModuleOk_ = true;
       return true;
@@ -128,6 +154,7 @@ class Installation {
       }
       c_.log.LogWriteFile("Iniciar download de " + package + " em " + c_.site.applicationFolder);
       c_.ftp.FetchFile(package, localPackage);
+      if (Refused(slot, package, localPackage)) throw KorvaError(package + " recusado");
       lastModuleOk_ = true;
       c_.log.LogWriteFile("Download de " + package + " concluído");
       return true;

@@ -17,6 +17,7 @@
 #include "settings/site_state.h"
 #include "transfer/ftp_session.h"
 #include "transfer/transfer_state.h"
+#include "trust/trust.h"
 
 namespace korva::installer {
 
@@ -46,6 +47,9 @@ struct InstallContext {
   dbupdate::TransactionState& transactions;
   bool& runSucceeded;
   bool internetMode;
+  // With the maker's key, a package is put into effect only when its SHA-256
+  // is the one its catalogue section gives.
+  const trust::PublicKey* makersKey = nullptr;
 };
 
 // The package of a module's executable: "efin.zip" for "EFIN.EXE".

@@ -46,11 +46,15 @@ bool DescompactaPacote(Shell& shell, ZipReader& reader, const std::string& folde
   } catch (const std::exception&) {
   }
   if (placed) return true;
+  TellExtractionFailed(shell, folder);
+  return false;
+}
+
+void TellExtractionFailed(Shell& shell, const std::string& folder) {
   shell.ShowMessage(Message{kCaption,
                             "Falha na descompactação do arquivo em\r" + folder + "\r" +
                                 "Entre em contato com o Suporte Vestramon.",
                             MsgIcon::Error, kOk, kNoButton});
-  return false;
 }
 
 }  // namespace korva::installer

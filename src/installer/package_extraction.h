@@ -26,4 +26,7 @@ std::string SetAsideName(const std::string& executablePath);
 bool DescompactaPacote(Shell& shell, ZipReader& reader, const std::string& folder,
                        const std::string& executableName, const std::string& packageName);
 
+// The message of an extraction that failed: the folder and the support.
+void TellExtractionFailed(Shell& shell, const std::string& folder);
+
 }  // namespace korva::installer

@@ -53,4 +53,8 @@ void UpdateLog::LogWriteFile(const std::string& text) {
   platform::AppendToFile(logFilePath_, text + "\r\n");
 }
 
+void UpdateLog::LogRefusal(std::string_view fileName, std::string_view reason) {
+  LogWriteFile("Arquivo " + std::string(fileName) + " recusado: " + std::string(reason));
+}
+
 }  // namespace korva::records

@@ -4,6 +4,7 @@
 // Runs execute on the window's thread without returning to the event loop
 // between steps, so every change to the list is painted before it returns.
 #include <string>
+#include <string_view>
 
 #include "form/controls.h"
 #include "form/shell.h"
@@ -37,6 +38,8 @@ class UpdateLog {
   // Appends text + CR LF to the log file, opened and closed for this line
   // alone. Throws FileError when the file cannot be opened or written.
   void LogWriteFile(const std::string& text);
+  // An update file the maker's key refused: "Arquivo <name> recusado: <reason>".
+  void LogRefusal(std::string_view fileName, std::string_view reason);
 
  private:
   form::CheckList& list_;

@@ -39,6 +39,11 @@ UpdateServerAddress ParseUpdateServer(std::string_view value, const std::string&
   return address;
 }
 
+std::string ReadPublicKeyText(const std::string& folder) {
+  return text::Trim(ProfileFile(platform::JoinPath(folder, kSettingsFileName))
+                        .ReadString(kSettingsSection, "CHAVE_PUBLICA", ""));
+}
+
 std::string TransferModeText(bool passive) {
   return passive ? "FTP Passivo" : "FTP Ativo";
 }

@@ -56,6 +56,10 @@ struct LoadedSettings {
 // or "host:port".
 LoadedSettings LoadSettings(const std::string& folder);
 
+// "CHAVE_PUBLICA": the maker's public key, as the maker's installation writes
+// it (Base64); empty when the site has none. Never written by the updater.
+std::string ReadPublicKeyText(const std::string& folder);
+
 // "host" or "host:port" (port 1 to 65535, default 21); fails otherwise.
 UpdateServerAddress ParseUpdateServer(std::string_view value, const std::string& filePath);
 

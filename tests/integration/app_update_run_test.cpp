@@ -13,7 +13,9 @@
 #include "installer/module_installation.h"
 #include "support/firebird_fixture.h"
 #include "support/update_site.h"
+#include "text/cp1252.h"
 #include "text/strings.h"
+#include "trust/trust.h"
 
 namespace korva {
 namespace {
@@ -21,6 +23,9 @@ namespace {
 using namespace testing;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
+using ::testing::Contains;
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 const Message kSuccess{"KORVA", "Atualizações efetuadas com sucesso", MsgIcon::Information, kOk,
                        kOk};
@@ -515,6 +520,215 @@ TEST(ModuleInstallation, NoSizeCommandAbortarDuringADownloadAndAMissingLocalPack
                             "NÃO FOI POSSÍVEL descompactar efin.zip"));
     // The download line is marked at once in local mode.
     EXPECT_TRUE(r.s.form.ChkLBxLog.Items()[0].checked);
+  }
+}
+
+// Signed updates: a site with the maker's key takes only what the maker
+// signed. One site per mode refuses one tampered file after another, each
+// time with nothing executed, set aside or copied, and at last takes the
+// files as signed.
+struct Tampering {
+  const char* what;
+  std::function<void(UpdateSite&)> tamper;
+  const char* refused;  // the file named in the log
+  const char* reason;
+  enum { Catalogue, Script, Module } refusedAt;
+};
+
+std::string Bytes(const trust::PublicKey& key) {
+  return std::string(reinterpret_cast<const char*>(key.data()), key.size());
+}
+
+class SignedRun : public ::testing::TestWithParam<UpdateMode> {
+ protected:
+  void Serve() {
+    UpdateSite& s = r->s;
+    const std::string efin = s.PutModulePackage("EFIN.EXE", "2.2.0");
+    const std::string evei = s.PutModulePackage("EVEI.EXE", "1.0.0");
+    const auto digest = [](const std::string& bytes) {
+      trust::Sha256 sha;
+      sha.Update(bytes.data(), bytes.size());
+      return trust::Hex(sha.Finish());
+    };
+    const std::string catalogue =
+        CrLf("[EMPRESA]\nID=KORVA\n[BANCO_USUÁRIO]\nÚltimaVersão=1.4.3\n[BANCO_KORVA]\n"
+             "ÚltimaVersão=3.16.51\n[EFIN.EXE]\nÚltimaVersão=2.2.0\nSHA256=" +
+             digest(efin) + "\n[EEST.EXE]\nÚltimaVersão=2.0.3\n[EVEI.EXE]\nÚltimaVersão=1.0.0\n"
+             "SHA256=" + text::Upper1252(digest(evei)) + "\n");
+    s.PutCatalogue(catalogue);
+    s.PutUpdateFile(s.CatalogueName() + ".sig", trust::Sign(maker, catalogue));
+    for (const auto& [name, bytes] : OfferFor("EMPRESA").packages) {
+      s.PutUpdateFile(name, bytes);
+      s.PutUpdateFile(name + ".sig", trust::Sign(maker, trust::PackageMessage(name, bytes)));
+    }
+  }
+
+  // A new start of the program on the same site, with the files served as
+  // signed and then tampered with.
+  void Attempt(const Tampering& t) {
+    UpdateSite& s = r->s;
+    s.shell = {};
+    s.principal = std::make_unique<Principal>(s.form, s.shell, s.clock);
+    if (!GetParam().server) s.UseLocalMode();
+    std::filesystem::remove(s.Local("LogUpdate.txt"));
+    Serve();
+    if (t.tamper) t.tamper(s);
+    ASSERT_TRUE(s.Start());
+    if (t.refusedAt == Tampering::Catalogue) {
+      s.principal->BtBtnNovasAtualizacoesClick();
+    } else {
+      r->ClickThrough();
+    }
+  }
+
+  trust::KeyPair maker = trust::GenerateKeyPair();
+  trust::KeyPair other = trust::GenerateKeyPair();
+  std::unique_ptr<RunSite> r;
+};
+
+TEST_P(SignedRun, EveryTamperedFileIsRefusedAndTheSignedOnesAreTaken) {
+  const bool local = !GetParam().server;
+  r = std::make_unique<RunSite>(
+      "EMPRESA", local ? FtpServerKind::Pyftpdlib : GetParam().server, local,
+      std::vector<std::string>{"--app-module=EFIN.EXE=2.1.7", "--app-module=EEST.EXE=2.0.3",
+                               "--app-module=EADM.EXE=1.9.12",
+                               "--public-key=" + trust::EncodeBase64(Bytes(maker.publicKey))});
+  UpdateSite& s = r->s;
+  testing::WriteBytes(r->Branch("EFIN.EXE"), ModuleBytes("EFIN.EXE", "2.1.7"));
+  const std::string catalogue = s.CatalogueName();
+  const std::string users = "script_usuario_1_4_3.ini";
+  const auto flipLastByte = [](std::string bytes) {
+    bytes.back() ^= 1;
+    return bytes;
+  };
+  const auto readServed = [&](const std::string& name) {
+    return ReadBytes(local ? s.Local(name) : s.server->Path(s.ServerFolder() + "/" + name));
+  };
+  const Tampering cases[] = {
+      {"catalogue changed by one byte",
+       [&](UpdateSite& s) { s.PutCatalogue(flipLastByte(readServed(catalogue))); },
+       catalogue.c_str(), "assinatura não confere", Tampering::Catalogue},
+      {"catalogue signature missing", [&](UpdateSite& s) { s.RemoveUpdateFile(catalogue + ".sig"); },
+       catalogue.c_str(), "assinatura não encontrada", Tampering::Catalogue},
+      {"catalogue signed by another key",
+       [&](UpdateSite& s) {
+         s.PutUpdateFile(catalogue + ".sig", trust::Sign(other, readServed(catalogue)));
+       },
+       catalogue.c_str(), "assinatura não confere", Tampering::Catalogue},
+      {"script package signed for another version",
+       [&](UpdateSite& s) {
+         s.PutUpdateFile(users + ".sig",
+                         trust::Sign(maker, trust::PackageMessage("script_usuario_1_4_9.ini",
+                                                                  readServed(users))));
+       },
+       users.c_str(), "assinatura não confere", Tampering::Script},
+      {"script package signature missing", [&](UpdateSite& s) { s.RemoveUpdateFile(users + ".sig"); },
+       users.c_str(), "assinatura não encontrada", Tampering::Script},
+      {"module package changed by one byte",
+       [&](UpdateSite& s) {
+         const std::string path = local ? s.App("efin.zip")
+                                        : s.server->Path(s.ServerFolder() + "/efin.zip");
+         std::string bytes = ReadBytes(path);
+         bytes[bytes.size() / 2] ^= 1;
+         testing::WriteBytes(path, bytes);
+       },
+       "efin.zip", "SHA256 não confere", Tampering::Module},
+      {"module package older than the catalogue's",
+       [&](UpdateSite& s) { s.PutModulePackage("EFIN.EXE", "2.1.9"); }, "efin.zip",
+       "SHA256 não confere", Tampering::Module},
+      {"module section without SHA256",
+       [&](UpdateSite& s) {
+         std::string bytes = readServed(catalogue);
+         const auto at = bytes.find("SHA256=");
+         bytes.erase(at, bytes.find("\r\n", at) + 2 - at);
+         s.PutCatalogue(bytes);
+         s.PutUpdateFile(catalogue + ".sig", trust::Sign(maker, bytes));
+       },
+       "efin.zip", "SHA256 ausente no catálogo", Tampering::Module},
+  };
+  for (const Tampering& t : cases) {
+    SCOPED_TRACE(t.what);
+    Attempt(t);
+    const auto log = LinesOf(ReadBytes(s.Local("LogUpdate.txt")));
+    const std::string refusal = std::string("Arquivo ") + t.refused + " recusado: " + t.reason;
+    ASSERT_THAT(log, Contains(refusal));
+    ASSERT_FALSE(s.shell.messages.empty());
+    const Message& first = s.shell.messages.front();
+    switch (t.refusedAt) {
+      case Tampering::Catalogue:
+        EXPECT_EQ(first, (Message{"KORVA - Atualizações",
+                                  "A assinatura do arquivo de atualização " + catalogue +
+                                      (std::string(t.reason).ends_with("encontrada")
+                                           ? " não foi encontrada."
+                                           : " não confere."),
+                                  MsgIcon::Warning, kOk, kOk}));
+        EXPECT_EQ(s.shell.endRequests, 1);
+        EXPECT_TRUE(s.Nodes().empty());
+        break;
+      case Tampering::Script:
+        EXPECT_EQ(first.text.substr(first.text.rfind('\r') + 1),
+                  "A assinatura do pacote " + users +
+                      (std::string(t.reason).ends_with("encontrada") ? " não foi encontrada."
+                                                                     : " não confere."));
+        EXPECT_FALSE(std::filesystem::exists(s.Local(users)) && !local);
+        break;
+      case Tampering::Module: {
+        const auto at = std::find(log.begin(), log.end(), refusal);
+        EXPECT_EQ(*std::next(at), local ? "NÃO FOI POSSÍVEL descompactar efin.zip"
+                                        : "NÂO FOI POSSÍVEL fazer o download de efin.zip");
+        EXPECT_EQ(first.text.substr(0, 20), local ? "Falha na descompacta"
+                                                  : "Problemas na localiz");
+        // The databases took their signed packages all the same.
+        EXPECT_EQ(r->Column("VERSAOBANCO"), "3.16.51");
+        break;
+      }
+    }
+    if (t.refusedAt != Tampering::Module) {
+      EXPECT_EQ(IsqlValue(s.site.usersDatabase, "SELECT VERSAOBANCO FROM VERSAOBD"), "1.4.2");
+      EXPECT_EQ(r->Column("VERSAOBANCO"), "3.16.50");
+    }
+    EXPECT_EQ(r->Column("VERSAO_FIN"), "2.1.7");
+    EXPECT_EQ(ReadBytes(s.App("EFIN.EXE")), ModuleBytes("EFIN.EXE", "2.1.7"));
+    EXPECT_FALSE(std::filesystem::exists(s.App("EFIN.Old")));
+    EXPECT_EQ(ReadBytes(r->Branch("EFIN.EXE")), ModuleBytes("EFIN.EXE", "2.1.7"));
+  }
+
+  SCOPED_TRACE("every file as the maker signed it");
+  Attempt({"none", nullptr, "", "", Tampering::Script});
+  EXPECT_EQ(s.shell.messages, std::vector<Message>{kSuccess});
+  EXPECT_EQ(r->Column("VERSAO_FIN"), "2.2.0");
+  EXPECT_EQ(ReadBytes(r->Branch("EFIN.EXE")), ModuleBytes("EFIN.EXE", "2.2.0"));
+  EXPECT_THAT(LinesOf(ReadBytes(s.Local("LogUpdate.txt"))), Not(Contains(HasSubstr("recusado"))));
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, SignedRun,
+                         ::testing::Values(UpdateMode{"EMPRESA", FtpServerKind::Pyftpdlib},
+                                           UpdateMode{"EMPRESA", std::nullopt}),
+                         testing::ModeName);
+
+TEST(SignedRun, AMakersKeyThatIsNotOneStopsTheStart) {
+  const std::pair<const char*, bool> keys[] = {
+      {"", true},                                              // no key: unsigned, as before
+      {"   ", true},
+      {"mu7Xwa6hhob26k15O8lrwQ96THSmsU4/N8m3lRasFdA=", true},  // 32 bytes
+      {"mu7Xwa6hhob26k15O8lrwQ96THSmsU4/N8m3lRasFd==", false},  // 31 bytes
+      {"mu7Xwa6hhob26k15O8lrwQ96THSmsU4/N8m3lRasFdAA", false},  // no padding: not Base64
+      {"mu7Xwa6hhob26k15O8lrwQ96THSmsU4/N8m3lRasFdA=AAAA", false},
+      {"mu7Xwa6hhob26k15O8lrwQ96THSm$U4/N8m3lRasFdA=", false},
+      {"chave", false},
+  };
+  for (const auto& [key, starts] : keys) {
+    SCOPED_TRACE(key);
+    UpdateSite s(SiteOptions{"EMPRESA", "FDB", {std::string("--public-key=") + key}},
+                 std::nullopt);
+    EXPECT_EQ(s.Start(), starts);
+    if (starts) {
+      EXPECT_TRUE(s.shell.messages.empty());
+    } else {
+      EXPECT_EQ(s.shell.messages, (std::vector<Message>{{"KORVA",
+                                                         "CHAVE_PUBLICA inválida em KORVA.INI.",
+                                                         MsgIcon::Error, kOk, kOk}}));
+    }
   }
 }
 

@@ -127,6 +127,11 @@ void UpdateSite::PutUpdateFile(const std::string& name, const std::string& bytes
   }
 }
 
+void UpdateSite::RemoveUpdateFile(const std::string& name) {
+  std::filesystem::remove(form.InternetMode() ? server->Path(ServerFolder() + "/" + name)
+                                              : Local(name));
+}
+
 void UpdateSite::PutClientFileOnServer(const std::string& bytes) {
   server->PutFile(std::string("/httpdocs/versao_cliente/") + kClientId + ".ini", bytes);
 }

@@ -60,6 +60,8 @@ class UpdateSite {
   // A file the update run fetches from the edition's folder on the server
   // (internet mode) or takes from beside the updater (local mode).
   void PutUpdateFile(const std::string& name, const std::string& bytes);
+  // Takes such a file away again (where it is, if it is).
+  void RemoveUpdateFile(const std::string& name);
   // A module's package made by Info-ZIP holding its executable with that
   // build (and any further files), on the server or, in local mode, in the
   // application folder; returns the package's bytes.
