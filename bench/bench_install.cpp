@@ -1,7 +1,8 @@
 // Ten 10 MB module packages installed by the module installation in local
 // mode with one branch folder, against what the same work costs with the
 // usual tools: unzip -o into the application folder, cp to the branch, unzip
-// -o there, and sync, with the same packages, in the same run.
+// -o there, and sync, with the same packages, in the same run. The site has
+// the maker's key, so every package's SHA-256 is checked against its slot.
 #include <chrono>
 #include <cstdio>
 #include <random>
@@ -11,6 +12,7 @@
 #include "installer/module_installation.h"
 #include "support/firebird_fixture.h"
 #include "support/update_site.h"
+#include "trust/trust.h"
 
 namespace {
 
@@ -40,6 +42,10 @@ int main() {
     const std::string branch = branchRoot.File("filial");
     Run("mkdir -p '" + branch + "'");
     arguments.push_back("--branch=" + branch);
+    const korva::trust::KeyPair maker = korva::trust::GenerateKeyPair();
+    arguments.push_back("--public-key=" + korva::trust::EncodeBase64(std::string(
+                                              reinterpret_cast<const char*>(maker.publicKey.data()),
+                                              maker.publicKey.size())));
     UpdateSite s(korva::testing::SiteOptions{"EMPRESA", "FDB", arguments}, std::nullopt);
 
     // The packages: a runnable module of 10 MB that does not compress.
@@ -59,7 +65,11 @@ int main() {
     auto& session = s.principal->Session();
     session.records.clientVersionFilePath = s.Local("cliente.ini");
     for (std::size_t i = 0; i < std::size(kModules); ++i)
-      session.run.PendingModules[i] = {std::string("E") + kModules[i] + ".EXE", "9.0.0"};
+      session.run.PendingModules[i] = {
+          std::string("E") + kModules[i] + ".EXE", "9.0.0",
+          korva::trust::Hex(korva::trust::FileSha256(
+              stock + "/" +
+              korva::installer::PackageName(std::string("E") + kModules[i] + ".EXE")))};
     const std::string reference = s.dir.File("referencia");
     const std::string referenceBranch = s.dir.File("referencia-filial");
 
