@@ -97,5 +97,45 @@ TEST(Sha256, FilesHashAsSha256sumSaysAndDigestsCompareWithoutCase) {
   EXPECT_FALSE(SameDigest("", digest));
 }
 
+// The maker's tool, as the maker uses it: what it signs verifies as the site
+// checks it, and a key file is never replaced.
+TEST(Korvasign, KeysSignaturesAndDigestLinesAreWhatTheSiteChecks) {
+  testing::TempDir dir;
+  const std::string tool = std::string(KORVA_BIN_DIR) + "/korvasign";
+  const std::string key = dir.File("fabricante.key");
+  std::string made, again, shown, out;
+  ASSERT_EQ(RunCommand({tool, "gerar-chave", key}, made), 0) << made;
+  EXPECT_EQ(RunCommand({tool, "gerar-chave", key}, again), 1);
+  EXPECT_NE(again.find("nunca"), std::string::npos) << again;
+  ASSERT_EQ(RunCommand({tool, "chave-publica", key}, shown), 0);
+  EXPECT_EQ(made, shown);
+  ASSERT_EQ(made.rfind("CHAVE_PUBLICA=", 0), 0u) << made;
+  const auto publicKey = ParsePublicKey(made.substr(14));
+  ASSERT_TRUE(publicKey);
+
+  WriteBytes(dir.File("versao.ini"), "[EMPRESA]\r\nID=KORVA\r\n");
+  WriteBytes(dir.File("Script_Korva_3_16_51.ini"), "[3.16.51]\r\nS1_1=SELECT 1\r\n");
+  ASSERT_EQ(RunCommand({tool, "assinar-catalogo", key, dir.File("versao.ini")}, out), 0) << out;
+  ASSERT_EQ(RunCommand({tool, "assinar-pacote", key, dir.File("Script_Korva_3_16_51.ini")}, out),
+            0)
+      << out;
+  EXPECT_EQ(CheckSignedFile(*publicKey, dir.File("versao.ini"), Signed::AsCatalogue),
+            Verdict::Good);
+  EXPECT_EQ(CheckSignedFile(*publicKey, dir.File("Script_Korva_3_16_51.ini"),
+                            Signed::AsScriptPackage),
+            Verdict::Good);
+  // Each signature speaks for its own kind of file only.
+  EXPECT_EQ(CheckSignedFile(*publicKey, dir.File("versao.ini"), Signed::AsScriptPackage),
+            Verdict::SignatureWrong);
+
+  ASSERT_EQ(RunCommand({tool, "sha256", dir.File("versao.ini")}, out), 0);
+  EXPECT_EQ(out, "SHA256=" + Hex(FileSha256(dir.File("versao.ini"))) + "\n");
+  for (const std::vector<std::string>& bad :
+       {std::vector<std::string>{tool}, {tool, "assinar-pacote", key}, {tool, "chave-publica"}}) {
+    EXPECT_EQ(RunCommand(bad, out), 2) << bad.size();
+  }
+  EXPECT_EQ(RunCommand({tool, "chave-publica", dir.File("versao.ini")}, out), 1);
+}
+
 }  // namespace
 }  // namespace korva::trust
