@@ -3,9 +3,11 @@
 // by the engine to a fresh main database, against isql-fb running the same
 // statements with a commit after each on another fresh database of the same
 // server, in the same run.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/firebird_fixture.h"
@@ -55,39 +57,53 @@ std::vector<std::vector<std::string>> Statements() {
   return s;
 }
 
+// One round on two fresh databases: our engine, then isql-fb with the same
+// statements; the two databases must end alike.
+std::pair<double, double> Round(const std::vector<std::vector<std::string>>& statements) {
+  UpdateSite ours(korva::testing::SiteOptions{"EMPRESA"}, std::nullopt);
+  UpdateSite reference(korva::testing::SiteOptions{"EMPRESA"}, std::nullopt);
+  ours.PutUpdateFile("script_korva_3_16_51.ini",
+                     korva::testing::ScriptPackage("3.16.51", statements));
+  if (!ours.Start()) throw std::runtime_error("the updater did not start");
+  ours.principal->Session().run.latestMainVersion = "3.16.51";
+  ours.principal->Session().records.clientVersionFilePath = ours.Local("cliente.ini");
+
+  const auto start = Clock::now();
+  if (!ours.principal->AtualizaBanco(korva::dbupdate::Step::AtualizaBancoEmpresa))
+    throw std::runtime_error("the package failed");
+  const double oursSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+
+  std::string script = "SET TERM ^;\n";
+  for (const auto& lines : statements) {
+    for (const auto& line : lines) script += line + "\n";
+    script += "^\nCOMMIT^\n";
+  }
+  const auto isqlStart = Clock::now();
+  korva::testing::Isql(reference.site.mainDatabase, script);
+  const double isqlSeconds = std::chrono::duration<double>(Clock::now() - isqlStart).count();
+
+  const std::string check = "SELECT COUNT(*) || ' ' || SUM(ESTOQUE) FROM PRODUTO";
+  if (korva::testing::IsqlValue(ours.site.mainDatabase, check) !=
+      korva::testing::IsqlValue(reference.site.mainDatabase, check))
+    throw std::runtime_error("the two databases differ");
+  return {oursSeconds, isqlSeconds};
+}
+
 }  // namespace
 
 int main() {
   try {
     const auto statements = Statements();
-    UpdateSite ours(korva::testing::SiteOptions{"EMPRESA"}, std::nullopt);
-    UpdateSite reference(korva::testing::SiteOptions{"EMPRESA"}, std::nullopt);
-    ours.PutUpdateFile("script_korva_3_16_51.ini",
-                       korva::testing::ScriptPackage("3.16.51", statements));
-    if (!ours.Start()) throw std::runtime_error("the updater did not start");
-    ours.principal->Session().run.latestMainVersion = "3.16.51";
-    ours.principal->Session().records.clientVersionFilePath = ours.Local("cliente.ini");
-
-    const auto start = Clock::now();
-    if (!ours.principal->AtualizaBanco(korva::dbupdate::Step::AtualizaBancoEmpresa))
-      throw std::runtime_error("the package failed");
-    const double oursSeconds = std::chrono::duration<double>(Clock::now() - start).count();
-
-    std::string script = "SET TERM ^;\n";
-    for (const auto& lines : statements) {
-      for (const auto& line : lines) script += line + "\n";
-      script += "^\nCOMMIT^\n";
+    // The best of three rounds of each: a moment of load elsewhere on the
+    // machine does not decide the figure.
+    double oursSeconds = 1e9, isqlSeconds = 1e9;
+    for (int round = 0; round < 3; ++round) {
+      const auto [ours, isql] = Round(statements);
+      oursSeconds = std::min(oursSeconds, ours);
+      isqlSeconds = std::min(isqlSeconds, isql);
     }
-    const auto isqlStart = Clock::now();
-    korva::testing::Isql(reference.site.mainDatabase, script);
-    const double isqlSeconds = std::chrono::duration<double>(Clock::now() - isqlStart).count();
-
-    const std::string check = "SELECT COUNT(*) || ' ' || SUM(ESTOQUE) FROM PRODUTO";
-    if (korva::testing::IsqlValue(ours.site.mainDatabase, check) !=
-        korva::testing::IsqlValue(reference.site.mainDatabase, check))
-      throw std::runtime_error("the two databases differ");
-    std::printf("bench script: %zu groups, engine %.3f s, isql-fb %.3f s\n", statements.size(),
-                oursSeconds, isqlSeconds);
+    std::printf("bench script: %zu groups, engine %.3f s, isql-fb %.3f s (best of 3)\n",
+                statements.size(), oursSeconds, isqlSeconds);
     std::printf("bench script ratio=%.3f goal=<=%.1f\n", oursSeconds / isqlSeconds, kGoal);
     return oursSeconds / isqlSeconds <= kGoal ? 0 : 1;
   } catch (const std::exception& e) {
