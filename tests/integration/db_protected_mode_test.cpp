@@ -20,13 +20,7 @@ namespace {
 using dbupdate::DefineModoAtualizacao;
 using dbupdate::ProtectedModeContext;
 using dbupdate::VersionRow;
-using testing::BuildSite;
-using testing::Isql;
-using testing::IsqlValue;
-using testing::Site;
-using testing::SiteOptions;
-using testing::SiteSession;
-using testing::TempDir;
+using namespace testing;  // the test support
 
 const Message kAtivado{"KORVA Update", "Modo de Atualização Protegido: Ativado.",
                        MsgIcon::Information, kOk};

@@ -22,13 +22,7 @@ namespace {
 
 using dbupdate::GravaVersao;
 using dbupdate::VersionRow;
-using testing::BuildSite;
-using testing::Isql;
-using testing::IsqlValue;
-using testing::Site;
-using testing::SiteOptions;
-using testing::SiteSession;
-using testing::TempDir;
+using namespace testing;  // the test support
 
 const std::vector<std::string> kEmpresaColumns = {
     "CODVERSAO",  "VERSAOBANCO", "VERSAO_FIN", "VERSAO_EST", "VERSAO_ADM",

@@ -24,22 +24,12 @@ namespace korva {
 namespace {
 
 using ::testing::ElementsAre;
-using testing::FtpEventLog;
-using testing::FtpServer;
-using testing::FtpServerKind;
-using testing::LoopbackSocket;
-using testing::PatternBytes;
-using testing::ReadBytes;
-using testing::ScriptedFtpServer;
-using testing::ScriptedPeer;
-using testing::TempDir;
-using testing::WriteBytes;
+using namespace testing;  // the test support
 using transfer::FtpSession;
 
 constexpr const char* kCatalogue = "versao_e_modulos_empresa_2012.ini";
 constexpr std::int64_t kCatalogueSize = 20000;
 
-using testing::ErrorOf;
 
 class FtpSessionTest : public ::testing::TestWithParam<std::tuple<FtpServerKind, bool>> {
  protected:

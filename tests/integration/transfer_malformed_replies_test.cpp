@@ -20,15 +20,9 @@ namespace {
 
 using ::testing::Contains;
 using ::testing::ElementsAre;
-using testing::FtpEventLog;
-using testing::ReadBytes;
-using testing::ScriptedFtpServer;
-using testing::ScriptedPeer;
-using testing::TempDir;
-using testing::WriteBytes;
+using namespace testing;  // the test support
 using transfer::FtpSession;
 
-using testing::ErrorOf;
 using namespace std::chrono_literals;
 
 // The idle limit of these tests, and the most idle slices of 250 ms that fit

@@ -18,14 +18,7 @@ namespace korva {
 namespace {
 
 using ::testing::Contains;
-using testing::FtpServer;
-using testing::FtpServerKind;
-using testing::PatternBytes;
-using testing::ReadBytes;
-using testing::ScriptedFtpServer;
-using testing::ScriptedPeer;
-using testing::TempDir;
-using testing::WriteBytes;
+using namespace testing;  // the test support
 
 class ProgressDownloadTest : public ::testing::Test {
  protected:
