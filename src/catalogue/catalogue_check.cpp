@@ -9,6 +9,7 @@
 #include "records/client_version_report.h"
 #include "settings/big_ini_file.h"
 #include "settings/held_profile_file.h"
+#include "transfer/signature_download.h"
 #include "vendor/vendor_library.h"
 #include "versions/version_rules.h"
 
@@ -50,17 +51,7 @@ void FetchFiles(const CheckContext& c) {
   const std::string catalogue = CatalogueFileName(c.site.edition);
   c.transfer.expectedTransferSize = std::max<std::int32_t>(1, ftp.RemoteFileSize(catalogue));
   ftp.FetchFile(catalogue, c.run.catalogueFilePath);
-  if (c.makersKey) {
-    // A signature left by an earlier check never speaks for this catalogue;
-    // one the server does not have is missing, not a server failure.
-    const std::string signature = trust::SignatureName(c.run.catalogueFilePath);
-    if (platform::FileExists(signature)) platform::DeleteFile(signature);
-    const std::int32_t size = ftp.RemoteFileSize(trust::SignatureName(catalogue));
-    if (size != -1) {
-      c.transfer.expectedTransferSize = std::max<std::int32_t>(1, size);
-      ftp.FetchFile(trust::SignatureName(catalogue), signature);
-    }
-  }
+  if (c.makersKey) transfer::FetchSignature(ftp, c.transfer, catalogue, c.run.catalogueFilePath);
 
   ftp.ChangeRemoteDir(records::kClientVersionDirectory);
   const std::string clientFile = c.site.clientId + ".ini";
@@ -82,8 +73,7 @@ bool CatalogueSigned(const CheckContext& c) {
   c.log.LogRefusal(name, trust::ReasonText(verdict));
   if (c.ftp.IsConnected()) CloseQuietly(c.ftp);
   EndWith(c, "KORVA - Atualizações",
-          "A assinatura do arquivo de atualização " + name +
-              (verdict == trust::Verdict::SignatureMissing ? " não foi encontrada." : " não confere."));
+          "A assinatura do arquivo de atualização " + name + trust::RefusalEnding(verdict));
   return false;
 }
 

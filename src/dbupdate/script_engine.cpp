@@ -10,6 +10,7 @@
 #include "platform/files.h"
 #include "text/cp1252.h"
 #include "text/error.h"
+#include "transfer/signature_download.h"
 #include "vendor/vendor_library.h"
 #include "versions/version_rules.h"
 
@@ -98,14 +99,15 @@ std::unordered_set<std::string> ListedKeys(const settings::ProfileFile& package,
 // local copy too.
 class OpenPackage {
  public:
-  OpenPackage(const ScriptContext& c, std::string path, bool deleteAfter)
-      : c_(c), path_(std::move(path)), deleteAfter_(deleteAfter) {}
+  OpenPackage(const ScriptContext& c, std::string path, bool deleteAfter, bool signedPackage)
+      : c_(c), path_(std::move(path)), deleteAfter_(deleteAfter), signed_(signedPackage) {}
   ~OpenPackage() {
     c_.currentProfileFile.reset();
     if (!deleteAfter_) return;
-    // Its signature goes with it.
-    for (const std::string& file : {path_, trust::SignatureName(path_)})
-      if (platform::FileExists(file)) platform::DeleteFile(file);
+    if (platform::FileExists(path_)) platform::DeleteFile(path_);
+    // A signed package's signature goes with it.
+    const std::string signature = trust::SignatureName(path_);
+    if (signed_ && platform::FileExists(signature)) platform::DeleteFile(signature);
   }
   OpenPackage(const OpenPackage&) = delete;
   OpenPackage& operator=(const OpenPackage&) = delete;
@@ -119,19 +121,8 @@ class OpenPackage {
   const ScriptContext& c_;
   std::string path_;
   bool deleteAfter_;
+  bool signed_;
 };
-
-// The package's signature, fetched beside it in the same session. One left
-// by an earlier run never speaks for this copy; one the server does not have
-// is missing, which the check of the package tells.
-void FetchSignature(const ScriptContext& c, const std::string& name, const std::string& local) {
-  const std::string signature = trust::SignatureName(local);
-  if (platform::FileExists(signature)) platform::DeleteFile(signature);
-  const std::int32_t size = c.ftp.RemoteFileSize(trust::SignatureName(name));
-  if (size == -1) return;
-  c.transfer.expectedTransferSize = std::max<std::int32_t>(1, size);
-  c.ftp.FetchFile(trust::SignatureName(name), signature);
-}
 
 // A failed group or a package that cannot be trusted: the run stops here.
 bool Fail(const StepConfig& config, const ScriptContext& c, const std::string& reason) {
@@ -193,7 +184,7 @@ bool AplicaPacotesScript(Step step, const ScriptContext& c) {
     previous = next;
 
     const std::string local = platform::JoinPath(c.folder, name);
-    OpenPackage package(c, local, config.deletesLocalPackage);
+    OpenPackage package(c, local, config.deletesLocalPackage, c.makersKey != nullptr);
     if (c.internetMode) {
       if (!c.ftp.IsConnected()) c.ftp.OpenSession();
       c.log.LogMakeRoom();
@@ -208,7 +199,7 @@ bool AplicaPacotesScript(Step step, const ScriptContext& c) {
         package.DeleteAfter();
         return Fail(config, c, "O download do pacote " + name + " não foi concluído.");
       }
-      if (c.makersKey) FetchSignature(c, name, local);
+      if (c.makersKey) transfer::FetchSignature(c.ftp, c.transfer, name, local);
       c.log.LogCheckLastLine();
       c.log.LogSelectLastLine();
       c.shell.Repaint();
@@ -220,10 +211,7 @@ bool AplicaPacotesScript(Step step, const ScriptContext& c) {
       if (verdict != trust::Verdict::Good) {
         c.log.LogRefusal(name, trust::ReasonText(verdict));
         if (c.internetMode) package.DeleteAfter();
-        return Fail(config, c,
-                    "A assinatura do pacote " + name +
-                        (verdict == trust::Verdict::SignatureMissing ? " não foi encontrada."
-                                                                     : " não confere."));
+        return Fail(config, c, "A assinatura do pacote " + name + trust::RefusalEnding(verdict));
       }
     }
 

@@ -57,8 +57,9 @@ const char* RemoteDirectory(Step step);
 // True when the database reached the target; false, after the step's failure
 // message, when a statement group failed (it was rolled back; the groups
 // before it stay committed with their version recorded) or a package arrived
-// cut short or its signature does not prove it the maker's. Any other failure (transfer, file, version) reaches the caller;
-// a package is never executed when it comes before its first group.
+// cut short or its signature does not prove it the maker's. Any other
+// failure (transfer, file, version) reaches the caller; a package is never
+// executed when it comes before its first group.
 bool AplicaPacotesScript(Step step, const ScriptContext& context);
 
 }  // namespace korva::dbupdate

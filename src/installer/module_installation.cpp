@@ -9,6 +9,7 @@
 #include "installer/package_extraction.h"
 #include "platform/files.h"
 #include "text/cp1252.h"
+#include "text/strings.h"
 #include "vendor/vendor_library.h"
 
 namespace korva::installer {
@@ -153,23 +154,36 @@ class Installation {
         throw KorvaError("Não foi possível excluir " + localPackage);
       }
       c_.log.LogWriteFile("Iniciar download de " + package + " em " + c_.site.applicationFolder);
+      // With the maker's key, a package the catalogue gives no digest for
+      // is not worth fetching.
+      if (c_.makersKey && text::Trim(slot.sha256).empty()) {
+        c_.log.LogRefusal(package, trust::ReasonText(trust::Verdict::DigestMissing));
+        return DownloadFailed(package);
+      }
       c_.ftp.FetchFile(package, localPackage);
-      if (Refused(slot, package, localPackage)) throw KorvaError(package + " recusado");
+      // An aborted download is not checked (the abort is told at the end),
+      // but with the key it is not used either.
+      if (c_.makersKey && c_.ftp.LastTransfer().aborted) return DownloadFailed(package);
+      if (Refused(slot, package, localPackage)) return DownloadFailed(package);
       lastModuleOk_ = true;
       c_.log.LogWriteFile("Download de " + package + " concluído");
       return true;
     } catch (const std::exception&) {
-      lastModuleOk_ = false;
-      c_.runSucceeded = false;
-      c_.log.LogWriteFile("NÂO FOI POSSÍVEL fazer o download de " + package);
-      c_.shell.ShowMessage(
-          Message{"KORVA Update",
-                  "Problemas na localização ou leitura do arquivo " + package +
-                      ", tente novamente!" + "\r" +
-                      "Caso o problema persista entre em contato com o Suporte Vestramon.",
-                  MsgIcon::Error, kOk, kOk});
-      return false;
+      return DownloadFailed(package);
     }
+  }
+
+  bool DownloadFailed(const std::string& package) {
+    lastModuleOk_ = false;
+    c_.runSucceeded = false;
+    c_.log.LogWriteFile("NÂO FOI POSSÍVEL fazer o download de " + package);
+    c_.shell.ShowMessage(
+        Message{"KORVA Update",
+                "Problemas na localização ou leitura do arquivo " + package +
+                    ", tente novamente!" + "\r" +
+                    "Caso o problema persista entre em contato com o Suporte Vestramon.",
+                MsgIcon::Error, kOk, kOk});
+    return false;
   }
 
   // The module's version recorded in the main database: true when it went

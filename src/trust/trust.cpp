@@ -2,6 +2,7 @@
 
 #include <gcrypt.h>
 
+#include <algorithm>
 #include <mutex>
 #include <stdexcept>
 
@@ -15,14 +16,17 @@ namespace korva::trust {
 namespace {
 
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-// The domain of a script package's signature: never the bytes of a catalogue.
+// What a script package's signature covers starts with this, so that the
+// signature of a package is never that of a file of the same name and bytes
+// served as something else. A catalogue's covers its bytes alone.
 constexpr std::string_view kPackageDomain = "KORVA-PACOTE-DE-SCRIPT\n";
 
 void Initialise() {
   static std::once_flag once;
   std::call_once(once, [] {
     if (!gcry_check_version(GCRYPT_VERSION)) throw KorvaError("libgcrypt is too old");
-    // Nothing secret is held on a site: no secure memory is needed.
+    // A site holds nothing secret. The maker's tool holds the seed only for
+    // the moment of signing, in a process of its own: no secure memory.
     gcry_control(GCRYCTL_DISABLE_SECMEM, 0);
     gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
   });
@@ -131,7 +135,8 @@ bool VerifySignature(const PublicKey& key, std::string_view message,
   const auto signature = DecodeBase64(signatureFile);
   if (!signature || signature->size() != 64) return false;
   Sexp publicKey, sig, data;
-  if (gcry_sexp_build(publicKey.Out(), nullptr, "(public-key(ecc(curve Ed25519)(flags eddsa)(q %b)))",
+  if (gcry_sexp_build(publicKey.Out(), nullptr,
+                      "(public-key(ecc(curve Ed25519)(flags eddsa)(q %b)))",
                       static_cast<int>(key.size()), key.data()) ||
       gcry_sexp_build(sig.Out(), nullptr, "(sig-val(eddsa(r %b)(s %b)))", 32, signature->data(), 32,
                       signature->data() + 32) ||
@@ -148,25 +153,42 @@ std::string SignatureName(const std::string& path) {
 
 const char* ReasonText(Verdict verdict) {
   switch (verdict) {
-    case Verdict::Good: return "";
-    case Verdict::SignatureMissing: return "assinatura não encontrada";
-    case Verdict::SignatureWrong: return "assinatura não confere";
-    case Verdict::DigestMissing: return "SHA256 ausente no catálogo";
-    case Verdict::DigestWrong: return "SHA256 não confere";
+    case Verdict::Good:
+      return "";
+    case Verdict::SignatureMissing:
+      return "assinatura não encontrada";
+    case Verdict::SignatureWrong:
+      return "assinatura não confere";
+    case Verdict::DigestMissing:
+      return "SHA256 ausente no catálogo";
+    case Verdict::DigestWrong:
+      return "SHA256 não confere";
   }
   return "";
 }
 
+const char* RefusalEnding(Verdict verdict) {
+  return verdict == Verdict::SignatureMissing ? " não foi encontrada." : " não confere.";
+}
+
+std::string SignedMessage(const std::string& path, std::string bytes, Signed how) {
+  if (how == Signed::AsCatalogue) return bytes;
+  return PackageMessage(platform::FileNameOf(path), bytes);
+}
+
 Verdict CheckSignedFile(const PublicKey& key, const std::string& path, Signed how) {
-  const auto signature = platform::ReadFileBytes(SignatureName(path));
-  if (!signature) return Verdict::SignatureMissing;
+  // A ".sig" is one line of Base64; anything much longer is not one.
+  constexpr std::int64_t kLongestSignature = 4096;
+  const std::string signaturePath = SignatureName(path);
+  if (!platform::FileExists(signaturePath)) return Verdict::SignatureMissing;
+  const auto size = platform::FileSize(signaturePath);
+  if (!size || *size > kLongestSignature) return Verdict::SignatureWrong;
+  const auto signature = platform::ReadFileBytes(signaturePath);
   const auto bytes = platform::ReadFileBytes(path);
-  if (!bytes) return Verdict::SignatureWrong;
-  const bool good =
-      how == Signed::AsCatalogue
-          ? VerifySignature(key, *bytes, *signature)
-          : VerifySignature(key, PackageMessage(platform::FileNameOf(path), *bytes), *signature);
-  return good ? Verdict::Good : Verdict::SignatureWrong;
+  if (!signature || !bytes) return Verdict::SignatureWrong;
+  return VerifySignature(key, SignedMessage(path, *bytes, how), *signature)
+             ? Verdict::Good
+             : Verdict::SignatureWrong;
 }
 
 Verdict CheckPackageDigest(const std::string& path, std::string_view expectedHex) {
@@ -223,8 +245,8 @@ bool SameDigest(std::string_view text, const Digest& digest) {
   const std::string expected = Hex(digest);
   if (trimmed.size() != expected.size()) return false;
   for (std::size_t i = 0; i < expected.size(); ++i) {
-    const char ch = trimmed[i] >= 'A' && trimmed[i] <= 'F' ? static_cast<char>(trimmed[i] + 32)
-                                                            : trimmed[i];
+    const char ch =
+        trimmed[i] >= 'A' && trimmed[i] <= 'F' ? static_cast<char>(trimmed[i] + 32) : trimmed[i];
     if (ch != expected[i]) return false;
   }
   return true;
@@ -246,14 +268,15 @@ KeyPair GenerateKeyPair() {
 
 PublicKey PublicKeyOf(const std::array<std::uint8_t, 32>& seed) {
   Initialise();
-  Sexp secret, keygrip;
-  // Sign nothing to learn q: libgcrypt derives it from the seed.
+  Sexp secret;
+  // libgcrypt derives the public point q from the seed.
   if (gcry_sexp_build(secret.Out(), nullptr, "(private-key(ecc(curve Ed25519)(flags eddsa)(d %b)))",
                       32, seed.data())) {
     throw KorvaError("The seed is not an Ed25519 key");
   }
   gcry_ctx_t context = nullptr;
-  if (gcry_mpi_ec_new(&context, secret.Get(), nullptr)) throw KorvaError("The seed is not an Ed25519 key");
+  if (gcry_mpi_ec_new(&context, secret.Get(), nullptr))
+    throw KorvaError("The seed is not an Ed25519 key");
   gcry_mpi_t q = gcry_mpi_ec_get_mpi("q@eddsa", context, 1);
   unsigned char* buffer = nullptr;
   std::size_t length = 0;
@@ -277,7 +300,8 @@ std::string Sign(const KeyPair& key, std::string_view message) {
     throw KorvaError("The message could not be signed");
   }
   const std::string r = TokenBytes(sig.Get(), "r"), s = TokenBytes(sig.Get(), "s");
-  if (r.size() != 32 || s.size() != 32) throw KorvaError("libgcrypt gave a signature of an unexpected size");
+  if (r.size() != 32 || s.size() != 32)
+    throw KorvaError("libgcrypt gave a signature of an unexpected size");
   return EncodeBase64(r + s) + "\r\n";
 }
 

@@ -44,6 +44,10 @@ const char* ReasonText(Verdict verdict);
 // covers its bytes; a script package's, PackageMessage of its name and bytes.
 enum class Signed { AsCatalogue, AsScriptPackage };
 Verdict CheckSignedFile(const PublicKey& key, const std::string& path, Signed how);
+// What the maker signs for the file at path with those bytes.
+std::string SignedMessage(const std::string& path, std::string bytes, Signed how);
+// How the operator's message about a refused signature ends.
+const char* RefusalEnding(Verdict verdict);
 // A module package against the digest its catalogue section gives.
 Verdict CheckPackageDigest(const std::string& path, std::string_view expectedHex);
 

@@ -15,11 +15,16 @@ using testing::WriteBytes;
 
 TEST(Base64, OnlyWellFormedTextDecodes) {
   const std::pair<const char*, std::optional<std::string>> cases[] = {
-      {"", std::string()},           {"TQ==", std::string("M")},
-      {"TWE=", std::string("Ma")},   {"TWFu", std::string("Man")},
-      {" TWFu\r\n", std::string("Man")}, {"TWF", std::nullopt},
-      {"T===", std::nullopt},        {"TW=u", std::nullopt},
-      {"TW*u", std::nullopt},        {"TWFuTQ==TWFu", std::nullopt},
+      {"", std::string()},
+      {"TQ==", std::string("M")},
+      {"TWE=", std::string("Ma")},
+      {"TWFu", std::string("Man")},
+      {" TWFu\r\n", std::string("Man")},
+      {"TWF", std::nullopt},
+      {"T===", std::nullopt},
+      {"TW=u", std::nullopt},
+      {"TW*u", std::nullopt},
+      {"TWFuTQ==TWFu", std::nullopt},
   };
   for (const auto& [text, bytes] : cases) EXPECT_EQ(DecodeBase64(text), bytes) << text;
   for (const std::string& bytes : {std::string(), std::string("M"), std::string("Ma"),
@@ -35,8 +40,8 @@ TEST(Signatures, OursAndOpenSslsAgreeAndAnyChangeIsRefused) {
   const KeyPair key = GenerateKeyPair();
   EXPECT_EQ(PublicKeyOf(key.seed), key.publicKey);
   const std::string message = PackageMessage("SCRIPT_KORVA_3_16_51.INI", "[3.16.51]\r\nS1_1=x\r\n");
-  EXPECT_EQ(message.substr(message.find("script_")), std::string("script_korva_3_16_51.ini") +
-                                                         '\0' + "[3.16.51]\r\nS1_1=x\r\n");
+  EXPECT_EQ(message.substr(message.find("script_")),
+            std::string("script_korva_3_16_51.ini") + '\0' + "[3.16.51]\r\nS1_1=x\r\n");
   const std::string sig = Sign(key, message);
   EXPECT_TRUE(VerifySignature(key.publicKey, message, sig));
   std::string changed = message;
@@ -49,9 +54,9 @@ TEST(Signatures, OursAndOpenSslsAgreeAndAnyChangeIsRefused) {
   // OpenSSL signs, we verify; we sign, OpenSSL verifies.
   testing::TempDir dir;
   std::string out;
-  ASSERT_EQ(RunCommand({"openssl", "genpkey", "-algorithm", "ed25519", "-out", dir.File("key.pem")},
-                       out),
-            0)
+  ASSERT_EQ(
+      RunCommand({"openssl", "genpkey", "-algorithm", "ed25519", "-out", dir.File("key.pem")}, out),
+      0)
       << out;
   ASSERT_EQ(RunCommand({"openssl", "pkey", "-in", dir.File("key.pem"), "-pubout", "-outform", "DER",
                         "-out", dir.File("pub.der")},
@@ -116,14 +121,13 @@ TEST(Korvasign, KeysSignaturesAndDigestLinesAreWhatTheSiteChecks) {
   WriteBytes(dir.File("versao.ini"), "[EMPRESA]\r\nID=KORVA\r\n");
   WriteBytes(dir.File("Script_Korva_3_16_51.ini"), "[3.16.51]\r\nS1_1=SELECT 1\r\n");
   ASSERT_EQ(RunCommand({tool, "assinar-catalogo", key, dir.File("versao.ini")}, out), 0) << out;
-  ASSERT_EQ(RunCommand({tool, "assinar-pacote", key, dir.File("Script_Korva_3_16_51.ini")}, out),
-            0)
+  ASSERT_EQ(RunCommand({tool, "assinar-pacote", key, dir.File("Script_Korva_3_16_51.ini")}, out), 0)
       << out;
   EXPECT_EQ(CheckSignedFile(*publicKey, dir.File("versao.ini"), Signed::AsCatalogue),
             Verdict::Good);
-  EXPECT_EQ(CheckSignedFile(*publicKey, dir.File("Script_Korva_3_16_51.ini"),
-                            Signed::AsScriptPackage),
-            Verdict::Good);
+  EXPECT_EQ(
+      CheckSignedFile(*publicKey, dir.File("Script_Korva_3_16_51.ini"), Signed::AsScriptPackage),
+      Verdict::Good);
   // Each signature speaks for its own kind of file only.
   EXPECT_EQ(CheckSignedFile(*publicKey, dir.File("versao.ini"), Signed::AsScriptPackage),
             Verdict::SignatureWrong);

@@ -64,11 +64,7 @@ void Sign(const std::string& keyPath, const std::vector<std::string>& files, tru
   for (const std::string& path : files) {
     const auto bytes = platform::ReadFileBytes(path);
     if (!bytes) throw KorvaError("Não foi possível ler " + path + ".");
-    const std::string message =
-        how == trust::Signed::AsCatalogue
-            ? *bytes
-            : trust::PackageMessage(platform::FileNameOf(path), *bytes);
-    WriteSignature(path, trust::Sign(key, message));
+    WriteSignature(path, trust::Sign(key, trust::SignedMessage(path, *bytes, how)));
     // What the site will check, checked here first.
     if (trust::CheckSignedFile(key.publicKey, path, how) != trust::Verdict::Good) {
       throw KorvaError("A assinatura de " + path + " não confere.");
@@ -87,8 +83,9 @@ int Run(const std::vector<std::string>& args) {
     const trust::KeyPair pair = trust::GenerateKeyPair();
     const std::string seed =
         trust::EncodeBase64(std::string(reinterpret_cast<const char*>(pair.seed.data()), 32));
-    platform::ReplaceFileContent(rest[0], [&](platform::File& file) { file.Write(seed + "\n"); },
-                                 platform::ReplaceOptions{.ownerOnly = true});
+    platform::ReplaceFileContent(
+        rest[0], [&](platform::File& file) { file.Write(seed + "\n"); },
+        platform::ReplaceOptions{.ownerOnly = true});
     std::cout << text::ToUtf8(PublicKeyLine(pair.publicKey)) << '\n';
     return 0;
   }
