@@ -6,6 +6,7 @@
 #include <optional>
 #include <utility>
 
+#include "db/client_library.h"
 #include "db/status_text.h"
 #include "text/cp1252.h"
 #include "text/error.h"
@@ -22,7 +23,7 @@ constexpr unsigned kCharSetNone = 0;
 constexpr unsigned kScalarTextLength = 64;
 
 IMaster* Master() {
-  static IMaster* master = fb_get_master_interface();
+  static IMaster* master = Client().getMasterInterface();
   return master;
 }
 
