@@ -24,7 +24,7 @@ class CountAttachment {
   CountAttachment(const std::string& database, const ParameterBuffer& dpb, std::size_t dpbLength) {
     if (database.size() > SHRT_MAX) throw KorvaError("Database name too long: " + database);
     if (Client().attachDatabase(status_, static_cast<short>(database.size()), database.c_str(),
-                            &handle_, static_cast<short>(dpbLength), dpb.data()) != 0) {
+                                &handle_, static_cast<short>(dpbLength), dpb.data()) != 0) {
       LevantaErroIsc(status_);
     }
   }
@@ -41,7 +41,7 @@ class CountAttachment {
     const char request[] = {isc_info_user_names};
     std::array<char, kInfoResponseSize> response{};
     if (Client().databaseInfo(status_, &handle_, sizeof request, request,
-                          static_cast<short>(response.size()), response.data()) != 0) {
+                              static_cast<short>(response.size()), response.data()) != 0) {
       LevantaErroIsc(status_);
     }
     return CountUserNameEntries(response);
@@ -76,7 +76,8 @@ int CountUserNameEntries(std::span<const char> response) {
     const auto tag = static_cast<unsigned char>(response[pos]);
     if (tag == isc_info_end || tag == isc_info_truncated || tag == isc_info_error) break;
     // Read as unsigned: a length taken as negative would walk backwards.
-    const auto length = static_cast<std::uint16_t>(Client().vaxInteger(response.data() + pos + 1, 2));
+    const auto length =
+        static_cast<std::uint16_t>(Client().vaxInteger(response.data() + pos + 1, 2));
     ++entries;
     pos += std::size_t{length} + 3;
   }

@@ -35,7 +35,7 @@ LocalDateTime FileTimeToLocal(const FILETIME& utc) {
       !::SystemTimeToTzSpecificLocalTime(nullptr, &system, &local)) {
     return LocalDateTime{};
   }
-  return LocalDateTime{local.wYear, local.wMonth,  local.wDay,         local.wHour,
+  return LocalDateTime{local.wYear,   local.wMonth,  local.wDay,         local.wHour,
                        local.wMinute, local.wSecond, local.wMilliseconds};
 }
 

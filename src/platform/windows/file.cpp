@@ -147,9 +147,9 @@ File File::Create(const std::string& path) {
 
 File File::OpenAppend(const std::string& path) {
   // Append access alone: every write lands at the end, whoever else writes.
-  return OpenForWriting(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES |
-                                  SYNCHRONIZE,
-                        OPEN_ALWAYS);
+  return OpenForWriting(
+      path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE,
+      OPEN_ALWAYS);
 }
 
 std::int64_t File::Size() const {
@@ -220,8 +220,8 @@ void File::MakeReadOnly() {
   if (!::GetFileInformationByHandleEx(Win(Handle()), FileBasicInfo, &basic, sizeof basic)) {
     ThrowLastFileError(path_);
   }
-  basic.FileAttributes = (basic.FileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL)) |
-                         FILE_ATTRIBUTE_READONLY;
+  basic.FileAttributes =
+      (basic.FileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL)) | FILE_ATTRIBUTE_READONLY;
   // Zero times are left as they are.
   basic.CreationTime.QuadPart = basic.LastAccessTime.QuadPart = 0;
   basic.LastWriteTime.QuadPart = basic.ChangeTime.QuadPart = 0;

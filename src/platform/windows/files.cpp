@@ -103,8 +103,7 @@ std::string ExecutablePath() {
   if (ExecutableOverride()) return *ExecutableOverride();
   std::wstring buffer(MAX_PATH, L'\0');
   for (;;) {
-    const DWORD n =
-        ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    const DWORD n = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
     if (n == 0) return {};
     if (n < buffer.size()) return Narrow(std::wstring_view(buffer.data(), n));
     buffer.resize(buffer.size() * 2);
@@ -213,10 +212,9 @@ std::optional<std::uint32_t> GetFileAttributes(const std::string& path) {
 bool SetFileModificationTime(const std::string& path, const LocalDateTime& local) {
   const std::optional<FILETIME> time = windows::LocalToFileTime(local);
   if (!time) return false;
-  const HANDLE handle =
-      ::CreateFileW(Wide(path).c_str(), FILE_WRITE_ATTRIBUTES,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const HANDLE handle = ::CreateFileW(Wide(path).c_str(), FILE_WRITE_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return false;
   const bool set = ::SetFileTime(handle, nullptr, nullptr, &*time) != 0;
   ::CloseHandle(handle);
@@ -282,9 +280,9 @@ void ReplaceFileContent(const std::string& path, const std::function<void(File&)
     if (existing) {
       // As edited in place: the file keeps its hidden, system and archive
       // marks.
-      ::SetFileAttributesW(wideTemporary.c_str(),
-                           *existing & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                                        FILE_ATTRIBUTE_ARCHIVE));
+      ::SetFileAttributesW(
+          wideTemporary.c_str(),
+          *existing & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE));
     } else {
       const DWORD attributes = ::GetFileAttributesW(wideTarget.c_str());
       if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {

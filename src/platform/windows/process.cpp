@@ -62,8 +62,8 @@ bool StartProgram(const std::string& path, const std::vector<std::string>& argum
   startup.wShowWindow = SW_SHOWNORMAL;
   PROCESS_INFORMATION started{};
   if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
-                        CREATE_DEFAULT_ERROR_MODE, nullptr, folder.empty() ? nullptr : folder.c_str(),
-                        &startup, &started)) {
+                        CREATE_DEFAULT_ERROR_MODE, nullptr,
+                        folder.empty() ? nullptr : folder.c_str(), &startup, &started)) {
     return false;
   }
   ::CloseHandle(started.hThread);

@@ -78,9 +78,9 @@ bool WaitSlice(SOCKET s, Wait wait, int timeoutMs) {
   FD_SET(s, &ready);
   if (wait == Wait::kConnect) FD_SET(s, &failed);
   timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-  const int rc = ::select(0, wait == Wait::kRead ? &ready : nullptr,
-                          wait == Wait::kRead ? nullptr : &ready,
-                          wait == Wait::kConnect ? &failed : nullptr, &limit);
+  const int rc =
+      ::select(0, wait == Wait::kRead ? &ready : nullptr, wait == Wait::kRead ? nullptr : &ready,
+               wait == Wait::kConnect ? &failed : nullptr, &limit);
   if (rc == SOCKET_ERROR) ThrowLastError();
   return rc > 0;
 }
@@ -128,8 +128,7 @@ std::string ResolveIPv4(const std::string& host) {
   addrinfo* found = nullptr;
   const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
   if (rc != 0) {
-    throw SocketError(windows::SystemErrorText(static_cast<std::uint32_t>(rc)) + ": " + host +
-                      ".");
+    throw SocketError(windows::SystemErrorText(static_cast<std::uint32_t>(rc)) + ": " + host + ".");
   }
   std::string address;
   for (addrinfo* a = found; a; a = a->ai_next) {
