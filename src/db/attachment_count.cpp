@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "db/client_library.h"
 #include "db/status_text.h"
 #include "text/error.h"
 
@@ -22,8 +23,8 @@ class CountAttachment {
  public:
   CountAttachment(const std::string& database, const ParameterBuffer& dpb, std::size_t dpbLength) {
     if (database.size() > SHRT_MAX) throw KorvaError("Database name too long: " + database);
-    if (isc_attach_database(status_, static_cast<short>(database.size()), database.c_str(),
-                            &handle_, static_cast<short>(dpbLength), dpb.data()) != 0) {
+    if (Client().attachDatabase(status_, static_cast<short>(database.size()), database.c_str(),
+                                &handle_, static_cast<short>(dpbLength), dpb.data()) != 0) {
       LevantaErroIsc(status_);
     }
   }
@@ -31,7 +32,7 @@ class CountAttachment {
   ~CountAttachment() {
     if (handle_ == 0) return;
     ISC_STATUS_ARRAY ignored{};
-    isc_detach_database(ignored, &handle_);
+    Client().detachDatabase(ignored, &handle_);
   }
   CountAttachment(const CountAttachment&) = delete;
   CountAttachment& operator=(const CountAttachment&) = delete;
@@ -39,15 +40,15 @@ class CountAttachment {
   int CountEntries() {
     const char request[] = {isc_info_user_names};
     std::array<char, kInfoResponseSize> response{};
-    if (isc_database_info(status_, &handle_, sizeof request, request,
-                          static_cast<short>(response.size()), response.data()) != 0) {
+    if (Client().databaseInfo(status_, &handle_, sizeof request, request,
+                              static_cast<short>(response.size()), response.data()) != 0) {
       LevantaErroIsc(status_);
     }
     return CountUserNameEntries(response);
   }
 
   void Detach() {
-    if (isc_detach_database(status_, &handle_) != 0) LevantaErroIsc(status_);
+    if (Client().detachDatabase(status_, &handle_) != 0) LevantaErroIsc(status_);
     handle_ = 0;
   }
 
@@ -75,7 +76,8 @@ int CountUserNameEntries(std::span<const char> response) {
     const auto tag = static_cast<unsigned char>(response[pos]);
     if (tag == isc_info_end || tag == isc_info_truncated || tag == isc_info_error) break;
     // Read as unsigned: a length taken as negative would walk backwards.
-    const auto length = static_cast<std::uint16_t>(isc_vax_integer(response.data() + pos + 1, 2));
+    const auto length =
+        static_cast<std::uint16_t>(Client().vaxInteger(response.data() + pos + 1, 2));
     ++entries;
     pos += std::size_t{length} + 3;
   }
@@ -90,7 +92,7 @@ void LevantaErroIsc(const std::intptr_t* statusVector) {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
   throw KorvaError(JoinStatusLines([&](std::string& line) {
-    if (isc_interprete(buffer.data(), &cursor) == 0) return false;
+    if (Client().interprete(buffer.data(), &cursor) == 0) return false;
     line = buffer.data();
     return true;
   }));

@@ -6,6 +6,7 @@
 #include <optional>
 #include <utility>
 
+#include "db/client_library.h"
 #include "db/status_text.h"
 #include "text/cp1252.h"
 #include "text/error.h"
@@ -22,7 +23,7 @@ constexpr unsigned kCharSetNone = 0;
 constexpr unsigned kScalarTextLength = 64;
 
 IMaster* Master() {
-  static IMaster* master = fb_get_master_interface();
+  static IMaster* master = Client().getMasterInterface();
   return master;
 }
 
@@ -176,7 +177,10 @@ std::optional<std::size_t> QueryResult::ColumnIndex(std::string_view name) const
 }
 
 struct Connection::Impl {
-  IProvider* provider = Master()->getDispatcher();
+  // Taken at the first open, not when the connection object is made: where the
+  // client library is loaded at run time, a program without one still starts
+  // and fails only when it reaches for the database.
+  IProvider* provider = nullptr;
   Held<IAttachment> attachment;
   Held<ITransaction> transaction;  // the explicit one
   Held<ITransaction> retained;     // context kept open by commit-retaining
@@ -186,7 +190,14 @@ struct Connection::Impl {
   bool commitRetain = false;
   IsolationLevel implicitIsolation = IsolationLevel::ReadCommitted;
 
-  ~Impl() { provider->release(); }
+  ~Impl() {
+    if (provider) provider->release();
+  }
+
+  IProvider* Provider() {
+    if (!provider) provider = Master()->getDispatcher();
+    return provider;
+  }
 
   XpbBuffer TransactionParameters(IsolationLevel isolation) {
     Status status;
@@ -272,7 +283,7 @@ void Connection::Open() {
     if (!charSet.empty()) InsertText(dpb.get(), &status, isc_dpb_lc_ctype, charSet);
     const XpbBuffer buffer = dpb.Bytes(&status);
     d.attachment = Held<IAttachment>(
-        d.provider->attachDatabase(&status, database.c_str(), buffer.Length(), buffer.Data()));
+        d.Provider()->attachDatabase(&status, database.c_str(), buffer.Length(), buffer.Data()));
   });
   ++generation_;
 }

@@ -1,6 +1,6 @@
 #include "db/status_text.h"
 
-#include <ibase.h>
+#include "db/client_library.h"
 
 namespace korva::db {
 
@@ -21,7 +21,7 @@ std::string InterpretStatus(const std::intptr_t* statusVector) {
   const ISC_STATUS* cursor = statusVector;
   char buffer[512];
   return JoinStatusLines([&](std::string& line) {
-    if (fb_interpret(buffer, sizeof buffer, &cursor) == 0) return false;
+    if (Client().interpret(buffer, sizeof buffer, &cursor) == 0) return false;
     line = buffer;
     return true;
   });

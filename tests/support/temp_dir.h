@@ -11,9 +11,16 @@ class TempDir {
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
   const std::string& Path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
+  // Joined as the program joins a folder and a name, so that texts naming a
+  // file compare equal.
+  std::string File(const std::string& name) const { return path_ + kSeparator + name; }
 
  private:
+#ifdef _WIN32
+  static constexpr char kSeparator = '\\';
+#else
+  static constexpr char kSeparator = '/';
+#endif
   std::string path_;
 };
 

@@ -7,6 +7,9 @@
 #include <stdexcept>
 
 #include "support/temp_dir.h"
+#ifdef _WIN32
+#include "text/cp1252.h"
+#endif
 
 namespace korva::testing {
 namespace {
@@ -37,7 +40,12 @@ std::string ShellQuote(const std::string& text) {
 
 int RunCommand(const std::string& command) {
   const int status = std::system(command.c_str());
+#ifdef _WIN32
+  // cmd.exe: the tools of the Linux side are not there, every command fails.
+  return status;
+#else
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
 }
 
 bool ToolAvailable(const std::string& name) {
@@ -135,7 +143,14 @@ std::map<std::string, std::string> ReadTree(const std::string& root) {
   std::map<std::string, std::string> tree;
   for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
        ++it) {
+#ifdef _WIN32
+    // The library's narrow names are UTF-8 on Windows; the tree's are
+    // Windows-1252, as everywhere in the program.
+    const std::string relative =
+        text::FromUtf8(it->path().lexically_relative(root).generic_string());
+#else
     const std::string relative = it->path().lexically_relative(root).generic_string();
+#endif
     if (it->is_symlink()) {
       tree[relative] = "-> " + fs::read_symlink(it->path()).string();
       it.disable_recursion_pending();
@@ -143,7 +158,11 @@ std::map<std::string, std::string> ReadTree(const std::string& root) {
       // Not assigned from a literal: GCC 12 at -O3 sees a false overlap there.
       tree[relative] = std::string(1, '/');
     } else {
+#ifdef _WIN32
+      tree[relative] = ReadBytes(relative.empty() ? root : root + "/" + relative);
+#else
       tree[relative] = ReadBytes(it->path().string());
+#endif
     }
   }
   return tree;

@@ -91,6 +91,7 @@ TEST_F(ZipHostile, TraversingNamesAreEntryFailuresAndNothingLandsOutside) {
   EXPECT_EQ(testing::ReadTree(outside()), (Tree{{"victim.txt", "keep me"}}));
 }
 
+#ifndef _WIN32  // symbolic links need a privilege Windows users rarely have
 TEST_F(ZipHostile, SymbolicLinksInTheFolderAreNeverFollowed) {
   std::filesystem::create_directory_symlink(outside(), out() + "/bin");
   std::filesystem::create_symlink(outside() + "/victim.txt", out() + "/LINK.EXE");
@@ -107,6 +108,7 @@ TEST_F(ZipHostile, SymbolicLinksInTheFolderAreNeverFollowed) {
   EXPECT_EQ(testing::ReadTree(out()), (Tree{{"LINK.EXE", "new"}, {"bin", "-> " + outside()}}));
   EXPECT_EQ(testing::ReadTree(outside()), (Tree{{"victim.txt", "keep me"}}));
 }
+#endif
 
 TEST_F(ZipHostile, LyingSizesNeverWriteMoreThanRecorded) {
   const std::string big(5'000'000, 'z');
@@ -172,7 +174,11 @@ TEST_F(ZipHostile, RetryRedoesTheEntryAndAbortEndsThePass) {
   struct stat st {};
   ASSERT_EQ(::stat((out() + "/BAD.EXE").c_str(), &st), 0);
   struct tm tm {};
+#ifdef _WIN32
+  localtime_s(&tm, &st.st_mtime);
+#else
   localtime_r(&st.st_mtime, &tm);
+#endif
   EXPECT_EQ((std::vector<int>{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
                               tm.tm_sec}),
             (std::vector<int>{2021, 3, 14, 12, 34, 56}));

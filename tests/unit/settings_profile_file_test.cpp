@@ -352,6 +352,7 @@ TEST_F(ProfileWrites, TextsThatALineCannotHoldAreRefusedBeforeAnythingIsWritten)
   EXPECT_EQ(ReadBytes(path_), original);
 }
 
+#ifndef _WIN32  // POSIX permissions and symbolic links
 TEST_F(ProfileWrites, WritingKeepsTheFilePermissionsAndWritesThroughALink) {
   WriteBytes(path_, "[A]\r\nk=1\r\n");
   ASSERT_EQ(::chmod(path_.c_str(), 0640), 0);
@@ -366,6 +367,7 @@ TEST_F(ProfileWrites, WritingKeepsTheFilePermissionsAndWritesThroughALink) {
   ASSERT_EQ(::stat(path_.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
+#endif
 
 // Another program changes the file between two reads; the next read sees it.
 class ProfileChangesOnDisk : public ::testing::Test {
@@ -377,7 +379,12 @@ class ProfileChangesOnDisk : public ::testing::Test {
 // Same-size rewrites right after a read, by this process and by another one.
 TEST_F(ProfileChangesOnDisk, ASameSizeRewriteRightAwayIsSeen) {
   ProfileFile ini(path_);
-  for (int i = 0; i < 220; ++i) {
+#ifdef _WIN32
+  const int rewrites = 200;  // no shell of the Linux side to rewrite it
+#else
+  const int rewrites = 220;
+#endif
+  for (int i = 0; i < rewrites; ++i) {
     const std::string value = std::to_string(1000 + i);
     if (i < 200) {
       WriteBytes(path_, "[S]\r\nS1_1=" + value + "\r\n");
@@ -390,6 +397,7 @@ TEST_F(ProfileChangesOnDisk, ASameSizeRewriteRightAwayIsSeen) {
   }
 }
 
+#ifndef _WIN32  // the change time that tells is POSIX's
 TEST_F(ProfileChangesOnDisk, ASettledCopyStillSeesRewritesWithTheOldTimeRestored) {
   WriteBytes(path_, "[S]\r\nA=1\r\n");
   ProfileFile ini(path_);
@@ -408,6 +416,7 @@ TEST_F(ProfileChangesOnDisk, ASettledCopyStillSeesRewritesWithTheOldTimeRestored
   ::close(fd);
   EXPECT_EQ(ini.ReadString("S", "A", ""), "2");
 }
+#endif
 
 TEST_F(ProfileChangesOnDisk, ReplacementAndDeletionAreSeen) {
   WriteBytes(path_, "[S]\r\nA=1\r\n");
@@ -415,7 +424,7 @@ TEST_F(ProfileChangesOnDisk, ReplacementAndDeletionAreSeen) {
   EXPECT_EQ(ini.ReadString("S", "A", ""), "1");
   const std::string other = dir_.File("novo.ini");
   WriteBytes(other, "[S]\r\nA=2\r\n");
-  ASSERT_EQ(::rename(other.c_str(), path_.c_str()), 0);
+  std::filesystem::rename(other, path_);  // replaces, on Windows too
   EXPECT_EQ(ini.ReadString("S", "A", ""), "2");
   ASSERT_EQ(::unlink(path_.c_str()), 0);
   EXPECT_EQ(ini.ReadString("S", "A", "sumiu"), "sumiu");

@@ -46,31 +46,12 @@ std::optional<std::array<struct timespec, 2>> ModificationTimes(const LocalDateT
 
 namespace {
 
-// Days since 1 Jan 1970 of a civil date (proleptic Gregorian).
-std::int64_t DaysFromCivil(int y, int m, int d) {
-  y -= m <= 2;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + static_cast<unsigned>(d) - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
-std::int64_t ToMilliseconds(const LocalDateTime& t) {
-  return ((DaysFromCivil(t.year, t.month, t.day) * 24 + t.hour) * 60 + t.minute) * 60000 +
-         t.second * 1000 + t.millisecond;
-}
-
 std::string TwoDigits(int v) {
   std::string s = std::to_string(v);
   return s.size() < 2 ? "0" + s : s;
 }
 
 }  // namespace
-
-std::int64_t MillisecondsBetween(const LocalDateTime& a, const LocalDateTime& b) {
-  return ToMilliseconds(b) - ToMilliseconds(a);
-}
 
 LocalDateTime SystemClock::Now() const {
   struct timeval tv {};
@@ -95,12 +76,6 @@ LocaleFormats LocaleFormats::Current() {
   }
   if (const char* tfmt = ::nl_langinfo(T_FMT); tfmt && tfmt[0]) f.longTimeFormat = tfmt;
   return f;
-}
-
-std::string FormatShortDate(const LocalDateTime& t, const LocaleFormats& locale) {
-  std::string year = std::to_string(t.year);
-  while (year.size() < 4) year = "0" + year;
-  return TwoDigits(t.day) + locale.dateSeparator + TwoDigits(t.month) + locale.dateSeparator + year;
 }
 
 std::string FormatLongTime(const LocalDateTime& t, const LocaleFormats& locale) {

@@ -1,0 +1,54 @@
+#include "platform/windows/system_error.h"
+
+#include "platform/windows/wide_text.h"
+#include "platform/windows/win32_api.h"
+
+namespace korva::platform::windows {
+
+std::string SystemErrorText(std::uint32_t error) {
+  wchar_t* buffer = nullptr;
+  const DWORD length = ::FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+      reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  if (length == 0 || !buffer) return "System error " + std::to_string(error);
+  std::wstring text(buffer, length);
+  ::LocalFree(buffer);
+  while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ' ||
+                           text.back() == L'.')) {
+    text.pop_back();
+  }
+  return Narrow(text);
+}
+
+FileSystemError FileErrorOf(const std::string& path, std::uint32_t error) {
+  using Cause = FileSystemError::Cause;
+  Cause cause = Cause::kOther;
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+      cause = Cause::kNotFound;
+      break;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      cause = Cause::kExists;
+      break;
+    case ERROR_DIRECTORY:
+      cause = Cause::kIsFolder;
+      break;
+    default:
+      break;
+  }
+  return FileSystemError(path, SystemErrorText(error), cause);
+}
+
+void ThrowFileError(const std::string& path, std::uint32_t error) {
+  throw FileErrorOf(path, error);
+}
+
+void ThrowLastFileError(const std::string& path) {
+  ThrowFileError(path, ::GetLastError());
+}
+
+}  // namespace korva::platform::windows

@@ -1,0 +1,20 @@
+#pragma once
+// The Windows side's wording of system error codes and the FileSystemError
+// made of them. Only code inside src/platform/windows sees GetLastError().
+#include <cstdint>
+#include <string>
+
+#include "platform/file.h"
+
+namespace korva::platform::windows {
+
+// The system's wording of an error code (GetLastError, WSAGetLastError),
+// without the line break it ends with.
+std::string SystemErrorText(std::uint32_t error);
+
+FileSystemError FileErrorOf(const std::string& path, std::uint32_t error);
+[[noreturn]] void ThrowFileError(const std::string& path, std::uint32_t error);
+// The same for the last error of this thread.
+[[noreturn]] void ThrowLastFileError(const std::string& path);
+
+}  // namespace korva::platform::windows

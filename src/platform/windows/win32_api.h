@@ -1,0 +1,29 @@
+#pragma once
+// The Win32 API as the Windows side of the platform (and the Windows window)
+// includes it. Windows names several of its calls as macros (DeleteFile,
+// CopyFile, FindWindow, CreateFile, ...) that would rename the platform's own
+// functions of the same names in one file and not in another; they are
+// undone here, and the wide-character calls are named explicitly.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+// clang-format off
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+// clang-format on
+
+#undef CopyFile
+#undef CreateFile
+#undef DeleteFile
+#undef FindWindow
+#undef GetFileAttributes
+#undef SetFileAttributes
+#undef CreateDirectory
+#undef GetMessage
+#undef SendMessage
+#undef ERROR
+#undef small
