@@ -118,6 +118,21 @@ std::string EncodeBase64(std::string_view bytes) {
 std::optional<PublicKey> ParsePublicKey(std::string_view base64) {
   const auto bytes = DecodeBase64(base64);
   if (!bytes || bytes->size() != 32) return std::nullopt;
+  // About half of all 32-byte values are no point of the curve: such a key
+  // is a damaged one, and nothing would ever verify against it.
+  Initialise();
+  Sexp key;
+  if (gcry_sexp_build(key.Out(), nullptr, "(public-key(ecc(curve Ed25519)(flags eddsa)(q %b)))", 32,
+                      bytes->data())) {
+    return std::nullopt;
+  }
+  gcry_ctx_t context = nullptr;
+  if (gcry_mpi_ec_new(&context, key.Get(), nullptr)) return std::nullopt;
+  gcry_mpi_point_t point = gcry_mpi_ec_get_point("q", context, 1);
+  const bool onCurve = point && gcry_mpi_ec_curve_point(point, context);
+  gcry_mpi_point_release(point);
+  gcry_ctx_release(context);
+  if (!onCurve) return std::nullopt;
   return ToArray<32>(*bytes);
 }
 

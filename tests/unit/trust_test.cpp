@@ -30,7 +30,8 @@ TEST(Base64, OnlyWellFormedTextDecodes) {
   for (const std::string& bytes : {std::string(), std::string("M"), std::string("Ma"),
                                    std::string("Man"), std::string("\0\xff\x10", 3)})
     EXPECT_EQ(DecodeBase64(EncodeBase64(bytes)), bytes);
-  EXPECT_TRUE(ParsePublicKey(EncodeBase64(std::string(32, 'k'))));
+  EXPECT_TRUE(ParsePublicKey(EncodeBase64(std::string(32, 'b'))));
+  EXPECT_FALSE(ParsePublicKey(EncodeBase64(std::string(32, 'k'))));  // no point of the curve
   EXPECT_FALSE(ParsePublicKey(EncodeBase64(std::string(31, 'k'))));
   EXPECT_FALSE(ParsePublicKey(EncodeBase64(std::string(33, 'k'))));
   EXPECT_FALSE(ParsePublicKey("não é base64"));
