@@ -178,6 +178,8 @@ TEST_F(WindowTest, EveryPageShowsItsControlsAndIsSaved) {
   form.PnlDownload.SetVisible(true);
   form.GaugeDownload.SetProgress(45);
   form.STxtKBPS.SetText("123,4 KB/s");
+  form.TBtnConectando.SetImage(form::StepIndicator::Image::Done);
+  form.TBtnVerificando.SetImage(form::StepIndicator::Image::Transfer);
   shell.Repaint();
   Pump();
   EXPECT_TRUE(::IsWindowVisible(window.WindowOf("PnlDownload")));

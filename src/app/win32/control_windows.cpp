@@ -27,9 +27,11 @@ using form::TextControl;
 constexpr const wchar_t* kContainerClass = L"KorvaContainer";
 constexpr const wchar_t* kHotAreaClass = L"KorvaHotArea";
 constexpr const wchar_t* kGaugeClass = L"KorvaGauge";
+constexpr const wchar_t* kPictureClass = L"KorvaPicture";
 // Window properties: the popup menu of a hot area, link-coloured text.
 constexpr const wchar_t* kMenuProperty = L"KorvaMenu";
 constexpr const wchar_t* kDarkBlueProperty = L"KorvaDarkBlue";
+constexpr const wchar_t* kCentredProperty = L"KorvaCentred";
 const COLORREF kDarkBlue = RGB(0, 0, 128);
 
 HINSTANCE Instance() {
@@ -174,6 +176,42 @@ LRESULT CALLBACK GaugeProcedure(HWND window, UINT message, WPARAM w, LPARAM l) {
   return ::DefWindowProcW(window, message, w, l);
 }
 
+// A picture on white, at the top-left corner (a step indicator's centred);
+// the bitmap lives in the window's data, none drawing only the white.
+LRESULT CALLBACK PictureProcedure(HWND window, UINT message, WPARAM w, LPARAM l) {
+  switch (message) {
+    case WM_ERASEBKGND:
+      return 1;
+    case WM_PAINT: {
+      PAINTSTRUCT paint;
+      const HDC dc = ::BeginPaint(window, &paint);
+      RECT area;
+      ::GetClientRect(window, &area);
+      ::FillRect(dc, &area, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
+      const auto bitmap = reinterpret_cast<HBITMAP>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+      BITMAP size{};
+      if (bitmap && ::GetObjectW(bitmap, sizeof size, &size)) {
+        const HDC memory = ::CreateCompatibleDC(dc);
+        const HGDIOBJ old = ::SelectObject(memory, bitmap);
+        const bool centred = ::GetPropW(window, kCentredProperty) != nullptr;
+        const int x = centred ? (area.right - size.bmWidth) / 2 : 0;
+        const int y = centred ? (area.bottom - size.bmHeight) / 2 : 0;
+        ::BitBlt(dc, x, y, size.bmWidth, size.bmHeight, memory, 0, 0, SRCCOPY);
+        ::SelectObject(memory, old);
+        ::DeleteDC(memory);
+      }
+      ::EndPaint(window, &paint);
+      return 0;
+    }
+    case WM_NCDESTROY:
+      ::RemovePropW(window, kCentredProperty);
+      break;
+    default:
+      break;
+  }
+  return ::DefWindowProcW(window, message, w, l);
+}
+
 HWND Child(const wchar_t* windowClass, const std::wstring& text, DWORD style, DWORD exStyle,
            HWND parent, int id) {
   return ::CreateWindowExW(exStyle, windowClass, text.c_str(),
@@ -229,8 +267,8 @@ ControlWindow MakeContainer(form::Control& c, HWND parent, std::wstring title = 
 }
 
 ControlWindow MakePicture(TextControl& c, HWND parent) {
-  const HWND window = Child(L"STATIC", L"", SS_BITMAP, 0, parent, 0);
-  ::SendMessageW(window, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(Picture(c.picture)));
+  const HWND window = Child(kPictureClass, L"", 0, 0, parent, 0);
+  ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(Picture(c.picture)));
   return OnForm(c, window);
 }
 
@@ -462,10 +500,11 @@ ControlWindow MakeTree(form::TreeView& tree, HWND parent) {
 }
 
 ControlWindow MakeStepIndicator(form::StepIndicator& step, HWND parent) {
-  const HWND window = Child(L"STATIC", L"", SS_BITMAP | SS_CENTERIMAGE, 0, parent, 0);
+  const HWND window = Child(kPictureClass, L"", 0, 0, parent, 0);
+  ::SetPropW(window, kCentredProperty, reinterpret_cast<HANDLE>(1));
   return OnForm(step, window, [&step, window] {
-    ::SendMessageW(window, STM_SETIMAGE, IMAGE_BITMAP,
-                   reinterpret_cast<LPARAM>(StepPicture(step.CurrentImage())));
+    ::SetWindowLongPtrW(window, GWLP_USERDATA,
+                        reinterpret_cast<LONG_PTR>(StepPicture(step.CurrentImage())));
     ::InvalidateRect(window, nullptr, TRUE);
   });
 }
@@ -571,7 +610,8 @@ void RegisterControlClasses(HINSTANCE instance) {
   ::InitCommonControlsEx(&common);
   const std::tuple<const wchar_t*, WNDPROC> classes[] = {{kContainerClass, ContainerProcedure},
                                                          {kHotAreaClass, HotAreaProcedure},
-                                                         {kGaugeClass, GaugeProcedure}};
+                                                         {kGaugeClass, GaugeProcedure},
+                                                         {kPictureClass, PictureProcedure}};
   for (const auto& [name, procedure] : classes) {
     WNDCLASSW wc{};
     wc.lpfnWndProc = procedure;
