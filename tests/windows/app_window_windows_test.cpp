@@ -11,8 +11,10 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <future>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/principal.h"
@@ -228,6 +230,109 @@ TEST_F(WindowTest, SecondCopyFindsTheFirstByItsWindowAndEnds) {
   EXPECT_EQ(status, 0u);
   ::CloseHandle(process.hThread);
   ::CloseHandle(process.hProcess);
+}
+
+// What a real message box showed, read from the box while it is up, and the
+// button then clicked as the operator would.
+struct ShownBox {
+  bool found = false;
+  std::set<int> buttons;
+  int defaultButton = 0;
+  HICON icon = nullptr;
+};
+
+ShownBox AnswerBox(const std::wstring& caption, int answer) {
+  ShownBox shown;
+  HWND box = nullptr;
+  for (int slice = 0; slice < 600 && !box; ++slice) {
+    box = ::FindWindowW(L"#32770", caption.c_str());
+    if (!box) ::Sleep(50);
+  }
+  if (!box) return shown;
+  shown.found = true;
+  for (int id : {IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO}) {
+    const HWND button = ::GetDlgItem(box, id);
+    if (button && ::IsWindowVisible(button)) shown.buttons.insert(id);
+  }
+  // The preselected button: the one with the keyboard focus when the box
+  // opens, which Enter presses.
+  GUITHREADINFO focus{};
+  focus.cbSize = sizeof focus;
+  if (::GetGUIThreadInfo(::GetWindowThreadProcessId(box, nullptr), &focus) && focus.hwndFocus) {
+    shown.defaultButton = ::GetDlgCtrlID(focus.hwndFocus);
+  }
+  // The box's icon: the one static control that shows an icon.
+  for (HWND child = ::GetWindow(box, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+    if (const auto icon = reinterpret_cast<HICON>(::SendMessageW(child, STM_GETICON, 0, 0))) {
+      shown.icon = icon;
+    }
+  }
+  ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(::GetDlgItem(box, answer)));
+  return shown;
+}
+
+TEST(Win32ShellTest, MessageBoxesShowTheirIconButtonsAndDefaultAndReturnTheClick) {
+  struct Case {
+    Message message;
+    std::wstring caption;
+    LPCWSTR icon;
+    std::set<int> buttons;
+    int defaultButton;
+    int click;
+    MsgButton answer;
+  };
+  const Case cases[] = {
+      {{"Pergunta", "Deseja continuar?", MsgIcon::Question, kYes | kNo, kNo},
+       L"Pergunta",
+       IDI_QUESTION,
+       {IDYES, IDNO},
+       IDNO,
+       IDYES,
+       kYes},
+      {{"Aviso", "Cuidado", MsgIcon::Warning, kOk | kCancel, kCancel},
+       L"Aviso",
+       IDI_WARNING,
+       {IDOK, IDCANCEL},
+       IDCANCEL,
+       IDCANCEL,
+       kCancel},
+      {{"Erro", "Falhou", MsgIcon::Error, kAbort | kRetry | kIgnore, kNoButton},
+       L"Erro",
+       IDI_ERROR,
+       {IDABORT, IDRETRY, IDIGNORE},
+       IDABORT,
+       IDIGNORE,
+       kIgnore},
+      {{"Erro", "Falhou", MsgIcon::Error, kAbort | kRetry | kIgnore, kRetry},
+       L"Erro",
+       IDI_ERROR,
+       {IDABORT, IDRETRY, IDIGNORE},
+       IDRETRY,
+       IDRETRY,
+       kRetry},
+      // No caption of its own: the application's title.
+      {{"", "Pronto", MsgIcon::Information, kOk, kOk},
+       L"KORVA Update",
+       IDI_INFORMATION,
+       {IDOK},
+       IDOK,
+       IDOK,
+       kOk},
+  };
+  Win32Shell shell;
+  shell.SetApplicationTitle("KORVA Update");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message.text + " / " + std::to_string(c.click));
+    auto shown = std::async(std::launch::async, AnswerBox, c.caption, c.click);
+    const MsgButton answer = shell.ShowMessage(c.message);
+    const ShownBox box = shown.get();
+    ASSERT_TRUE(box.found);
+    EXPECT_EQ(box.buttons, c.buttons);
+    EXPECT_EQ(box.defaultButton, c.defaultButton);
+    EXPECT_EQ(box.icon, ::LoadIconW(nullptr, c.icon));
+    EXPECT_EQ(answer, c.answer);
+  }
 }
 
 }  // namespace

@@ -32,6 +32,7 @@ constexpr const wchar_t* kPictureClass = L"KorvaPicture";
 constexpr const wchar_t* kMenuProperty = L"KorvaMenu";
 constexpr const wchar_t* kDarkBlueProperty = L"KorvaDarkBlue";
 constexpr const wchar_t* kCentredProperty = L"KorvaCentred";
+constexpr const wchar_t* kTipsProperty = L"KorvaTips";
 const COLORREF kDarkBlue = RGB(0, 0, 128);
 
 HINSTANCE Instance() {
@@ -235,14 +236,41 @@ HBITMAP StepPicture(form::StepIndicator::Image image) {
   return nullptr;
 }
 
+// The hint of a control as a tooltip, in the one tooltip window of its
+// top-level window (made when the first hint is shown).
+void ShowHint(HWND window, const std::string& hint) {
+  const HWND root = ::GetAncestor(window, GA_ROOT);
+  auto tips = static_cast<HWND>(::GetPropW(root, kTipsProperty));
+  if (!tips) {
+    tips = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                             WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
+                             CW_USEDEFAULT, CW_USEDEFAULT, root, nullptr, Instance(), nullptr);
+    if (!tips) return;
+    ::SetPropW(root, kTipsProperty, tips);
+  }
+  std::wstring text = Wide(hint);
+  TTTOOLINFOW info{};
+  info.cbSize = sizeof info;
+  info.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+  info.hwnd = root;
+  info.uId = reinterpret_cast<UINT_PTR>(window);
+  info.lpszText = text.data();
+  ::SendMessageW(tips, TTM_DELTOOLW, 0, reinterpret_cast<LPARAM>(&info));
+  if (!hint.empty()) ::SendMessageW(tips, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&info));
+}
+
 // What every control on the form shows besides its own state: whether it is
-// hidden (a page only where the page stack puts it), enabled, and its hint
-// (kept as a property; the window shows hints in no tooltip).
+// hidden (a page only where the page stack puts it), enabled, and its hint.
 ControlWindow OnForm(form::Control& c, HWND window, std::function<void()> own = {}) {
   const bool ownVisibility = c.kind != Kind::Page;
-  return {window, nullptr, [&c, window, ownVisibility, own = std::move(own)] {
+  auto hintShown = std::make_shared<std::string>();
+  return {window, nullptr, [&c, window, ownVisibility, hintShown, own = std::move(own)] {
             if (ownVisibility) ::ShowWindow(window, c.Visible() ? SW_SHOWNA : SW_HIDE);
             ::EnableWindow(window, c.Enabled());
+            if (c.Hint() != *hintShown) {
+              *hintShown = c.Hint();
+              ShowHint(window, c.Hint());
+            }
             if (own) own();
           }};
 }
@@ -257,7 +285,8 @@ void SetText(HWND window, const std::wstring& text) {
 
 ControlWindow MakeContainer(form::Control& c, HWND parent, std::wstring title = {},
                             bool frame = false) {
-  const HWND window = Child(kContainerClass, L"", WS_CLIPCHILDREN, 0, parent, 0);
+  // WS_EX_CONTROLPARENT: Tab and the mnemonics reach the controls inside.
+  const HWND window = Child(kContainerClass, L"", WS_CLIPCHILDREN, WS_EX_CONTROLPARENT, parent, 0);
   if (frame) {
     ::SetWindowLongPtrW(
         window, GWLP_USERDATA,

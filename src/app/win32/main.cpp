@@ -45,6 +45,18 @@ int Run() {
   // closes it like the operator does.
   korva::win32::MainWindow window(form, principal, shell, mainTitle);
 
+  bool destroyed = false;
+  const auto destroy = [&] {
+    if (destroyed) return;
+    destroyed = true;
+    try {
+      principal.FormDestroy();
+    } catch (const std::exception& e) {
+      principal.ShowError(e.what());
+    }
+  };
+  window.OnSessionEnd(destroy);
+
   try {
     principal.FormCreate();
   } catch (const std::exception& e) {
@@ -56,16 +68,14 @@ int Run() {
     window.Show();
     MSG msg;
     while (!shell.EndRequested() && ::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+      // Tab, the arrow keys and the controls' mnemonics ("&Fechar": Alt+F).
+      if (::IsDialogMessageW(window.Handle(), &msg)) continue;
       ::TranslateMessage(&msg);
       ::DispatchMessageW(&msg);
     }
     if (msg.message == WM_QUIT) status = static_cast<int>(msg.wParam);
   }
-  try {
-    principal.FormDestroy();
-  } catch (const std::exception& e) {
-    principal.ShowError(e.what());
-  }
+  destroy();
   // A normal end reports what the last connected-users count set.
   return status == 0 ? korva::platform::ExitStatus() : status;
 }

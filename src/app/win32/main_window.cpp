@@ -35,7 +35,7 @@ MainWindow::MainWindow(form::FormModel& form, Principal& principal, Win32Shell& 
   const int height = frame.bottom - frame.top;
   RECT work;
   ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-  window_ = ::CreateWindowExW(0, className.c_str(), Wide(title).c_str(), style,
+  window_ = ::CreateWindowExW(WS_EX_CONTROLPARENT, className.c_str(), Wide(title).c_str(), style,
                               work.left + (work.right - work.left - width) / 2,
                               work.top + (work.bottom - work.top - height) / 2, width, height,
                               nullptr, nullptr, instance, this);
@@ -275,6 +275,14 @@ LRESULT MainWindow::Handle(UINT message, WPARAM w, LPARAM l) {
       return 0;
     case WM_CLOSE:
       CloseRequested();
+      return 0;
+    case WM_ENDSESSION:
+      // Protected mode must not outlive the session: the close and destroy
+      // sequences run before Windows ends the program.
+      if (w && !principal_.OperationRunning()) {
+        CloseRequested();
+        if (onSessionEnd_) onSessionEnd_();
+      }
       return 0;
     default:
       break;

@@ -45,6 +45,9 @@ class MainWindow final : private ControlHost {
   void RepaintNow();
   // The native window of a control, or nullptr.
   HWND WindowOf(const std::string& controlName) const;
+  // Runs when Windows ends the session (logoff, shutdown) after the window's
+  // close sequence: the program is ended without returning to its start.
+  void OnSessionEnd(std::function<void()> onSessionEnd) { onSessionEnd_ = std::move(onSessionEnd); }
   // A click on the named control runs the handler through Principal::Dispatch.
   void BindClick(const std::string& controlName, std::function<void()> handler);
 
@@ -77,6 +80,7 @@ class MainWindow final : private ControlHost {
   std::map<std::string, HMENU> menus_;
   std::map<std::string, std::function<void()>> clicks_;
   std::map<int, std::function<void(UINT, const NMHDR*)>> listeners_;
+  std::function<void()> onSessionEnd_;
   int nextId_ = 1000;
   std::uint64_t captionSeen_ = 0;
   std::uint64_t pageSeen_ = ~std::uint64_t{0};
