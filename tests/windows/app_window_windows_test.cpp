@@ -151,6 +151,14 @@ TEST_F(WindowTest, EveryPageShowsItsControlsAndIsSaved) {
   EXPECT_EQ(TextOf(window.WindowOf("BtbtnIniciarAtualizacao")), L"Iniciar &Atualiza\u00e7\u00f5es");
   EXPECT_FALSE(::IsWindowEnabled(window.WindowOf("BtbtnIniciarAtualizacao")));
   EXPECT_FALSE(::IsWindowVisible(window.WindowOf("PnlDownload")));
+  // Each control has the font of its design line.
+  for (const char* name : {"BtBtnFechar", "Label2", "BtBtnNovasAtualizacoes", "LblSite"}) {
+    LOGFONTW font{};
+    const auto handle =
+        reinterpret_cast<HFONT>(::SendMessageW(window.WindowOf(name), WM_GETFONT, 0, 0));
+    ASSERT_TRUE(handle && ::GetObjectW(handle, sizeof font, &font)) << name;
+    EXPECT_EQ(font.lfWeight, FW_BOLD) << name;
+  }
 
   const std::string folder = ScreenshotFolder();
   std::set<std::size_t> pictures;
