@@ -252,11 +252,19 @@ struct ShownBox {
 ShownBox AnswerBox(const std::wstring& caption, int answer) {
   ShownBox shown;
   HWND box = nullptr;
-  for (int slice = 0; slice < 600 && !box; ++slice) {
+  // Found as soon as it exists; read once it shows, its buttons laid out and
+  // the preselected one focused.
+  bool ready = false;
+  for (int slice = 0; slice < 600 && !ready; ++slice) {
     box = ::FindWindowW(L"#32770", caption.c_str());
-    if (!box) ::Sleep(50);
+    GUITHREADINFO focus{};
+    focus.cbSize = sizeof focus;
+    ready = box && ::IsWindowVisible(box) &&
+            ::GetGUIThreadInfo(::GetWindowThreadProcessId(box, nullptr), &focus) &&
+            focus.hwndFocus && ::GetParent(focus.hwndFocus) == box;
+    if (!ready) ::Sleep(50);
   }
-  if (!box) return shown;
+  if (!ready) return shown;
   shown.found = true;
   for (int id : {IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO}) {
     const HWND button = ::GetDlgItem(box, id);
