@@ -197,6 +197,43 @@ TEST_F(WindowTest, EveryPageShowsItsControlsAndIsSaved) {
   SaveBmp(CaptureClient(window.Handle()), folder + "\\TbShtInicio-transfer.bmp");
 }
 
+TEST_F(WindowTest, OperatorInputReachesTheModelAndClicksTheirHandlers) {
+  MainWindow window(form, principal, shell, form::FormModel::ComposeMainTitle("9.9.9.9"));
+  ::ShowWindow(window.Handle(), SW_SHOW);
+  form.ShowPage(form.TbShtConfig);
+  shell.Repaint();
+
+  // Typed into an edit field (the control sends EN_CHANGE as for keys).
+  ::SendMessageW(window.WindowOf("SrvRemoto1"), WM_SETTEXT, 0,
+                 reinterpret_cast<LPARAM>(L"\\\\FILIAL\\Ger\u00eancia"));
+  EXPECT_EQ(form.SrvRemoto1.Text(), "\\\\FILIAL\\Gerência");
+  // The model's own change reaches the field.
+  form.EdtProxy_Porta.SetText("3128");
+  shell.Repaint();
+  EXPECT_EQ(TextOf(window.WindowOf("EdtProxy_Porta")), L"3128");
+
+  // A radio button of a group: the model's index, and the other unchecked.
+  const HWND group = window.WindowOf("RdGrpMetodoFTP");
+  const HWND passive = ::FindWindowExW(group, nullptr, L"Button", L"Passivo");
+  ASSERT_NE(passive, nullptr);
+  ::SendMessageW(passive, BM_CLICK, 0, 0);
+  EXPECT_EQ(form.RdGrpMetodoFTP.ItemIndex(), 1);
+  EXPECT_EQ(::SendMessageW(passive, BM_GETCHECK, 0, 0), BST_CHECKED);
+  EXPECT_EQ(::SendMessageW(::FindWindowExW(group, nullptr, L"Button", L"Ativo"), BM_GETCHECK, 0, 0),
+            BST_UNCHECKED);
+
+  // A button's click runs the handler bound to its control.
+  int clicks = 0;
+  window.BindClick("BitBtn1", [&clicks] { ++clicks; });
+  ::SendMessageW(window.WindowOf("BitBtn1"), BM_CLICK, 0, 0);
+  EXPECT_EQ(clicks, 1);
+  // A disabled button takes no click.
+  form.BitBtn1.SetEnabled(false);
+  shell.Repaint();
+  ::SendMessageW(window.WindowOf("BitBtn1"), BM_CLICK, 0, 0);
+  EXPECT_EQ(clicks, 1);
+}
+
 TEST_F(WindowTest, SecondCopyFindsTheFirstByItsWindowAndEnds) {
   const std::string program = platform::ExecutableFolder() + "\\korvaupdate.exe";
   // The title the program composes from its own version resource.

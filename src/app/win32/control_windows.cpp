@@ -333,7 +333,8 @@ ControlWindow MakeLabel(TextControl& c, HWND parent, ControlHost& host) {
 
 ControlWindow MakeButton(TextControl& c, HWND parent, ControlHost& host) {
   const int id = host.Listen([&host, &c](UINT code, const NMHDR*) {
-    if (code == BN_CLICKED) host.Click(c);
+    // BM_CLICK reaches a disabled button too; the operator cannot.
+    if (code == BN_CLICKED && c.Enabled()) host.Click(c);
   });
   const DWORD style = BS_PUSHBUTTON | WS_TABSTOP | (c.kind == Kind::FlatButton ? BS_FLAT : 0);
   const HWND window = Child(L"BUTTON", L"", style, 0, parent, id);
