@@ -1,0 +1,61 @@
+#pragma once
+// The native control of each kind of control. MakeControlWindow picks the
+// factory by the control's kind; each factory makes the control inside its
+// parent's window (or menu) and says how the control's state reaches it.
+// Operator input goes to the ControlHost, the main window, which receives
+// every notification of every control (the containers pass theirs on).
+#include <functional>
+#include <string>
+
+#include "form/controls.h"
+#include "platform/windows/win32_api.h"
+
+namespace korva::win32 {
+
+class ControlHost {
+ public:
+  // The operator clicked the control.
+  virtual void Click(form::Control& control) = 0;
+  // The operator chose an item of the control (a radio button, a menu item):
+  // the choice runs as the control's click, its bound handler where there is
+  // no choice, and the control's window then shows the model again.
+  virtual void Choose(form::Control& control, std::function<void()> choice) = 0;
+  // The operator changed the control and its window already shows the change.
+  virtual void Changed(form::Control& control) = 0;
+  // A new command identifier whose WM_COMMAND (or WM_NOTIFY, or menu choice)
+  // runs onNotify with the notification code and, for WM_NOTIFY, its header.
+  virtual int Listen(std::function<void(UINT code, const NMHDR* header)> onNotify) = 0;
+
+ protected:
+  ~ControlHost() = default;
+};
+
+// Where a control is made: the window of its parent, or the popup menu of a
+// menu item.
+struct ControlParent {
+  HWND window = nullptr;
+  HMENU menu = nullptr;
+};
+
+struct ControlWindow {
+  HWND window = nullptr;  // none for a popup menu or a menu item
+  HMENU menu = nullptr;   // a popup menu: the menu its items go into
+  // Copies the control's state into the window; none where the model has no
+  // state to show (a popup menu).
+  std::function<void()> apply;
+};
+
+ControlWindow MakeControlWindow(form::Control& control, ControlParent parent, ControlHost& host);
+
+// The window class of the containers (panels, pages, frames): they pass every
+// notification of their children on to the top-level window.
+void RegisterControlClasses(HINSTANCE instance);
+
+// One of the window's pictures ("logo", "step_done", ...), from the
+// program's resources, composed onto white; owned by a cache, never freed.
+HBITMAP Picture(const std::string& name);
+
+// The font of a control of the design (cached, never freed).
+HFONT FontOf(const form::Font& font);
+
+}  // namespace korva::win32

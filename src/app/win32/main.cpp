@@ -1,0 +1,89 @@
+// korvaupdate for Windows: the program's start. The version resource of our
+// own executable names the window; a second copy finds the first by that
+// window (FindWindowW) and ends; otherwise the window is created (its
+// start-up sequence runs), shown, and served until it closes, and its
+// destruction runs last.
+#include <clocale>
+#include <exception>
+
+#include "app/principal.h"
+#include "app/single_instance_guard.h"
+#include "app/win32/main_window.h"
+#include "app/win32/win32_shell.h"
+#include "form/form_model.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/process_outcome.h"
+#include "platform/windows/win32_api.h"
+#include "vendor/vendor_library.h"
+
+namespace {
+
+using korva::Message;
+using korva::MsgIcon;
+
+int Run() {
+  korva::win32::Win32Shell shell;
+  shell.SetApplicationTitle(korva::form::FormModel::kApplicationTitle);
+
+  std::string build;
+  try {
+    build = korva::vendor::GetBuildInfo(korva::platform::ExecutablePath(), "BUILD");
+  } catch (const std::exception& e) {
+    shell.ShowMessage(Message{"", e.what(), MsgIcon::Error, korva::kOk, korva::kOk});
+    return 1;
+  }
+  const std::string mainTitle = korva::form::FormModel::ComposeMainTitle(build);
+
+  if (korva::SingleInstanceGuard(shell, mainTitle) == korva::StartDecision::End) return 0;
+
+  korva::form::FormModel form;
+  korva::platform::SystemClock clock;
+  korva::Principal principal(form, shell, clock);
+  // Created with its class and title before the start-up sequence runs: a
+  // copy started meanwhile finds it, and a WM_CLOSE from another program
+  // closes it like the operator does.
+  korva::win32::MainWindow window(form, principal, shell, mainTitle);
+
+  bool destroyed = false;
+  const auto destroy = [&] {
+    if (destroyed) return;
+    destroyed = true;
+    try {
+      principal.FormDestroy();
+    } catch (const std::exception& e) {
+      principal.ShowError(e.what());
+    }
+  };
+  window.OnSessionEnd(destroy);
+
+  try {
+    principal.FormCreate();
+  } catch (const std::exception& e) {
+    principal.ShowError(e.what());
+    return 1;
+  }
+  int status = 0;
+  if (!shell.EndRequested()) {
+    window.Show();
+    MSG msg;
+    while (!shell.EndRequested() && ::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+      // Tab, the arrow keys and the controls' mnemonics ("&Fechar": Alt+F).
+      if (::IsDialogMessageW(window.Handle(), &msg)) continue;
+      ::TranslateMessage(&msg);
+      ::DispatchMessageW(&msg);
+    }
+    if (msg.message == WM_QUIT) status = static_cast<int>(msg.wParam);
+  }
+  destroy();
+  // A normal end reports what the last connected-users count set.
+  return status == 0 ? korva::platform::ExitStatus() : status;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  // Decimal separator, time format and dates follow the operator's locale.
+  std::setlocale(LC_ALL, "");
+  return Run();
+}

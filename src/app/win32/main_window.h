@@ -1,0 +1,91 @@
+#pragma once
+// The main window TFrmKorvaUpdate on Windows: one native control per control
+// of the form model, made by the factory of the control's kind, in the
+// design's order. The controls mirror the model (Mirror copies what changed
+// since the last look, by the controls' revisions) and write the operator's
+// input back into it; clicks go to Principal's handlers.
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/principal.h"
+#include "app/single_instance_guard.h"
+#include "app/win32/control_windows.h"
+#include "form/form_model.h"
+
+namespace korva::win32 {
+
+class Win32Shell;
+
+class MainWindow final : private ControlHost {
+ public:
+  // The window class other programs know it by (FindWindowW).
+  static constexpr const char* kWindowClass = kMainWindowClass;
+
+  // Creates the window, hidden, titled as given (a second copy finds it by
+  // that title from now on), with every control in the model's initial state,
+  // and attaches itself to the shell. The model, Principal and the shell
+  // outlive the window.
+  MainWindow(form::FormModel& form, Principal& principal, Win32Shell& shell,
+             const std::string& title);
+  ~MainWindow();
+  MainWindow(const MainWindow&) = delete;
+  MainWindow& operator=(const MainWindow&) = delete;
+
+  HWND Handle() const { return window_; }
+
+  // Shows the window; the first time, the show sequence (FormShow) runs.
+  void Show();
+  // Copies every control that changed since the last call into its window.
+  void Mirror();
+  // Mirror, then paint the window now: runs do not return to the message
+  // loop between their steps.
+  void RepaintNow();
+  // The native window of a control, or nullptr.
+  HWND WindowOf(const std::string& controlName) const;
+  // Runs when Windows ends the session (logoff, shutdown) after the window's
+  // close sequence: the program is ended without returning to its start.
+  void OnSessionEnd(std::function<void()> onSessionEnd) { onSessionEnd_ = std::move(onSessionEnd); }
+  // A click on the named control runs the handler through Principal::Dispatch.
+  void BindClick(const std::string& controlName, std::function<void()> handler);
+
+ private:
+  struct View {
+    form::Control* control = nullptr;
+    std::uint64_t seen = 0;
+    std::function<void()> apply;  // the control's state into its window
+  };
+
+  static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM w, LPARAM l);
+  LRESULT Handle(UINT message, WPARAM w, LPARAM l);
+  void Build();
+  void BindHandlers();
+  void CloseRequested();
+  void Click(form::Control& control) override;
+  void Choose(form::Control& control, std::function<void()> choice) override;
+  void Changed(form::Control& control) override;
+  int Listen(std::function<void(UINT code, const NMHDR* header)> onNotify) override;
+  void RunClick(form::Control* clicked, const std::function<void()>& handler);
+  void Apply(View& view);
+  View* ViewOf(const form::Control* control);
+
+  form::FormModel& form_;
+  Principal& principal_;
+  Win32Shell& shell_;
+  HWND window_ = nullptr;
+  std::vector<View> views_;
+  std::map<std::string, HWND> windows_;
+  std::map<std::string, HMENU> menus_;
+  std::map<std::string, std::function<void()>> clicks_;
+  std::map<int, std::function<void(UINT, const NMHDR*)>> listeners_;
+  std::function<void()> onSessionEnd_;
+  int nextId_ = 1000;
+  std::uint64_t captionSeen_ = 0;
+  std::uint64_t pageSeen_ = ~std::uint64_t{0};
+  bool shownOnce_ = false;
+  bool closed_ = false;
+};
+
+}  // namespace korva::win32

@@ -1,0 +1,288 @@
+#include "app/win32/win32_shell.h"
+
+// clang-format off
+#include "platform/windows/win32_api.h"
+#include <commdlg.h>
+// clang-format on
+
+#include <vector>
+
+#include "app/win32/main_window.h"
+#include "app/win32/win32_text.h"
+#include "platform/process.h"
+
+namespace korva::win32 {
+namespace {
+
+// The button sets MessageBoxW offers, each with the buttons in the order the
+// box lays them out.
+struct ButtonSet {
+  unsigned buttons;
+  UINT style;
+  std::vector<MsgButton> order;
+};
+const ButtonSet kButtonSets[] = {
+    {kOk, MB_OK, {kOk}},
+    {kOk | kCancel, MB_OKCANCEL, {kOk, kCancel}},
+    {kAbort | kRetry | kIgnore, MB_ABORTRETRYIGNORE, {kAbort, kRetry, kIgnore}},
+    {kYes | kNo | kCancel, MB_YESNOCANCEL, {kYes, kNo, kCancel}},
+    {kYes | kNo, MB_YESNO, {kYes, kNo}},
+    {kRetry | kCancel, MB_RETRYCANCEL, {kRetry, kCancel}},
+};
+
+const ButtonSet& SetFor(unsigned buttons) {
+  for (const ButtonSet& set : kButtonSets) {
+    if (set.buttons == buttons) return set;
+  }
+  // A set the box cannot show, or none: OK, so that it can be closed.
+  return kButtonSets[0];
+}
+
+MsgButton FromId(int id) {
+  switch (id) {
+    case IDOK:
+      return kOk;
+    case IDCANCEL:
+      return kCancel;
+    case IDABORT:
+      return kAbort;
+    case IDRETRY:
+      return kRetry;
+    case IDIGNORE:
+      return kIgnore;
+    case IDYES:
+      return kYes;
+    case IDNO:
+      return kNo;
+    default:
+      return kNoButton;
+  }
+}
+
+}  // namespace
+
+UINT Win32Shell::MessageBoxStyle(const Message& message) {
+  const ButtonSet& set = SetFor(message.buttons);
+  UINT style = set.style;
+  switch (message.icon) {
+    case MsgIcon::Information:
+      style |= MB_ICONINFORMATION;
+      break;
+    case MsgIcon::Question:
+      style |= MB_ICONQUESTION;
+      break;
+    case MsgIcon::Warning:
+      style |= MB_ICONWARNING;
+      break;
+    case MsgIcon::Error:
+      style |= MB_ICONERROR;
+      break;
+    case MsgIcon::None:
+      break;
+  }
+  static const UINT kDefaults[] = {MB_DEFBUTTON1, MB_DEFBUTTON2, MB_DEFBUTTON3};
+  for (std::size_t i = 0; i < set.order.size() && i < 3; ++i) {
+    if (set.order[i] == message.defaultButton) style |= kDefaults[i];
+  }
+  return style;
+}
+
+HWND Win32Shell::Owner() const {
+  return window_ && ::IsWindowVisible(window_->Handle()) ? window_->Handle() : nullptr;
+}
+
+MsgButton Win32Shell::ShowMessage(const Message& message) {
+  const std::string caption = message.caption.empty() ? applicationTitle_ : message.caption;
+  const int id = ::MessageBoxW(Owner(), WideMultiLine(message.text).c_str(), Wide(caption).c_str(),
+                               MessageBoxStyle(message) | MB_TASKMODAL);
+  return FromId(id);
+}
+
+void Win32Shell::Repaint() {
+  if (window_) window_->RepaintNow();
+}
+
+void Win32Shell::ProcessPendingInput() {
+  MSG msg;
+  while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      // Left for the message loop, which ends on it.
+      ::PostQuitMessage(static_cast<int>(msg.wParam));
+      return;
+    }
+    ::TranslateMessage(&msg);
+    ::DispatchMessageW(&msg);
+  }
+}
+
+void Win32Shell::SetBusyCursor(bool busy) {
+  if (busy == busy_) return;
+  busy_ = busy;
+  ::SetCursor(::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(busy ? IDC_WAIT : IDC_ARROW)));
+}
+
+void Win32Shell::CloseMainWindow() {
+  if (window_) {
+    ::SendMessageW(window_->Handle(), WM_CLOSE, 0, 0);
+  } else {
+    ::PostQuitMessage(0);
+  }
+}
+
+void Win32Shell::EndProgram() {
+  endRequested_ = true;
+  if (window_) ::ShowWindow(window_->Handle(), SW_HIDE);
+  ::PostQuitMessage(0);
+}
+
+void Win32Shell::OpenWebAddress(const std::string& address) {
+  platform::OpenWebAddress(address.find("://") != std::string::npos ? address
+                                                                    : "http://" + address);
+}
+
+std::optional<std::string> Win32Shell::AskSaveFileName(const std::string& proposedName,
+                                                       const std::string& defaultExtension) {
+  std::wstring file = Wide(proposedName);
+  file.resize(std::max<std::size_t>(file.size() + 1, 32768), L'\0');
+  const std::wstring extension = Wide(defaultExtension);
+  OPENFILENAMEW dialog{};
+  dialog.lStructSize = sizeof dialog;
+  dialog.hwndOwner = Owner();
+  dialog.lpstrFile = file.data();
+  dialog.nMaxFile = static_cast<DWORD>(file.size());
+  dialog.lpstrDefExt = extension.empty() ? nullptr : extension.c_str();
+  // No question before an existing file is replaced; no file-type filter.
+  dialog.Flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
+  if (!::GetSaveFileNameW(&dialog)) return std::nullopt;
+  return WithDefaultExtension(Narrow(file.c_str()), defaultExtension);
+}
+
+namespace {
+
+HFONT PrinterFont(HDC printer, const form::ReportFont& f) {
+  return ::CreateFontW(-::MulDiv(f.pointSize, ::GetDeviceCaps(printer, LOGPIXELSY), 72), 0, 0, 0,
+                       f.bold ? FW_BOLD : FW_NORMAL, FALSE, f.underline, FALSE, ANSI_CHARSET,
+                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                       DEFAULT_PITCH | FF_SWISS, Wide(f.family).c_str());
+}
+
+int TextWidth(HDC dc, const std::wstring& text) {
+  SIZE size{};
+  ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+  return size.cx;
+}
+
+// The line broken at word boundaries into pieces no wider than width; a word
+// wider than the line is broken where it must.
+std::vector<std::wstring> Wrap(HDC dc, const std::wstring& text, int width) {
+  std::vector<std::wstring> lines;
+  std::wstring line;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const std::size_t end = text.find(L' ', i);
+    const std::size_t next = end == std::wstring::npos ? text.size() : end + 1;
+    const std::wstring word = text.substr(i, next - i);
+    if (!line.empty() && TextWidth(dc, line + word) > width) {
+      lines.push_back(line);
+      line.clear();
+    }
+    line += word;
+    while (line.size() > 1 && TextWidth(dc, line) > width &&
+           line.find(L' ') == std::wstring::npos) {
+      std::size_t fit = line.size() - 1;
+      while (fit > 1 && TextWidth(dc, line.substr(0, fit)) > width) --fit;
+      lines.push_back(line.substr(0, fit));
+      line.erase(0, fit);
+    }
+    i = next;
+  }
+  if (!line.empty() || lines.empty()) lines.push_back(line);
+  return lines;
+}
+
+}  // namespace
+
+void Win32Shell::PaintReport(HDC printer, const form::Report& report) {
+  // Millimetres into device units; the device's origin is the corner of its
+  // printable area, the report's the corner inside its margins.
+  const double xPerMm = ::GetDeviceCaps(printer, LOGPIXELSX) / 25.4;
+  const double yPerMm = ::GetDeviceCaps(printer, LOGPIXELSY) / 25.4;
+  const int originX =
+      static_cast<int>(report.margin * xPerMm) - ::GetDeviceCaps(printer, PHYSICALOFFSETX);
+  const int originY =
+      static_cast<int>(report.margin * yPerMm) - ::GetDeviceCaps(printer, PHYSICALOFFSETY);
+  const auto toDevice = [&](const form::ReportBox& b) {
+    return RECT{originX + static_cast<int>(b.left * xPerMm),
+                originY + static_cast<int>(b.top * yPerMm),
+                originX + static_cast<int>((b.left + b.width) * xPerMm),
+                originY + static_cast<int>((b.top + b.height) * yPerMm)};
+  };
+  ::StartPage(printer);
+  ::SetBkMode(printer, TRANSPARENT);
+  ::SetTextColor(printer, RGB(0, 0, 0));
+  for (const form::ReportText& item : report.header) {
+    const HFONT font = PrinterFont(printer, item.font);
+    const HGDIOBJ old = ::SelectObject(printer, font);
+    RECT box = toDevice(item.box);
+    ::DrawTextW(printer, Wide(item.text).c_str(), -1, &box, DT_LEFT | DT_TOP | DT_NOCLIP);
+    ::SelectObject(printer, old);
+    ::DeleteObject(font);
+  }
+
+  // The list wraps at word boundaries and goes on at the top of the next
+  // page when it reaches the bottom of this one.
+  const HFONT listFont = PrinterFont(printer, report.listFont);
+  HGDIOBJ old = ::SelectObject(printer, listFont);
+  TEXTMETRICW metrics;
+  ::GetTextMetricsW(printer, &metrics);
+  const int lineHeight = metrics.tmHeight + metrics.tmExternalLeading;
+  const int pageBottom =
+      originY + static_cast<int>((report.pageHeight - 2 * report.margin) * yPerMm);
+  const RECT list = toDevice(report.listBox);
+  int y = list.top;
+  for (const std::string& text : report.lines) {
+    for (const std::wstring& line : Wrap(printer, Wide(text), list.right - list.left)) {
+      if (y + lineHeight > pageBottom) {
+        ::SelectObject(printer, old);
+        ::EndPage(printer);
+        ::StartPage(printer);
+        old = ::SelectObject(printer, listFont);
+        ::SetBkMode(printer, TRANSPARENT);
+        y = originY;
+      }
+      ::TextOutW(printer, list.left, y, line.c_str(), static_cast<int>(line.size()));
+      y += lineHeight;
+    }
+  }
+  ::SelectObject(printer, old);
+  ::DeleteObject(listFont);
+  ::EndPage(printer);
+}
+
+bool Win32Shell::PrintReport(const form::Report& report) {
+  // The dialog opens on the default printer.
+  PRINTDLGW dialog{};
+  dialog.lStructSize = sizeof dialog;
+  dialog.hwndOwner = Owner();
+  dialog.Flags = PD_RETURNDC | PD_NOPAGENUMS | PD_NOSELECTION | PD_USEDEVMODECOPIESANDCOLLATE;
+  dialog.nCopies = 1;
+  if (!::PrintDlgW(&dialog) || !dialog.hDC) {
+    if (dialog.hDevMode) ::GlobalFree(dialog.hDevMode);
+    if (dialog.hDevNames) ::GlobalFree(dialog.hDevNames);
+    return false;
+  }
+  const std::wstring name = Wide(report.documentName);
+  DOCINFOW document{};
+  document.cbSize = sizeof document;
+  document.lpszDocName = name.c_str();
+  if (::StartDocW(dialog.hDC, &document) > 0) {
+    PaintReport(dialog.hDC, report);
+    ::EndDoc(dialog.hDC);
+  }
+  ::DeleteDC(dialog.hDC);
+  if (dialog.hDevMode) ::GlobalFree(dialog.hDevMode);
+  if (dialog.hDevNames) ::GlobalFree(dialog.hDevNames);
+  return true;
+}
+
+}  // namespace korva::win32
