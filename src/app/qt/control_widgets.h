@@ -8,24 +8,12 @@
 #include <functional>
 #include <string>
 
+#include "app/form_mirror.h"
 #include "form/controls.h"
 
 namespace korva::qt {
 
-class ControlHost {
- public:
-  // The operator clicked the control.
-  virtual void Click(form::Control& control) = 0;
-  // The operator chose an item of the control (a radio button, a menu item):
-  // the choice runs as the control's click, its bound handler where there is
-  // no choice, and the control's widget then shows the model again.
-  virtual void Choose(form::Control& control, std::function<void()> choice) = 0;
-  // The operator changed the control and its widget already shows the change.
-  virtual void Changed(form::Control& control) = 0;
-
- protected:
-  ~ControlHost() = default;
-};
+using ControlHost = korva::ControlHost;
 
 struct ControlWidget {
   // The control's widget; none for a menu item, an action of its menu.

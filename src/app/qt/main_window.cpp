@@ -4,7 +4,6 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QStackedWidget>
-#include <exception>
 
 #include "app/qt/qt_shell.h"
 #include "app/qt/qt_text.h"
@@ -37,7 +36,7 @@ QFont FontOf(const form::Font& f) {
 }  // namespace
 
 MainWindow::MainWindow(form::FormModel& form, Principal& principal, QtShell& shell)
-    : QWidget(nullptr), form_(form), principal_(principal), shell_(shell) {
+    : QWidget(nullptr), FormMirror(form, principal), shell_(shell) {
   InitPictures();
   Build();
   BindHandlers();
@@ -83,9 +82,7 @@ void MainWindow::Build() {
     QWidget* parent = control->parent.empty() ? this : widgets_.at(control->parent);
     ControlWidget made = MakeControlWidget(*control, parent, *this);
     if (made.widget) Place(*control, made.widget, parent);
-    if (made.apply) {
-      views_.push_back(View{control, made.widget, ~std::uint64_t{0}, std::move(made.apply)});
-    }
+    if (made.apply) AddView(control, std::move(made.apply));
   }
 }
 
@@ -103,92 +100,13 @@ void MainWindow::Place(const form::Control& control, QWidget* widget, QWidget* p
   widgets_[control.Name()] = widget;
 }
 
-void MainWindow::BindHandlers() {
-  // Which control's click runs which handler.
-  using Handler = void (Principal::*)();
-  static const std::pair<const char*, Handler> kClicks[] = {
-      {"BtBtnFechar", &Principal::BtBtnFecharClick},
-      {"FltBtnConfig", &Principal::BtBtnConfigClick},
-      {"BitBtn1", &Principal::BitBtn1Click},
-      {"LblSite", &Principal::LblSiteClick},
-      {"Label6", &Principal::LblSiteClick},
-      {"Label8", &Principal::Label8Click},
-      {"BtBtnGravaConfig", &Principal::BtBtnGravaConfigClick},
-      {"BtBtnNovasAtualizacoes", &Principal::BtBtnNovasAtualizacoesClick},
-      {"BtBtnGravar", &Principal::BtBtnGravarClick},
-      {"BtBtImpimirAtualizacao", &Principal::BtBtImpimirAtualizacaoClick},
-      {"BtbtnIniciarAtualizacao", &Principal::BtbtnIniciarAtualizacaoClick},
-      {"BtBtnContinuar", &Principal::BtBtnContinuarClick},
-      {"BitBtn2", &Principal::BitBtn2Click},
-      {"GerarScript1", &Principal::GerarScript1Click},
-  };
-  Principal& p = principal_;
-  for (const auto& [control, handler] : kClicks)
-    BindClick(control, [&p, handler] { (p.*handler)(); });
-  // Both items of the test menu share one handler, told which was clicked.
-  for (form::MenuItem* item : {&form_.AtualizacaoLocal, &form_.AtualizarPelaInternet})
-    BindClick(item->Name(), [&p, item] { p.AtualizacaoLocalClick(*item); });
+void MainWindow::ShowCaption(const std::string& caption) {
+  setWindowTitle(ToQString(caption));
 }
 
-void MainWindow::BindClick(const std::string& controlName, std::function<void()> handler) {
-  clicks_[controlName] = std::move(handler);
-}
-
-void MainWindow::Click(form::Control& control) {
-  // "&Abortar" must reach a running transfer: it only sets two flags, so it
-  // runs beside the operation instead of being turned away as a second click.
-  if (&control == &form_.BtBtnAbortar) {
-    principal_.BtBtnAbortarClick();
-    return;
-  }
-  auto found = clicks_.find(control.Name());
-  if (found == clicks_.end()) return;
-  RunClick(&control, found->second);
-}
-
-void MainWindow::Choose(form::Control& control, std::function<void()> choice) {
-  if (!choice) {
-    auto found = clicks_.find(control.Name());
-    if (found != clicks_.end()) choice = found->second;
-  }
-  RunClick(&control, choice);
-}
-
-void MainWindow::Changed(form::Control& control) {
-  if (View* view = ViewOf(&control)) view->seen = control.Revision();
-}
-
-void MainWindow::RunClick(form::Control* clicked, const std::function<void()>& handler) {
-  if (handler) principal_.Dispatch(handler);
-  Mirror();
-  if (View* view = ViewOf(clicked)) Apply(*view);
-}
-
-MainWindow::View* MainWindow::ViewOf(const form::Control* control) {
-  for (View& view : views_) {
-    if (view.control == control) return &view;
-  }
-  return nullptr;
-}
-
-void MainWindow::Apply(View& view) {
-  view.seen = view.control->Revision();
-  view.apply();
-}
-
-void MainWindow::Mirror() {
-  for (View& view : views_) {
-    if (view.control->Revision() != view.seen) Apply(view);
-  }
-  if (form_.CaptionRevision() != captionSeen_) {
-    captionSeen_ = form_.CaptionRevision();
-    setWindowTitle(ToQString(form_.Caption()));
-  }
-  if (form_.ActivePageRevision() != pageSeen_ && form_.ActivePage()) {
-    pageSeen_ = form_.ActivePageRevision();
-    auto* stack = static_cast<QStackedWidget*>(widgets_.at("PgCtrlPrincipal"));
-    stack->setCurrentWidget(widgets_.at(form_.ActivePage()->Name()));
-  }
+void MainWindow::ShowPage(const form::Control& page) {
+  auto* stack = static_cast<QStackedWidget*>(widgets_.at("PgCtrlPrincipal"));
+  stack->setCurrentWidget(widgets_.at(page.Name()));
 }
 
 void MainWindow::RepaintNow() {
@@ -203,38 +121,20 @@ QWidget* MainWindow::WidgetOf(const std::string& controlName) const {
 
 void MainWindow::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
-  if (shownOnce_ || event->spontaneous()) return;
-  shownOnce_ = true;
-  principal_.Dispatch([this] { principal_.FormShow(); });
-  Mirror();
+  if (!event->spontaneous()) Shown();
 }
 
 void MainWindow::changeEvent(QEvent* event) {
   QWidget::changeEvent(event);
-  if (event->type() != QEvent::ActivationChange || !isActiveWindow() || !shownOnce_) return;
-  try {
-    principal_.FormActivate();
-  } catch (const std::exception& e) {
-    principal_.ShowError(e.what());
-  }
+  if (event->type() == QEvent::ActivationChange && isActiveWindow()) Activated();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  if (principal_.OperationRunning()) {
-    // Closed when the operation returns.
-    principal_.RequestClose();
+  if (CloseAllowed()) {
+    event->accept();
+  } else {
     event->ignore();
-    return;
   }
-  if (!closed_) {
-    closed_ = true;
-    try {
-      principal_.FormClose();
-    } catch (const std::exception& e) {
-      principal_.ShowError(e.what());
-    }
-  }
-  event->accept();
 }
 
 }  // namespace korva::qt

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/form_mirror.h"
 #include "app/principal.h"
 #include "app/qt/control_widgets.h"
 #include "app/single_instance_guard.h"
@@ -20,7 +21,7 @@ namespace korva::qt {
 
 class QtShell;
 
-class MainWindow : public QWidget, private ControlHost {
+class MainWindow : public QWidget, public FormMirror {
   Q_OBJECT
 
  public:
@@ -32,17 +33,12 @@ class MainWindow : public QWidget, private ControlHost {
   MainWindow(form::FormModel& form, Principal& principal, QtShell& shell);
   ~MainWindow() override;
 
-  // Copies every control that changed since the last call into its widget.
-  void Mirror();
   // Mirror, then paint the window now: runs do not return to the event loop
   // between their steps.
   void RepaintNow();
 
   // The widget of a control (the QMenu of a popup menu), or nullptr.
   QWidget* WidgetOf(const std::string& controlName) const;
-
-  // A click on the named control runs the handler through Principal::Dispatch.
-  void BindClick(const std::string& controlName, std::function<void()> handler);
 
   // The default text font of the window, sized for the fixed pixel layout.
   static QFont DefaultFont();
@@ -53,37 +49,13 @@ class MainWindow : public QWidget, private ControlHost {
   void changeEvent(QEvent* event) override;
 
  private:
-  struct View {
-    form::Control* control = nullptr;
-    QWidget* widget = nullptr;
-    std::uint64_t seen = 0;
-    std::function<void()> apply;  // the control's state into the widget
-  };
-
   void Build();
   void Place(const form::Control& control, QWidget* widget, QWidget* parent);
-  void BindHandlers();
-  // Operator input from the controls' widgets.
-  void Click(form::Control& control) override;
-  void Choose(form::Control& control, std::function<void()> choice) override;
-  void Changed(form::Control& control) override;
-  // A click of the operator: the handler runs through Dispatch, and the
-  // widget that was clicked shows the model again even when the click was
-  // ignored (a toggled menu item, a radio button).
-  void RunClick(form::Control* clicked, const std::function<void()>& handler);
-  void Apply(View& view);
-  View* ViewOf(const form::Control* control);
+  void ShowCaption(const std::string& caption) override;
+  void ShowPage(const form::Control& page) override;
 
-  form::FormModel& form_;
-  Principal& principal_;
   QtShell& shell_;
-  std::vector<View> views_;
   std::map<std::string, QWidget*> widgets_;
-  std::map<std::string, std::function<void()>> clicks_;
-  std::uint64_t captionSeen_ = ~std::uint64_t{0};
-  std::uint64_t pageSeen_ = ~std::uint64_t{0};
-  bool shownOnce_ = false;
-  bool closed_ = false;
 };
 
 }  // namespace korva::qt

@@ -7,21 +7,14 @@
 #include <functional>
 #include <string>
 
+#include "app/form_mirror.h"
 #include "form/controls.h"
 #include "platform/windows/win32_api.h"
 
 namespace korva::win32 {
 
-class ControlHost {
+class ControlHost : public virtual korva::ControlHost {
  public:
-  // The operator clicked the control.
-  virtual void Click(form::Control& control) = 0;
-  // The operator chose an item of the control (a radio button, a menu item):
-  // the choice runs as the control's click, its bound handler where there is
-  // no choice, and the control's window then shows the model again.
-  virtual void Choose(form::Control& control, std::function<void()> choice) = 0;
-  // The operator changed the control and its window already shows the change.
-  virtual void Changed(form::Control& control) = 0;
   // A new command identifier whose WM_COMMAND (or WM_NOTIFY, or menu choice)
   // runs onNotify with the notification code and, for WM_NOTIFY, its header.
   virtual int Listen(std::function<void(UINT code, const NMHDR* header)> onNotify) = 0;

@@ -5,8 +5,6 @@
 #include <commctrl.h>
 // clang-format on
 
-#include <exception>
-
 #include "app/win32/win32_shell.h"
 #include "app/win32/win32_text.h"
 
@@ -14,7 +12,8 @@ namespace korva::win32 {
 
 MainWindow::MainWindow(form::FormModel& form, Principal& principal, Win32Shell& shell,
                        const std::string& title)
-    : form_(form), principal_(principal), shell_(shell), captionSeen_(form.CaptionRevision()) {
+    : FormMirror(form, principal), shell_(shell) {
+  CaptionShown();
   const HINSTANCE instance = ::GetModuleHandleW(nullptr);
   RegisterControlClasses(instance);
   const std::wstring className = Wide(kWindowClass);
@@ -75,39 +74,8 @@ void MainWindow::Build() {
       ::SendMessageW(made.window, WM_SETFONT, reinterpret_cast<WPARAM>(FontOf(control->font)),
                      FALSE);
     }
-    if (made.apply) views_.push_back(View{control, ~std::uint64_t{0}, std::move(made.apply)});
+    if (made.apply) AddView(control, std::move(made.apply));
   }
-}
-
-void MainWindow::BindHandlers() {
-  // Which control's click runs which handler.
-  using Handler = void (Principal::*)();
-  static const std::pair<const char*, Handler> kClicks[] = {
-      {"BtBtnFechar", &Principal::BtBtnFecharClick},
-      {"FltBtnConfig", &Principal::BtBtnConfigClick},
-      {"BitBtn1", &Principal::BitBtn1Click},
-      {"LblSite", &Principal::LblSiteClick},
-      {"Label6", &Principal::LblSiteClick},
-      {"Label8", &Principal::Label8Click},
-      {"BtBtnGravaConfig", &Principal::BtBtnGravaConfigClick},
-      {"BtBtnNovasAtualizacoes", &Principal::BtBtnNovasAtualizacoesClick},
-      {"BtBtnGravar", &Principal::BtBtnGravarClick},
-      {"BtBtImpimirAtualizacao", &Principal::BtBtImpimirAtualizacaoClick},
-      {"BtbtnIniciarAtualizacao", &Principal::BtbtnIniciarAtualizacaoClick},
-      {"BtBtnContinuar", &Principal::BtBtnContinuarClick},
-      {"BitBtn2", &Principal::BitBtn2Click},
-      {"GerarScript1", &Principal::GerarScript1Click},
-  };
-  Principal& p = principal_;
-  for (const auto& [control, handler] : kClicks)
-    BindClick(control, [&p, handler] { (p.*handler)(); });
-  // Both items of the test menu share one handler, told which was clicked.
-  for (form::MenuItem* item : {&form_.AtualizacaoLocal, &form_.AtualizarPelaInternet})
-    BindClick(item->Name(), [&p, item] { p.AtualizacaoLocalClick(*item); });
-}
-
-void MainWindow::BindClick(const std::string& controlName, std::function<void()> handler) {
-  clicks_[controlName] = std::move(handler);
 }
 
 int MainWindow::Listen(std::function<void(UINT code, const NMHDR* header)> onNotify) {
@@ -116,61 +84,13 @@ int MainWindow::Listen(std::function<void(UINT code, const NMHDR* header)> onNot
   return id;
 }
 
-void MainWindow::Click(form::Control& control) {
-  // "&Abortar" must reach a running transfer: it only sets two flags, so it
-  // runs beside the operation instead of being turned away as a second click.
-  if (&control == &form_.BtBtnAbortar) {
-    principal_.BtBtnAbortarClick();
-    return;
-  }
-  auto found = clicks_.find(control.Name());
-  if (found == clicks_.end()) return;
-  RunClick(&control, found->second);
+void MainWindow::ShowCaption(const std::string& caption) {
+  ::SetWindowTextW(window_, Wide(caption).c_str());
 }
 
-void MainWindow::Choose(form::Control& control, std::function<void()> choice) {
-  if (!choice) {
-    auto found = clicks_.find(control.Name());
-    if (found != clicks_.end()) choice = found->second;
-  }
-  RunClick(&control, choice);
-}
-
-void MainWindow::Changed(form::Control& control) {
-  if (View* view = ViewOf(&control)) view->seen = control.Revision();
-}
-
-void MainWindow::RunClick(form::Control* clicked, const std::function<void()>& handler) {
-  if (handler) principal_.Dispatch(handler);
-  Mirror();
-  if (View* view = ViewOf(clicked)) Apply(*view);
-}
-
-MainWindow::View* MainWindow::ViewOf(const form::Control* control) {
-  for (View& view : views_) {
-    if (view.control == control) return &view;
-  }
-  return nullptr;
-}
-
-void MainWindow::Apply(View& view) {
-  view.seen = view.control->Revision();
-  view.apply();
-}
-
-void MainWindow::Mirror() {
-  for (View& view : views_) {
-    if (view.control->Revision() != view.seen) Apply(view);
-  }
-  if (form_.CaptionRevision() != captionSeen_) {
-    captionSeen_ = form_.CaptionRevision();
-    ::SetWindowTextW(window_, Wide(form_.Caption()).c_str());
-  }
-  if (form_.ActivePageRevision() != pageSeen_ && form_.ActivePage()) {
-    pageSeen_ = form_.ActivePageRevision();
-    for (const form::TextControl* page : form_.Pages()) {
-      ::ShowWindow(windows_.at(page->Name()), page == form_.ActivePage() ? SW_SHOWNA : SW_HIDE);
-    }
+void MainWindow::ShowPage(const form::Control& page) {
+  for (const form::TextControl* each : form_.Pages()) {
+    ::ShowWindow(windows_.at(each->Name()), each == &page ? SW_SHOWNA : SW_HIDE);
   }
 }
 
@@ -190,26 +110,11 @@ HWND MainWindow::WindowOf(const std::string& controlName) const {
 void MainWindow::Show() {
   ::ShowWindow(window_, SW_SHOW);
   ::UpdateWindow(window_);
-  if (shownOnce_) return;
-  shownOnce_ = true;
-  principal_.Dispatch([this] { principal_.FormShow(); });
-  Mirror();
+  Shown();
 }
 
 void MainWindow::CloseRequested() {
-  if (principal_.OperationRunning()) {
-    // Closed when the operation returns.
-    principal_.RequestClose();
-    return;
-  }
-  if (!closed_) {
-    closed_ = true;
-    try {
-      principal_.FormClose();
-    } catch (const std::exception& e) {
-      principal_.ShowError(e.what());
-    }
-  }
+  if (!CloseAllowed()) return;
   ::ShowWindow(window_, SW_HIDE);
   ::PostQuitMessage(0);
 }
@@ -265,13 +170,7 @@ LRESULT MainWindow::Handle(UINT message, WPARAM w, LPARAM l) {
       break;
     }
     case WM_ACTIVATE:
-      if (LOWORD(w) != WA_INACTIVE && shownOnce_) {
-        try {
-          principal_.FormActivate();
-        } catch (const std::exception& e) {
-          principal_.ShowError(e.what());
-        }
-      }
+      if (LOWORD(w) != WA_INACTIVE) Activated();
       return 0;
     case WM_CLOSE:
       CloseRequested();

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/form_mirror.h"
 #include "app/principal.h"
 #include "app/single_instance_guard.h"
 #include "app/win32/control_windows.h"
@@ -19,7 +20,7 @@ namespace korva::win32 {
 
 class Win32Shell;
 
-class MainWindow final : private ControlHost {
+class MainWindow final : public FormMirror, private ControlHost {
  public:
   // The window class other programs know it by (FindWindowW).
   static constexpr const char* kWindowClass = kMainWindowClass;
@@ -38,8 +39,6 @@ class MainWindow final : private ControlHost {
 
   // Shows the window; the first time, the show sequence (FormShow) runs.
   void Show();
-  // Copies every control that changed since the last call into its window.
-  void Mirror();
   // Mirror, then paint the window now: runs do not return to the message
   // loop between their steps.
   void RepaintNow();
@@ -48,44 +47,23 @@ class MainWindow final : private ControlHost {
   // Runs when Windows ends the session (logoff, shutdown) after the window's
   // close sequence: the program is ended without returning to its start.
   void OnSessionEnd(std::function<void()> onSessionEnd) { onSessionEnd_ = std::move(onSessionEnd); }
-  // A click on the named control runs the handler through Principal::Dispatch.
-  void BindClick(const std::string& controlName, std::function<void()> handler);
 
  private:
-  struct View {
-    form::Control* control = nullptr;
-    std::uint64_t seen = 0;
-    std::function<void()> apply;  // the control's state into its window
-  };
-
   static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM w, LPARAM l);
   LRESULT Handle(UINT message, WPARAM w, LPARAM l);
   void Build();
-  void BindHandlers();
   void CloseRequested();
-  void Click(form::Control& control) override;
-  void Choose(form::Control& control, std::function<void()> choice) override;
-  void Changed(form::Control& control) override;
+  void ShowCaption(const std::string& caption) override;
+  void ShowPage(const form::Control& page) override;
   int Listen(std::function<void(UINT code, const NMHDR* header)> onNotify) override;
-  void RunClick(form::Control* clicked, const std::function<void()>& handler);
-  void Apply(View& view);
-  View* ViewOf(const form::Control* control);
 
-  form::FormModel& form_;
-  Principal& principal_;
   Win32Shell& shell_;
   HWND window_ = nullptr;
-  std::vector<View> views_;
   std::map<std::string, HWND> windows_;
   std::map<std::string, HMENU> menus_;
-  std::map<std::string, std::function<void()>> clicks_;
   std::map<int, std::function<void(UINT, const NMHDR*)>> listeners_;
   std::function<void()> onSessionEnd_;
   int nextId_ = 1000;
-  std::uint64_t captionSeen_ = 0;
-  std::uint64_t pageSeen_ = ~std::uint64_t{0};
-  bool shownOnce_ = false;
-  bool closed_ = false;
 };
 
 }  // namespace korva::win32
