@@ -2,8 +2,6 @@
 
 #include <dlfcn.h>
 
-#include <utility>
-
 namespace korva::platform {
 
 DynamicLibrary::DynamicLibrary(const std::string& path) {
@@ -17,22 +15,6 @@ DynamicLibrary::DynamicLibrary(const std::string& path) {
     const char* error = ::dlerror();
     loadError_ = error ? error : "dlopen failed";
   }
-}
-
-DynamicLibrary::~DynamicLibrary() {
-  Unload();
-}
-
-DynamicLibrary::DynamicLibrary(DynamicLibrary&& other) noexcept
-    : handle_(std::exchange(other.handle_, nullptr)), loadError_(std::move(other.loadError_)) {}
-
-DynamicLibrary& DynamicLibrary::operator=(DynamicLibrary&& other) noexcept {
-  if (this != &other) {
-    Unload();
-    handle_ = std::exchange(other.handle_, nullptr);
-    loadError_ = std::move(other.loadError_);
-  }
-  return *this;
 }
 
 void* DynamicLibrary::Lookup(const std::string& name) const {

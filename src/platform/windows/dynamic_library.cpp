@@ -1,7 +1,5 @@
 #include "platform/dynamic_library.h"
 
-#include <utility>
-
 #include "platform/windows/system_error.h"
 #include "platform/windows/wide_text.h"
 #include "platform/windows/win32_api.h"
@@ -19,22 +17,6 @@ DynamicLibrary::DynamicLibrary(const std::string& path) {
   ::SetErrorMode(previous);
   handle_ = reinterpret_cast<void*>(module);
   if (!handle_) loadError_ = path + ": " + windows::SystemErrorText(error);
-}
-
-DynamicLibrary::~DynamicLibrary() {
-  Unload();
-}
-
-DynamicLibrary::DynamicLibrary(DynamicLibrary&& other) noexcept
-    : handle_(std::exchange(other.handle_, nullptr)), loadError_(std::move(other.loadError_)) {}
-
-DynamicLibrary& DynamicLibrary::operator=(DynamicLibrary&& other) noexcept {
-  if (this != &other) {
-    Unload();
-    handle_ = std::exchange(other.handle_, nullptr);
-    loadError_ = std::move(other.loadError_);
-  }
-  return *this;
 }
 
 void* DynamicLibrary::Lookup(const std::string& name) const {

@@ -188,15 +188,6 @@ void CreateFolders(const std::string& path) {
   if (!DirectoryExists(path)) ThrowFileError(path, ERROR_ALREADY_EXISTS);
 }
 
-bool ForceDirectories(const std::string& path) {
-  try {
-    CreateFolders(path);
-    return true;
-  } catch (const FileSystemError&) {
-    return false;
-  }
-}
-
 bool SetFileAttributes(const std::string& path, std::uint32_t attributes) {
   constexpr std::uint32_t kSettable = kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrArchive;
   const DWORD bits = attributes & kSettable;
@@ -227,31 +218,6 @@ std::optional<LocalDateTime> GetFileModificationTime(const std::string& path) {
     return std::nullopt;
   }
   return windows::FileTimeToLocal(data.ftLastWriteTime);
-}
-
-std::optional<std::string> ReadFileBytes(const std::string& path) {
-  try {
-    File file = File::OpenRead(path);
-    std::string bytes;
-    bytes.reserve(static_cast<std::size_t>(file.Size()));
-    char buffer[1 << 16];
-    while (const std::size_t n = file.Read(buffer, sizeof buffer)) bytes.append(buffer, n);
-    return bytes;
-  } catch (const FileSystemError&) {
-    return std::nullopt;
-  }
-}
-
-void WriteFileBytes(const std::string& path, std::string_view bytes) {
-  File file = File::Create(path);
-  file.Write(bytes);
-  file.Close();
-}
-
-void AppendToFile(const std::string& path, std::string_view bytes) {
-  File file = File::OpenAppend(path);
-  file.Write(bytes);
-  file.Close();
 }
 
 void ReplaceFileContent(const std::string& path, const std::function<void(File&)>& write,
