@@ -9,21 +9,15 @@
 #include <memory>
 
 #include "app/principal.h"
+#include "app/program_start.h"
 #include "app/qt/main_window.h"
 #include "app/qt/qt_shell.h"
 #include "app/single_instance_guard.h"
-#include "form/form_model.h"
-#include "platform/clock.h"
-#include "platform/files.h"
 #include "platform/process_outcome.h"
 #include "platform/termination_requests.h"
 #include "platform/window_registry.h"
-#include "vendor/vendor_library.h"
 
 namespace {
-
-using korva::Message;
-using korva::MsgIcon;
 
 // The event loop's watch on a handle of the platform.
 std::unique_ptr<QSocketNotifier> Notifier(korva::platform::NativeHandle handle) {
@@ -53,23 +47,12 @@ std::unique_ptr<TerminationWatch> CloseOnTerminationRequests(QWidget& window) {
 
 int Run(QApplication& app) {
   korva::qt::QtShell shell;
-  shell.SetApplicationTitle(korva::form::FormModel::kApplicationTitle);
-
-  std::string build;
-  try {
-    build = korva::vendor::GetBuildInfo(korva::platform::ExecutablePath(), "BUILD");
-  } catch (const std::exception& e) {
-    shell.ShowMessage(Message{"", e.what(), MsgIcon::Error, korva::kOk, korva::kOk});
-    return 1;
-  }
-  const std::string mainTitle = korva::form::FormModel::ComposeMainTitle(build);
-
-  if (korva::SingleInstanceGuard(shell, mainTitle) == korva::StartDecision::End) return 0;
-
-  korva::form::FormModel form;
-  korva::platform::SystemClock clock;
-  korva::Principal principal(form, shell, clock);
-  korva::qt::MainWindow window(form, principal, shell);
+  int exitCode = 0;
+  const auto program = korva::StartProgram(shell, exitCode);
+  if (!program) return exitCode;
+  const std::string& mainTitle = program->mainTitle;
+  korva::Principal& principal = program->principal;
+  korva::qt::MainWindow window(program->form, principal, shell);
 
   // Registered before the start-up sequence runs, as a window exists from its
   // creation on: a copy started meanwhile finds it.

@@ -7,43 +7,26 @@
 #include <exception>
 
 #include "app/principal.h"
+#include "app/program_start.h"
 #include "app/single_instance_guard.h"
 #include "app/win32/main_window.h"
 #include "app/win32/win32_shell.h"
-#include "form/form_model.h"
-#include "platform/clock.h"
-#include "platform/files.h"
 #include "platform/process_outcome.h"
 #include "platform/windows/win32_api.h"
-#include "vendor/vendor_library.h"
 
 namespace {
 
-using korva::Message;
-using korva::MsgIcon;
-
 int Run() {
   korva::win32::Win32Shell shell;
-  shell.SetApplicationTitle(korva::form::FormModel::kApplicationTitle);
-
-  std::string build;
-  try {
-    build = korva::vendor::GetBuildInfo(korva::platform::ExecutablePath(), "BUILD");
-  } catch (const std::exception& e) {
-    shell.ShowMessage(Message{"", e.what(), MsgIcon::Error, korva::kOk, korva::kOk});
-    return 1;
-  }
-  const std::string mainTitle = korva::form::FormModel::ComposeMainTitle(build);
-
-  if (korva::SingleInstanceGuard(shell, mainTitle) == korva::StartDecision::End) return 0;
-
-  korva::form::FormModel form;
-  korva::platform::SystemClock clock;
-  korva::Principal principal(form, shell, clock);
+  int exitCode = 0;
+  const auto program = korva::StartProgram(shell, exitCode);
+  if (!program) return exitCode;
+  const std::string& mainTitle = program->mainTitle;
+  korva::Principal& principal = program->principal;
   // Created with its class and title before the start-up sequence runs: a
   // copy started meanwhile finds it, and a WM_CLOSE from another program
   // closes it like the operator does.
-  korva::win32::MainWindow window(form, principal, shell, mainTitle);
+  korva::win32::MainWindow window(program->form, principal, shell, mainTitle);
 
   bool destroyed = false;
   const auto destroy = [&] {

@@ -1,0 +1,34 @@
+#include "app/program_start.h"
+
+#include <exception>
+
+#include "app/single_instance_guard.h"
+#include "platform/files.h"
+#include "vendor/vendor_library.h"
+
+namespace korva {
+
+Program::Program(Shell& shell, std::string title)
+    : mainTitle(std::move(title)), principal(form, shell, clock) {}
+
+std::unique_ptr<Program> StartProgram(Shell& shell, int& exitCode) {
+  shell.SetApplicationTitle(form::FormModel::kApplicationTitle);
+
+  std::string build;
+  try {
+    build = vendor::GetBuildInfo(platform::ExecutablePath(), "BUILD");
+  } catch (const std::exception& e) {
+    shell.ShowMessage(Message{"", e.what(), MsgIcon::Error, kOk, kOk});
+    exitCode = 1;
+    return nullptr;
+  }
+  const std::string mainTitle = form::FormModel::ComposeMainTitle(build);
+
+  if (SingleInstanceGuard(shell, mainTitle) == StartDecision::End) {
+    exitCode = 0;
+    return nullptr;
+  }
+  return std::make_unique<Program>(shell, mainTitle);
+}
+
+}  // namespace korva

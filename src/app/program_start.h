@@ -1,0 +1,30 @@
+#pragma once
+// The program's start before its window exists, the same whatever draws the
+// window: the application title, the main title composed from the build our
+// own executable names, and the single-instance guard.
+#include <memory>
+#include <string>
+
+#include "app/principal.h"
+#include "form/form_model.h"
+#include "form/shell.h"
+#include "platform/clock.h"
+
+namespace korva {
+
+// What the window of a started copy works on.
+struct Program {
+  Program(Shell& shell, std::string title);
+
+  std::string mainTitle;
+  form::FormModel form;
+  platform::SystemClock clock;
+  Principal principal;
+};
+
+// The program when this copy goes on; nullptr with exitCode set when it ends
+// here (the build could not be read, shown to the operator, or another copy
+// already runs).
+std::unique_ptr<Program> StartProgram(Shell& shell, int& exitCode);
+
+}  // namespace korva
