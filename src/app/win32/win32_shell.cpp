@@ -64,21 +64,12 @@ MsgButton FromId(int id) {
 UINT Win32Shell::MessageBoxStyle(const Message& message) {
   const ButtonSet& set = SetFor(message.buttons);
   UINT style = set.style;
-  switch (message.icon) {
-    case MsgIcon::Information:
-      style |= MB_ICONINFORMATION;
-      break;
-    case MsgIcon::Question:
-      style |= MB_ICONQUESTION;
-      break;
-    case MsgIcon::Warning:
-      style |= MB_ICONWARNING;
-      break;
-    case MsgIcon::Error:
-      style |= MB_ICONERROR;
-      break;
-    case MsgIcon::None:
-      break;
+  static const std::pair<MsgIcon, UINT> kIcons[] = {{MsgIcon::Information, MB_ICONINFORMATION},
+                                                    {MsgIcon::Question, MB_ICONQUESTION},
+                                                    {MsgIcon::Warning, MB_ICONWARNING},
+                                                    {MsgIcon::Error, MB_ICONERROR}};
+  for (const auto& [icon, bits] : kIcons) {
+    if (icon == message.icon) style |= bits;
   }
   static const UINT kDefaults[] = {MB_DEFBUTTON1, MB_DEFBUTTON2, MB_DEFBUTTON3};
   for (std::size_t i = 0; i < set.order.size() && i < 3; ++i) {

@@ -68,25 +68,20 @@ std::string StrftimePattern(std::wstring_view picture) {
     const wchar_t c = picture[i];
     std::size_t run = 1;
     while (i + run < picture.size() && picture[i + run] == c) ++run;
+    // Each letter's field, padded (a run of two or more) and unpadded.
+    struct Field {
+      wchar_t letter;
+      const char* padded;
+      const char* unpadded;
+    };
+    static constexpr Field kFields[] = {{L'H', "%H", "%-H"},
+                                        {L'h', "%I", "%-I"},
+                                        {L'm', "%M", "%-M"},
+                                        {L's', "%S", "%-S"},
+                                        {L't', "%p", "%p"}};
     const char* field = nullptr;
-    switch (c) {
-      case L'H':
-        field = run >= 2 ? "%H" : "%-H";
-        break;
-      case L'h':
-        field = run >= 2 ? "%I" : "%-I";
-        break;
-      case L'm':
-        field = run >= 2 ? "%M" : "%-M";
-        break;
-      case L's':
-        field = run >= 2 ? "%S" : "%-S";
-        break;
-      case L't':
-        field = "%p";
-        break;
-      default:
-        break;
+    for (const Field& f : kFields) {
+      if (f.letter == c) field = run >= 2 ? f.padded : f.unpadded;
     }
     if (field) {
       pattern += field;
