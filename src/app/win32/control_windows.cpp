@@ -136,9 +136,11 @@ LRESULT CALLBACK HotAreaProcedure(HWND window, UINT message, WPARAM w, LPARAM l)
   return ::DefWindowProcW(window, message, w, l);
 }
 
-// The gauge as the original draws it: a sunken box filled from the left, the
-// percentage centred over it. The percentage lives in the window's data.
-LRESULT CALLBACK GaugeProcedure(HWND window, UINT message, WPARAM w, LPARAM l) {
+// What the controls drawn on white share: the paint covers the whole client
+// area, so the background is never erased first, and the window's property
+// goes with the window.
+LRESULT DrawnOnWhite(HWND window, UINT message, WPARAM w, LPARAM l, const wchar_t* property,
+                     void (*draw)(HWND window, HDC dc, RECT area)) {
   switch (message) {
     case WM_ERASEBKGND:
       return 1;
@@ -148,28 +150,12 @@ LRESULT CALLBACK GaugeProcedure(HWND window, UINT message, WPARAM w, LPARAM l) {
       RECT area;
       ::GetClientRect(window, &area);
       ::FillRect(dc, &area, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
-      ::DrawEdge(dc, &area, EDGE_SUNKEN, BF_RECT | BF_ADJUST);
-      const int percent = static_cast<int>(::GetWindowLongPtrW(window, GWLP_USERDATA));
-      RECT done = area;
-      done.right = area.left + (area.right - area.left) * percent / 100;
-      ::FillRect(dc, &done, ::GetSysColorBrush(COLOR_HIGHLIGHT));
-      const std::wstring text = std::to_wstring(percent) + L"%";
-      ::SetBkMode(dc, TRANSPARENT);
-      const HGDIOBJ oldFont =
-          ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(window, WM_GETFONT, 0, 0)));
-      ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
-      ::DrawTextW(dc, text.c_str(), -1, &area, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
-      ::SelectObject(dc, oldFont);
+      draw(window, dc, area);
       ::EndPaint(window, &paint);
       return 0;
     }
-    case WM_SETFONT:
-      ::SetPropW(window, L"KorvaFont", reinterpret_cast<HANDLE>(w));
-      return 0;
-    case WM_GETFONT:
-      return reinterpret_cast<LRESULT>(::GetPropW(window, L"KorvaFont"));
     case WM_NCDESTROY:
-      ::RemovePropW(window, L"KorvaFont");
+      ::RemovePropW(window, property);
       break;
     default:
       break;
@@ -177,40 +163,54 @@ LRESULT CALLBACK GaugeProcedure(HWND window, UINT message, WPARAM w, LPARAM l) {
   return ::DefWindowProcW(window, message, w, l);
 }
 
+// The gauge as the original draws it: a sunken box filled from the left, the
+// percentage centred over it. The percentage lives in the window's data.
+void DrawGauge(HWND window, HDC dc, RECT area) {
+  ::DrawEdge(dc, &area, EDGE_SUNKEN, BF_RECT | BF_ADJUST);
+  const int percent = static_cast<int>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+  RECT done = area;
+  done.right = area.left + (area.right - area.left) * percent / 100;
+  ::FillRect(dc, &done, ::GetSysColorBrush(COLOR_HIGHLIGHT));
+  const std::wstring text = std::to_wstring(percent) + L"%";
+  ::SetBkMode(dc, TRANSPARENT);
+  const HGDIOBJ oldFont =
+      ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(window, WM_GETFONT, 0, 0)));
+  ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
+  ::DrawTextW(dc, text.c_str(), -1, &area, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+  ::SelectObject(dc, oldFont);
+}
+
+LRESULT CALLBACK GaugeProcedure(HWND window, UINT message, WPARAM w, LPARAM l) {
+  switch (message) {
+    case WM_SETFONT:
+      ::SetPropW(window, L"KorvaFont", reinterpret_cast<HANDLE>(w));
+      return 0;
+    case WM_GETFONT:
+      return reinterpret_cast<LRESULT>(::GetPropW(window, L"KorvaFont"));
+    default:
+      return DrawnOnWhite(window, message, w, l, L"KorvaFont", DrawGauge);
+  }
+}
+
 // A picture on white, at the top-left corner (a step indicator's centred);
 // the bitmap lives in the window's data, none drawing only the white.
-LRESULT CALLBACK PictureProcedure(HWND window, UINT message, WPARAM w, LPARAM l) {
-  switch (message) {
-    case WM_ERASEBKGND:
-      return 1;
-    case WM_PAINT: {
-      PAINTSTRUCT paint;
-      const HDC dc = ::BeginPaint(window, &paint);
-      RECT area;
-      ::GetClientRect(window, &area);
-      ::FillRect(dc, &area, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
-      const auto bitmap = reinterpret_cast<HBITMAP>(::GetWindowLongPtrW(window, GWLP_USERDATA));
-      BITMAP size{};
-      if (bitmap && ::GetObjectW(bitmap, sizeof size, &size)) {
-        const HDC memory = ::CreateCompatibleDC(dc);
-        const HGDIOBJ old = ::SelectObject(memory, bitmap);
-        const bool centred = ::GetPropW(window, kCentredProperty) != nullptr;
-        const int x = centred ? (area.right - size.bmWidth) / 2 : 0;
-        const int y = centred ? (area.bottom - size.bmHeight) / 2 : 0;
-        ::BitBlt(dc, x, y, size.bmWidth, size.bmHeight, memory, 0, 0, SRCCOPY);
-        ::SelectObject(memory, old);
-        ::DeleteDC(memory);
-      }
-      ::EndPaint(window, &paint);
-      return 0;
-    }
-    case WM_NCDESTROY:
-      ::RemovePropW(window, kCentredProperty);
-      break;
-    default:
-      break;
+void DrawPicture(HWND window, HDC dc, RECT area) {
+  const auto bitmap = reinterpret_cast<HBITMAP>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+  BITMAP size{};
+  if (bitmap && ::GetObjectW(bitmap, sizeof size, &size)) {
+    const HDC memory = ::CreateCompatibleDC(dc);
+    const HGDIOBJ old = ::SelectObject(memory, bitmap);
+    const bool centred = ::GetPropW(window, kCentredProperty) != nullptr;
+    const int x = centred ? (area.right - size.bmWidth) / 2 : 0;
+    const int y = centred ? (area.bottom - size.bmHeight) / 2 : 0;
+    ::BitBlt(dc, x, y, size.bmWidth, size.bmHeight, memory, 0, 0, SRCCOPY);
+    ::SelectObject(memory, old);
+    ::DeleteDC(memory);
   }
-  return ::DefWindowProcW(window, message, w, l);
+}
+
+LRESULT CALLBACK PictureProcedure(HWND window, UINT message, WPARAM w, LPARAM l) {
+  return DrawnOnWhite(window, message, w, l, kCentredProperty, DrawPicture);
 }
 
 HWND Child(const wchar_t* windowClass, const std::wstring& text, DWORD style, DWORD exStyle,
