@@ -11,6 +11,12 @@ void FormMirror::AddView(form::Control* control, std::function<void()> apply) {
   views_.push_back(View{control, ~std::uint64_t{0}, std::move(apply)});
 }
 
+void FormMirror::Start(const std::function<void()>& attach) {
+  BindHandlers();
+  attach();
+  Mirror();
+}
+
 void FormMirror::BindHandlers() {
   // Which control's click runs which handler.
   using Handler = void (Principal::*)();

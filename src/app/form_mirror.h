@@ -49,8 +49,10 @@ class FormMirror : public virtual ControlHost {
   // The control's view, made by the window; apply copies the control's state
   // into it.
   void AddView(form::Control* control, std::function<void()> apply);
-  // The clicks of the design's buttons, labels and menu items.
-  void BindHandlers();
+  // The end of the window's construction, once its controls are made: the
+  // clicks of the design's buttons, labels and menu items are bound, attach
+  // hands the window to its shell, and every view shows the model.
+  void Start(const std::function<void()>& attach);
   // The caption shows the model's already (the window was made with it).
   void CaptionShown() { captionSeen_ = form_.CaptionRevision(); }
   // The window was shown: the first time, the show sequence (FormShow) runs.
@@ -75,6 +77,7 @@ class FormMirror : public virtual ControlHost {
     std::uint64_t seen = 0;
     std::function<void()> apply;
   };
+  void BindHandlers();
   // A click of the operator: the handler runs through Dispatch, and the view
   // that was clicked shows the model again even when the click was ignored
   // (a toggled menu item, a radio button).

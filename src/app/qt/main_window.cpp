@@ -39,9 +39,7 @@ MainWindow::MainWindow(form::FormModel& form, Principal& principal, QtShell& she
     : QWidget(nullptr), FormMirror(form, principal), shell_(shell) {
   InitPictures();
   Build();
-  BindHandlers();
-  shell_.AttachWindow(this);
-  Mirror();
+  Start([this] { shell_.AttachWindow(this); });
 }
 
 MainWindow::~MainWindow() {

@@ -39,9 +39,7 @@ MainWindow::MainWindow(form::FormModel& form, Principal& principal, Win32Shell& 
                               work.top + (work.bottom - work.top - height) / 2, width, height,
                               nullptr, nullptr, instance, this);
   Build();
-  BindHandlers();
-  shell_.AttachWindow(this);
-  Mirror();
+  Start([this] { shell_.AttachWindow(this); });
 }
 
 MainWindow::~MainWindow() {
