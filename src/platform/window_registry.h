@@ -52,9 +52,18 @@ class RegisteredWindow {
   // the outer call answers them. onClose may destroy this object.
   void ServeRequests(const std::function<void()>& onClose);
 
+  // What every system's registration keeps of the window.
+  struct Names {
+    std::string className;
+    std::string title;
+    std::string error;
+  };
   struct State;
 
  private:
+  // The names in the state of this system's registration.
+  const Names& NamesOf() const;
+
   std::shared_ptr<State> state_;
 };
 

@@ -32,12 +32,9 @@ void Answer(const OwnedHandle& connection, std::string_view answer) {
 
 }  // namespace
 
-struct RegisteredWindow::State {
-  std::string className;
-  std::string title;
+struct RegisteredWindow::State : RegisteredWindow::Names {
   WindowEntry entry;
   OwnedHandle listener;
-  std::string error;
   bool registered = false;
   bool gone = false;  // the RegisteredWindow was destroyed
   bool serving = false;
@@ -112,14 +109,8 @@ RegisteredWindow::~RegisteredWindow() {
 bool RegisteredWindow::IsRegistered() const {
   return state_->registered;
 }
-const std::string& RegisteredWindow::RegistrationError() const {
-  return state_->error;
-}
-const std::string& RegisteredWindow::ClassName() const {
-  return state_->className;
-}
-const std::string& RegisteredWindow::Title() const {
-  return state_->title;
+const RegisteredWindow::Names& RegisteredWindow::NamesOf() const {
+  return *state_;
 }
 
 void RegisteredWindow::SetTitle(std::string title) {

@@ -10,11 +10,7 @@
 // created with that class and title, and serves close requests itself.
 namespace korva::platform {
 
-struct RegisteredWindow::State {
-  std::string className;
-  std::string title;
-  std::string error;
-};
+struct RegisteredWindow::State : RegisteredWindow::Names {};
 
 RegisteredWindow::RegisteredWindow(std::string className, std::string title)
     : state_(std::make_shared<State>()) {
@@ -27,14 +23,8 @@ RegisteredWindow::~RegisteredWindow() = default;
 bool RegisteredWindow::IsRegistered() const {
   return true;
 }
-const std::string& RegisteredWindow::RegistrationError() const {
-  return state_->error;
-}
-const std::string& RegisteredWindow::ClassName() const {
-  return state_->className;
-}
-const std::string& RegisteredWindow::Title() const {
-  return state_->title;
+const RegisteredWindow::Names& RegisteredWindow::NamesOf() const {
+  return *state_;
 }
 
 void RegisteredWindow::SetTitle(std::string title) {
