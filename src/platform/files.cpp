@@ -2,9 +2,16 @@
 
 #include "platform/file.h"
 
-// What is the same on every system: whole-file reads and writes over File,
-// and folders made without an exception.
+// What is the same on every system: paths joined by its separator, whole-file
+// reads and writes over File, and folders made without an exception.
 namespace korva::platform {
+
+std::string JoinPath(std::string_view folder, std::string_view name) {
+  std::string path(folder);
+  path += kPathSeparator;
+  path += name;
+  return path;
+}
 
 bool ForceDirectories(const std::string& path) {
   try {

@@ -13,6 +13,9 @@
 
 namespace korva::platform {
 
+// The system's own folder separator.
+extern const char kPathSeparator;
+
 // folder + separator + name.
 std::string JoinPath(std::string_view folder, std::string_view name);
 // The last part of a path (all of it when it has no separator).

@@ -13,9 +13,12 @@
 #include "platform/posix/system_error.h"
 
 namespace korva::platform {
+
+const char kPathSeparator = '/';
+
 namespace {
 
-constexpr char kSeparator = '/';
+constexpr char kSeparator = kPathSeparator;
 
 using posix::ThrowFileError;
 
@@ -81,13 +84,6 @@ void KeepAttributes(File& file, const struct stat& existing) {
 }
 
 }  // namespace
-
-std::string JoinPath(std::string_view folder, std::string_view name) {
-  std::string path(folder);
-  path += kSeparator;
-  path += name;
-  return path;
-}
 
 std::string_view FileNameOf(std::string_view path) {
   const auto slash = path.rfind(kSeparator);

@@ -8,6 +8,9 @@
 #include "platform/windows/win32_api.h"
 
 namespace korva::platform {
+
+const char kPathSeparator = '\\';
+
 namespace {
 
 using windows::Narrow;
@@ -15,7 +18,7 @@ using windows::ThrowFileError;
 using windows::ThrowLastFileError;
 using windows::Wide;
 
-constexpr char kSeparator = '\\';
+constexpr char kSeparator = kPathSeparator;
 
 bool IsSeparator(char c) {
   return c == '\\' || c == '/';
@@ -69,13 +72,6 @@ std::optional<DWORD> CheckEditable(const std::string& path) {
 }
 
 }  // namespace
-
-std::string JoinPath(std::string_view folder, std::string_view name) {
-  std::string path(folder);
-  path += kSeparator;
-  path += name;
-  return path;
-}
 
 std::string_view FileNameOf(std::string_view path) {
   const auto separator = path.find_last_of("\\/");
