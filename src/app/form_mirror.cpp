@@ -37,8 +37,11 @@ void FormMirror::BindHandlers() {
       {"GerarScript1", &Principal::GerarScript1Click},
   };
   Principal& p = principal_;
-  for (const auto& [control, handler] : kClicks)
-    BindClick(control, [&p, handler] { (p.*handler)(); });
+  for (const auto& click : kClicks) {
+    // A structured binding cannot be captured by every compiler we build with.
+    const auto handler = click.second;
+    BindClick(click.first, [&p, handler] { (p.*handler)(); });
+  }
   // Both items of the test menu share one handler, told which was clicked.
   for (form::MenuItem* item : {&form_.AtualizacaoLocal, &form_.AtualizarPelaInternet})
     BindClick(item->Name(), [&p, item] { p.AtualizacaoLocalClick(*item); });
