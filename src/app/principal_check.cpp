@@ -69,7 +69,13 @@ void Principal::BtBtImpimirAtualizacaoClick() {
   const platform::LocalDateTime now = clock_.Now();
   const std::string printedAt =
       platform::FormatShortDate(now, locale_) + " " + platform::FormatLongTime(now, locale_);
-  shell_.PrintReport(records::RelatorioAtualizacoes(form_.TVAtualizacoes.Nodes(), printedAt));
+  const PrintOutcome outcome =
+      shell_.PrintReport(records::RelatorioAtualizacoes(form_.TVAtualizacoes.Nodes(), printedAt));
+  // A cancelled dialog was the operator's own choice; a failure is told.
+  if (outcome == PrintOutcome::kFailed) {
+    shell_.ShowMessage(Message{"KORVA Update", "Não foi possível imprimir a lista de atualizações.",
+                               MsgIcon::Error, kOk, kOk});
+  }
 }
 
 }  // namespace korva

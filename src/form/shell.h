@@ -31,6 +31,12 @@ struct Message {
   bool operator==(const Message&) const = default;
 };
 
+// What became of a print: sent to the printer; the operator cancelled the
+// print dialog (nothing printed, nothing to tell); or the printing facility
+// failed on the way (the printer refused the document or one of its pages,
+// or the report could not be drawn).
+enum class PrintOutcome { kPrinted, kCancelled, kFailed };
+
 // What a save dialog makes of a typed name: the default extension appended
 // when the name has none ("lista" -> "lista.TXT"; "lista.csv" stays).
 std::string WithDefaultExtension(const std::string& name, const std::string& extension);
@@ -67,9 +73,9 @@ class Shell {
   // file is replaced. nullopt when the operator cancels.
   virtual std::optional<std::string> AskSaveFileName(const std::string& proposedName,
                                                      const std::string& defaultExtension) = 0;
-  // The print dialog, opened on the default printer, then the report printed
-  // on the printer chosen. False when the operator cancels: nothing printed.
-  virtual bool PrintReport(const form::Report& report) = 0;
+  // The print dialog, opened on the default printer with A4 portrait asked
+  // for, then the report printed on the printer chosen.
+  virtual PrintOutcome PrintReport(const form::Report& report) = 0;
 };
 
 }  // namespace korva

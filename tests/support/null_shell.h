@@ -23,7 +23,7 @@ class NullShell : public Shell {
   std::optional<std::string> AskSaveFileName(const std::string&, const std::string&) override {
     return std::nullopt;
   }
-  bool PrintReport(const form::Report&) override { return false; }
+  PrintOutcome PrintReport(const form::Report&) override { return PrintOutcome::kCancelled; }
 
  private:
   std::string title_;

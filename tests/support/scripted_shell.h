@@ -34,10 +34,10 @@ class ScriptedShell : public Shell {
   // Answers from saveNames in order (nullopt: cancelled); cancelled when empty.
   std::optional<std::string> AskSaveFileName(const std::string& proposedName,
                                              const std::string& defaultExtension) override;
-  // Records the report; printed unless cancelPrint is set.
-  bool PrintReport(const form::Report& report) override {
+  // Records the report; the outcome is printOutcome.
+  PrintOutcome PrintReport(const form::Report& report) override {
     printed.push_back(report);
-    return !cancelPrint;
+    return printOutcome;
   }
 
   std::vector<Message> messages;
@@ -52,7 +52,7 @@ class ScriptedShell : public Shell {
   std::deque<std::optional<std::string>> saveNames;
   std::vector<std::pair<std::string, std::string>> saveDialogs;  // proposed name, extension
   std::vector<form::Report> printed;
-  bool cancelPrint = false;
+  PrintOutcome printOutcome = PrintOutcome::kPrinted;
   // Runs inside ProcessPendingInput: a test's stand-in for a click that
   // arrives while an operation waits.
   std::function<void()> onPendingInput;

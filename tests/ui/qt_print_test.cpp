@@ -52,11 +52,11 @@ TEST_F(PrintTest, ThePrintedListLandsWhereItsLayoutSaysOnAsManyPagesAsItNeeds) {
   const std::string pdf = dir.File("lista.pdf");
 
   h.shell.QueuePrintToPdf(std::nullopt);  // the operator cancels
-  EXPECT_FALSE(h.shell.PrintReport(report));
+  EXPECT_EQ(h.shell.PrintReport(report), PrintOutcome::kCancelled);
   EXPECT_FALSE(platform::FileExists(pdf));
 
   h.shell.QueuePrintToPdf(QString::fromStdString(pdf));
-  ASSERT_TRUE(h.shell.PrintReport(report));
+  ASSERT_EQ(h.shell.PrintReport(report), PrintOutcome::kPrinted);
   const std::vector<Word> words = WordsOf(pdf);
   const auto find = [&](const std::string& text) {
     for (const Word& w : words)
@@ -87,6 +87,30 @@ TEST_F(PrintTest, ThePrintedListLandsWhereItsLayoutSaysOnAsManyPagesAsItNeeds) {
     ASSERT_NE(next, std::string::npos) << i;
     at = next;
   }
+}
+
+TEST_F(PrintTest, APrinterThatCannotBeWrittenIsAFailureToldToTheOperator) {
+  h.form.TVAtualizacoes.SetNodes({{"MÓDULO FIN - Atualizar para versão 2.2.0", {}}});
+  h.ShowPage(h.form.TbShtVerificaAtualizacoes);
+  TempDir dir;
+  // The painter cannot open its PDF file: the folder is not there.
+  const std::string pdf = dir.File("nao-existe/lista.pdf");
+  h.shell.QueuePrintToPdf(QString::fromStdString(pdf));
+  h.shell.ClearRecords();
+  h.principal.BtBtImpimirAtualizacaoClick();
+  EXPECT_FALSE(platform::FileExists(pdf));
+  ASSERT_EQ(h.shell.ShownMessages().size(), 1u);
+  const qt::QtShell::ShownMessage& shown = h.shell.ShownMessages()[0];
+  EXPECT_EQ(shown.caption, "KORVA Update");
+  EXPECT_EQ(shown.text, Utf16(u"Não foi possível imprimir a lista de atualizações."));
+  EXPECT_EQ(shown.icon, QMessageBox::Critical);
+  EXPECT_EQ(shown.buttons, QMessageBox::Ok);
+
+  // Cancelled: nothing printed, nothing said.
+  h.shell.ClearRecords();
+  h.shell.QueuePrintToPdf(std::nullopt);
+  h.principal.BtBtImpimirAtualizacaoClick();
+  EXPECT_TRUE(h.shell.ShownMessages().empty());
 }
 
 }  // namespace

@@ -61,6 +61,24 @@ TEST_F(PendingList, ExportWritesOneCrLfLinePerNodeAndTheDialogDecidesTheName) {
   EXPECT_FALSE(platform::FileExists(dir.File("nao-existe/lista.txt")));
 }
 
+TEST_F(PendingList, APrintThatFailsIsToldAndACancelledOneIsNot) {
+  const Message failed{"KORVA Update", "Não foi possível imprimir a lista de atualizações.",
+                       MsgIcon::Error, kOk, kOk};
+  struct Case {
+    PrintOutcome outcome;
+    std::vector<Message> told;
+  };
+  for (const Case& c : {Case{PrintOutcome::kFailed, {failed}}, Case{PrintOutcome::kCancelled, {}},
+                        Case{PrintOutcome::kPrinted, {}}}) {
+    shell.messages.clear();
+    shell.printOutcome = c.outcome;
+    principal.BtBtImpimirAtualizacaoClick();
+    EXPECT_EQ(shell.messages, c.told) << static_cast<int>(c.outcome);
+  }
+  // The list stays as it was, whatever became of the print.
+  EXPECT_EQ(form.TVAtualizacoes.Nodes().size(), 3u);
+}
+
 TEST_F(PendingList, PrintLaysTheListOutUnderTheTitleAndTheTimeOfPrinting) {
   clock.now = {2026, 12, 9, 21, 5, 7, 0};
   principal.BtBtImpimirAtualizacaoClick();

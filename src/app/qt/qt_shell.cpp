@@ -239,8 +239,9 @@ QFont ReportFontOf(const form::ReportFont& f) {
 
 }  // namespace
 
-void QtShell::PaintReport(QPrinter& printer, const form::Report& report) {
-  QPainter painter(&printer);
+bool QtShell::PaintReport(QPrinter& printer, const form::Report& report) {
+  QPainter painter;
+  if (!painter.begin(&printer)) return false;
   // Millimetres from the top-left corner of the printable area.
   const double dotsPerMm = printer.resolution() / 25.4;
   const auto toDots = [dotsPerMm](const form::ReportBox& b) {
@@ -276,7 +277,7 @@ void QtShell::PaintReport(QPrinter& printer, const form::Report& report) {
     double lineTop = 0;
     for (QTextLine& line : lines) {
       if (y + line.height() > pageBottom) {
-        printer.newPage();
+        if (!printer.newPage()) return false;
         y = 0;
       }
       line.setPosition(QPointF(0, lineTop));
@@ -285,9 +286,10 @@ void QtShell::PaintReport(QPrinter& printer, const form::Report& report) {
       lineTop += line.height();
     }
   }
+  return painter.end();
 }
 
-bool QtShell::PrintReport(const form::Report& report) {
+PrintOutcome QtShell::PrintReport(const form::Report& report) {
   QPrinter printer(QPrinter::HighResolution);
   printer.setDocName(ToQString(report.documentName));
   printer.setPageLayout(QPageLayout(
@@ -315,9 +317,8 @@ bool QtShell::PrintReport(const form::Report& report) {
       }
     });
   }
-  if (dialog.exec() != QDialog::Accepted) return false;
-  PaintReport(printer, report);
-  return true;
+  if (dialog.exec() != QDialog::Accepted) return PrintOutcome::kCancelled;
+  return PaintReport(printer, report) ? PrintOutcome::kPrinted : PrintOutcome::kFailed;
 }
 
 }  // namespace korva::qt

@@ -14,6 +14,7 @@
 // the queue is empty), and what it showed is recorded; web addresses are
 // recorded instead of opened; the save dialog takes the next queued name and
 // the print dialog the next queued PDF file (both cancel when none is queued).
+// A print that fails is told by Principal like any message.
 #include <QMessageBox>
 #include <QPointer>
 #include <QPrinter>
@@ -52,10 +53,12 @@ class QtShell final : public Shell {
   void OpenWebAddress(const std::string& address) override;
   std::optional<std::string> AskSaveFileName(const std::string& proposedName,
                                              const std::string& defaultExtension) override;
-  bool PrintReport(const form::Report& report) override;
+  PrintOutcome PrintReport(const form::Report& report) override;
 
-  // Paints the report onto a printer already set up (pages, margins).
-  static void PaintReport(QPrinter& printer, const form::Report& report);
+  // Paints the report onto a printer already set up (pages, margins). False
+  // when the printer refused: it could not be opened (an output file that
+  // cannot be written), or a new page or the end of the document failed.
+  static bool PaintReport(QPrinter& printer, const form::Report& report);
 
   // EndProgram was called: the program's start must not go on to the event
   // loop, or leaves it.

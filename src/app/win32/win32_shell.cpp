@@ -193,87 +193,143 @@ std::vector<std::wstring> Wrap(HDC dc, const std::wstring& text, int width) {
 
 }  // namespace
 
-void Win32Shell::PaintReport(HDC printer, const form::Report& report) {
+bool Win32Shell::PaintReport(PageTarget& pages, const form::Report& report) {
+  HDC page = pages.StartPage();
+  if (!page) return false;
   // Millimetres into device units; the device's origin is the corner of its
-  // printable area, the report's the corner inside its margins.
-  const double xPerMm = ::GetDeviceCaps(printer, LOGPIXELSX) / 25.4;
-  const double yPerMm = ::GetDeviceCaps(printer, LOGPIXELSY) / 25.4;
+  // printable area, the report's the corner inside its margins. Every page
+  // of a document has the same device.
+  const double xPerMm = ::GetDeviceCaps(page, LOGPIXELSX) / 25.4;
+  const double yPerMm = ::GetDeviceCaps(page, LOGPIXELSY) / 25.4;
   const int originX =
-      static_cast<int>(report.margin * xPerMm) - ::GetDeviceCaps(printer, PHYSICALOFFSETX);
+      static_cast<int>(report.margin * xPerMm) - ::GetDeviceCaps(page, PHYSICALOFFSETX);
   const int originY =
-      static_cast<int>(report.margin * yPerMm) - ::GetDeviceCaps(printer, PHYSICALOFFSETY);
+      static_cast<int>(report.margin * yPerMm) - ::GetDeviceCaps(page, PHYSICALOFFSETY);
   const auto toDevice = [&](const form::ReportBox& b) {
     return RECT{originX + static_cast<int>(b.left * xPerMm),
                 originY + static_cast<int>(b.top * yPerMm),
                 originX + static_cast<int>((b.left + b.width) * xPerMm),
                 originY + static_cast<int>((b.top + b.height) * yPerMm)};
   };
-  ::StartPage(printer);
-  ::SetBkMode(printer, TRANSPARENT);
-  ::SetTextColor(printer, RGB(0, 0, 0));
+  ::SetBkMode(page, TRANSPARENT);
+  ::SetTextColor(page, RGB(0, 0, 0));
   for (const form::ReportText& item : report.header) {
-    const HFONT font = PrinterFont(printer, item.font);
-    const HGDIOBJ old = ::SelectObject(printer, font);
+    const HFONT font = PrinterFont(page, item.font);
+    const HGDIOBJ old = ::SelectObject(page, font);
     RECT box = toDevice(item.box);
-    ::DrawTextW(printer, Wide(item.text).c_str(), -1, &box, DT_LEFT | DT_TOP | DT_NOCLIP);
-    ::SelectObject(printer, old);
+    ::DrawTextW(page, Wide(item.text).c_str(), -1, &box, DT_LEFT | DT_TOP | DT_NOCLIP);
+    ::SelectObject(page, old);
     ::DeleteObject(font);
   }
 
   // The list wraps at word boundaries and goes on at the top of the next
   // page when it reaches the bottom of this one.
-  const HFONT listFont = PrinterFont(printer, report.listFont);
-  HGDIOBJ old = ::SelectObject(printer, listFont);
+  const HFONT listFont = PrinterFont(page, report.listFont);
+  HGDIOBJ old = ::SelectObject(page, listFont);
   TEXTMETRICW metrics;
-  ::GetTextMetricsW(printer, &metrics);
+  ::GetTextMetricsW(page, &metrics);
   const int lineHeight = metrics.tmHeight + metrics.tmExternalLeading;
   const int pageBottom =
       originY + static_cast<int>((report.pageHeight - 2 * report.margin) * yPerMm);
   const RECT list = toDevice(report.listBox);
+  bool accepted = true;
   int y = list.top;
   for (const std::string& text : report.lines) {
-    for (const std::wstring& line : Wrap(printer, Wide(text), list.right - list.left)) {
+    for (const std::wstring& line : Wrap(page, Wide(text), list.right - list.left)) {
       if (y + lineHeight > pageBottom) {
-        ::SelectObject(printer, old);
-        ::EndPage(printer);
-        ::StartPage(printer);
-        old = ::SelectObject(printer, listFont);
-        ::SetBkMode(printer, TRANSPARENT);
+        ::SelectObject(page, old);
+        page = pages.EndPage() ? pages.StartPage() : nullptr;
+        if (!page) {
+          accepted = false;
+          break;
+        }
+        old = ::SelectObject(page, listFont);
+        ::SetBkMode(page, TRANSPARENT);
+        ::SetTextColor(page, RGB(0, 0, 0));
         y = originY;
       }
-      ::TextOutW(printer, list.left, y, line.c_str(), static_cast<int>(line.size()));
+      ::TextOutW(page, list.left, y, line.c_str(), static_cast<int>(line.size()));
       y += lineHeight;
     }
+    if (!accepted) break;
   }
-  ::SelectObject(printer, old);
+  if (page) ::SelectObject(page, old);
   ::DeleteObject(listFont);
-  ::EndPage(printer);
+  return accepted && pages.EndPage();
 }
 
-bool Win32Shell::PrintReport(const form::Report& report) {
-  // The dialog opens on the default printer.
+namespace {
+
+// The pages of one printer's document.
+class PrinterPages final : public Win32Shell::PageTarget {
+ public:
+  explicit PrinterPages(HDC printer) : printer_(printer) {}
+  HDC StartPage() override { return ::StartPage(printer_) > 0 ? printer_ : nullptr; }
+  bool EndPage() override { return ::EndPage(printer_) > 0; }
+
+ private:
+  HDC printer_;
+};
+
+// The print dialog's device mode and printer names, freed with the dialog.
+struct DialogMemory {
+  PRINTDLGW& dialog;
+  ~DialogMemory() {
+    if (dialog.hDC) ::DeleteDC(dialog.hDC);
+    if (dialog.hDevMode) ::GlobalFree(dialog.hDevMode);
+    if (dialog.hDevNames) ::GlobalFree(dialog.hDevNames);
+  }
+};
+
+// The default printer's settings with A4 portrait asked for, the paper the
+// report is laid out on; the dialog opens with them. Without a printer the
+// dialog opens as it would (and says there is none).
+void AskForA4Portrait(PRINTDLGW& dialog) {
+  PRINTDLGW defaults{};
+  defaults.lStructSize = sizeof defaults;
+  defaults.Flags = PD_RETURNDEFAULT;
+  if (!::PrintDlgW(&defaults) || !defaults.hDevMode) return;
+  if (auto* mode = static_cast<DEVMODEW*>(::GlobalLock(defaults.hDevMode))) {
+    mode->dmFields |= DM_PAPERSIZE | DM_ORIENTATION;
+    mode->dmPaperSize = DMPAPER_A4;
+    mode->dmOrientation = DMORIENT_PORTRAIT;
+    ::GlobalUnlock(defaults.hDevMode);
+  }
+  dialog.hDevMode = defaults.hDevMode;
+  dialog.hDevNames = defaults.hDevNames;
+}
+
+}  // namespace
+
+bool Win32Shell::PrintDocument(HDC printer, const form::Report& report) {
+  const std::wstring name = Wide(report.documentName);
+  DOCINFOW document{};
+  document.cbSize = sizeof document;
+  document.lpszDocName = name.c_str();
+  if (::StartDocW(printer, &document) <= 0) return false;
+  PrinterPages pages(printer);
+  if (!PaintReport(pages, report)) {
+    ::AbortDoc(printer);
+    return false;
+  }
+  return ::EndDoc(printer) > 0;
+}
+
+PrintOutcome Win32Shell::PrintReport(const form::Report& report) {
   PRINTDLGW dialog{};
   dialog.lStructSize = sizeof dialog;
   dialog.hwndOwner = Owner();
   dialog.Flags = PD_RETURNDC | PD_NOPAGENUMS | PD_NOSELECTION | PD_USEDEVMODECOPIESANDCOLLATE;
   dialog.nCopies = 1;
-  if (!::PrintDlgW(&dialog) || !dialog.hDC) {
-    if (dialog.hDevMode) ::GlobalFree(dialog.hDevMode);
-    if (dialog.hDevNames) ::GlobalFree(dialog.hDevNames);
-    return false;
+  const DialogMemory memory{dialog};
+  AskForA4Portrait(dialog);
+  if (!::PrintDlgW(&dialog)) {
+    // Cancelled by the operator, or the dialog could not be had (no printer
+    // installed, which it has told the operator).
+    return ::CommDlgExtendedError() == 0 ? PrintOutcome::kCancelled : PrintOutcome::kFailed;
   }
-  const std::wstring name = Wide(report.documentName);
-  DOCINFOW document{};
-  document.cbSize = sizeof document;
-  document.lpszDocName = name.c_str();
-  if (::StartDocW(dialog.hDC, &document) > 0) {
-    PaintReport(dialog.hDC, report);
-    ::EndDoc(dialog.hDC);
-  }
-  ::DeleteDC(dialog.hDC);
-  if (dialog.hDevMode) ::GlobalFree(dialog.hDevMode);
-  if (dialog.hDevNames) ::GlobalFree(dialog.hDevNames);
-  return true;
+  if (!dialog.hDC) return PrintOutcome::kFailed;
+  return PrintDocument(dialog.hDC, report) ? PrintOutcome::kPrinted : PrintOutcome::kFailed;
 }
 
 }  // namespace korva::win32

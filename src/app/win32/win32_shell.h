@@ -2,7 +2,7 @@
 // The Shell of the Windows window: message boxes (MessageBoxW), the busy
 // cursor, repainting the main window, the application's title, closing,
 // ending, the browser, the save dialog (GetSaveFileNameW) and printing
-// through the print dialog and GDI.
+// through the print dialog (A4 portrait asked for) and GDI.
 //
 // The application's title captions the message boxes that name no caption of
 // their own; the task bar shows the main window's title.
@@ -38,12 +38,32 @@ class Win32Shell final : public Shell {
   void OpenWebAddress(const std::string& address) override;
   std::optional<std::string> AskSaveFileName(const std::string& proposedName,
                                              const std::string& defaultExtension) override;
-  bool PrintReport(const form::Report& report) override;
+  PrintOutcome PrintReport(const form::Report& report) override;
 
-  // Prints the report on a printer's device context, between StartDoc and
-  // EndDoc: millimetres from the top-left corner of the area inside the
-  // report's margins.
-  static void PaintReport(HDC printer, const form::Report& report);
+  // Where the pages of a report are drawn: the pages of a printer's
+  // document, or (for a look at them) one picture per page.
+  class PageTarget {
+   public:
+    // The device context of a new page; nullptr when the page is refused.
+    virtual HDC StartPage() = 0;
+    // False when the finished page is refused.
+    virtual bool EndPage() = 0;
+
+   protected:
+    ~PageTarget() = default;
+  };
+
+  // Prints the report on a printer's device context as one document named
+  // as the report says (StartDocW, its pages, EndDoc). False when the
+  // printer refuses the document, a page or its end; a document refused
+  // half-way is abandoned (AbortDoc).
+  static bool PrintDocument(HDC printer, const form::Report& report);
+
+  // Draws the report onto pages: millimetres from the top-left corner of the
+  // area inside the report's margins, the list going on at the top of the
+  // next page when it reaches the bottom of one. False when a page is
+  // refused.
+  static bool PaintReport(PageTarget& pages, const form::Report& report);
 
   // MessageBoxW's style for a message: icon, buttons and preselected button.
   static UINT MessageBoxStyle(const Message& message);
