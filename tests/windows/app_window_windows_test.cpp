@@ -1,6 +1,9 @@
 // The Windows updater's window on a real Win32 window system (Wine on Xvfb):
-// every page of the window made from the form model, saved as a picture; and
-// a second korvaupdate.exe refused because it finds the first by its window.
+// every page of the window made from the form model, saved as a picture at
+// the system's DPI and after a DPI change; the fonts of the design read back
+// from the controls; the log page during a transfer; the popup menus open;
+// the common controls the window runs with; and a second korvaupdate.exe
+// refused because it finds the first by its window.
 //
 // The database lives on the Linux side and this build has no fbclient.dll,
 // so the program's own start would stop at the database message before its
@@ -8,9 +11,16 @@
 // window's own classes (MainWindow over a FormModel and a Principal whose
 // start-up sequence is not run); the second copy is the real program.
 #include <gtest/gtest.h>
+// clang-format off
+#include "platform/windows/win32_api.h"
+#include <commctrl.h>
+#include <shlwapi.h>
+// clang-format on
+// The list view macros of commctrl.h send through the name that
+// win32_api.h undoes.
+#define SendMessage SendMessageW
 
 #include <cstdlib>
-#include <fstream>
 #include <future>
 #include <set>
 #include <string>
@@ -18,112 +28,32 @@
 #include <vector>
 
 #include "app/principal.h"
+#include "app/win32/control_windows.h"
+#include "app/win32/dpi.h"
 #include "app/win32/main_window.h"
 #include "app/win32/win32_shell.h"
 #include "form/form_model.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/windows/wide_text.h"
-#include "platform/windows/win32_api.h"
+#include "records/update_log.h"
 #include "support/temp_dir.h"
+#include "support/win32_windows.h"
+#include "transfer/progress_display.h"
 #include "vendor/vendor_library.h"
 
 namespace korva::win32 {
 namespace {
 
 using platform::windows::Wide;
-
-std::wstring TextOf(HWND window) {
-  const int length = ::GetWindowTextLengthW(window);
-  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-  ::GetWindowTextW(window, text.data(), length + 1);
-  text.resize(static_cast<std::size_t>(length));
-  return text;
-}
-
-void Pump() {
-  MSG msg;
-  while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    ::TranslateMessage(&msg);
-    ::DispatchMessageW(&msg);
-  }
-}
-
-struct Capture {
-  int width = 0;
-  int height = 0;
-  std::vector<unsigned char> pixels;  // BGR rows, bottom-up, 4-byte aligned
-  std::size_t DistinctColours() const {
-    std::set<unsigned> colours;
-    const std::size_t stride = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
-    for (int y = 0; y < height; ++y) {
-      for (int x = 0; x < width; ++x) {
-        const unsigned char* p =
-            &pixels[static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x) * 3];
-        colours.insert(p[0] | (p[1] << 8) | (p[2] << 16));
-      }
-    }
-    return colours.size();
-  }
-};
-
-// The window's client area as the window system shows it.
-Capture CaptureClient(HWND window) {
-  RECT area;
-  ::GetClientRect(window, &area);
-  Capture capture;
-  capture.width = area.right;
-  capture.height = area.bottom;
-  const HDC screen = ::GetDC(window);
-  const HDC memory = ::CreateCompatibleDC(screen);
-  const HBITMAP bitmap = ::CreateCompatibleBitmap(screen, capture.width, capture.height);
-  const HGDIOBJ old = ::SelectObject(memory, bitmap);
-  ::BitBlt(memory, 0, 0, capture.width, capture.height, screen, 0, 0, SRCCOPY);
-  ::SelectObject(memory, old);
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = capture.width;
-  info.bmiHeader.biHeight = capture.height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 24;
-  info.bmiHeader.biCompression = BI_RGB;
-  const std::size_t stride = (static_cast<std::size_t>(capture.width) * 3 + 3) & ~std::size_t{3};
-  capture.pixels.resize(stride * static_cast<std::size_t>(capture.height));
-  ::GetDIBits(memory, bitmap, 0, static_cast<UINT>(capture.height), capture.pixels.data(), &info,
-              DIB_RGB_COLORS);
-  ::DeleteObject(bitmap);
-  ::DeleteDC(memory);
-  ::ReleaseDC(window, screen);
-  return capture;
-}
-
-void SaveBmp(const Capture& capture, const std::string& path) {
-  BITMAPFILEHEADER file{};
-  BITMAPINFOHEADER header{};
-  header.biSize = sizeof header;
-  header.biWidth = capture.width;
-  header.biHeight = capture.height;
-  header.biPlanes = 1;
-  header.biBitCount = 24;
-  header.biCompression = BI_RGB;
-  file.bfType = 0x4D42;
-  file.bfOffBits = sizeof file + sizeof header;
-  file.bfSize = static_cast<DWORD>(file.bfOffBits + capture.pixels.size());
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(&file), sizeof file);
-  out.write(reinterpret_cast<const char*>(&header), sizeof header);
-  out.write(reinterpret_cast<const char*>(capture.pixels.data()),
-            static_cast<std::streamsize>(capture.pixels.size()));
-  ASSERT_TRUE(out.good()) << path;
-}
-
-// Where the pictures go: the folder CTest names, else beside the test.
-std::string ScreenshotFolder() {
-  const char* folder = std::getenv("KORVA_WINDOW_SCREENSHOTS");
-  std::string path = folder && *folder ? folder : platform::ExecutableFolder() + "\\window-pages";
-  ::CreateDirectoryW(Wide(path).c_str(), nullptr);
-  return path;
-}
+using testing::AnswerBox;
+using testing::Capture;
+using testing::CaptureClient;
+using testing::Pump;
+using testing::SaveBmp;
+using testing::ScreenshotFolder;
+using testing::ShownBox;
+using testing::TextOf;
 
 class WindowTest : public ::testing::Test {
  protected:
@@ -134,36 +64,14 @@ class WindowTest : public ::testing::Test {
   Principal principal{form, shell, clock, site.Path()};
 };
 
-TEST_F(WindowTest, EveryPageShowsItsControlsAndIsSaved) {
-  const std::string title = form::FormModel::ComposeMainTitle("9.9.9.9");
-  MainWindow window(form, principal, shell, title);
-  ASSERT_NE(window.Handle(), nullptr);
-  EXPECT_EQ(::FindWindowW(L"TFrmKorvaUpdate", Wide(title).c_str()), window.Handle());
-  ::ShowWindow(window.Handle(), SW_SHOW);
-  RECT client;
-  ::GetClientRect(window.Handle(), &client);
-  EXPECT_EQ(client.right, form::FormModel::kClientWidth);
-  EXPECT_EQ(client.bottom, form::FormModel::kClientHeight);
-
-  // Texts reach the native controls as the operator reads them.
-  EXPECT_EQ(TextOf(window.WindowOf("BtBtnNovasAtualizacoes")),
-            L"&Procurar por novas atualiza\u00e7\u00f5es");
-  EXPECT_EQ(TextOf(window.WindowOf("BtbtnIniciarAtualizacao")), L"Iniciar &Atualiza\u00e7\u00f5es");
-  EXPECT_FALSE(::IsWindowEnabled(window.WindowOf("BtbtnIniciarAtualizacao")));
-  EXPECT_FALSE(::IsWindowVisible(window.WindowOf("PnlDownload")));
-  // Each control has the font of its design line.
-  for (const char* name : {"BtBtnFechar", "Label2", "BtBtnNovasAtualizacoes", "LblSite"}) {
-    LOGFONTW font{};
-    const auto handle =
-        reinterpret_cast<HFONT>(::SendMessageW(window.WindowOf(name), WM_GETFONT, 0, 0));
-    ASSERT_TRUE(handle && ::GetObjectW(handle, sizeof font, &font)) << name;
-    EXPECT_EQ(font.lfWeight, FW_BOLD) << name;
-  }
-
+// Every page shown in turn and saved as "<page><suffix>.bmp"; each must be
+// drawn (not one flat colour) and look different from every other.
+void SaveEveryPage(form::FormModel& form, Win32Shell& shell, MainWindow& window,
+                   const std::string& suffix) {
   const std::string folder = ScreenshotFolder();
   std::set<std::size_t> pictures;
   for (form::TextControl* page : form.Pages()) {
-    SCOPED_TRACE(page->Name());
+    SCOPED_TRACE(page->Name() + suffix);
     form.ShowPage(*page);
     shell.Repaint();
     Pump();
@@ -174,14 +82,55 @@ TEST_F(WindowTest, EveryPageShowsItsControlsAndIsSaved) {
     // "&Fechar" lies over every page.
     EXPECT_TRUE(::IsWindowVisible(window.WindowOf("BtBtnFechar")));
     const Capture capture = CaptureClient(window.Handle());
-    // A page drawn: pictures, frames and texts, not one flat colour.
     EXPECT_GT(capture.DistinctColours(), 16u);
-    SaveBmp(capture, folder + "\\" + page->Name() + ".bmp");
-    pictures.insert(capture.pixels.size() ^ std::hash<std::string>{}(std::string(
-                                                capture.pixels.begin(), capture.pixels.end())));
+    SaveBmp(capture, folder + "\\" + page->Name() + suffix + ".bmp");
+    pictures.insert(
+        std::hash<std::string>{}(std::string(capture.pixels.begin(), capture.pixels.end())));
   }
-  // Each page looks different from every other.
   EXPECT_EQ(pictures.size(), form.Pages().size());
+}
+
+SIZE ClientSize(HWND window) {
+  RECT client;
+  ::GetClientRect(window, &client);
+  return {client.right, client.bottom};
+}
+
+SIZE WindowSize(HWND window) {
+  RECT area;
+  ::GetWindowRect(window, &area);
+  return {area.right - area.left, area.bottom - area.top};
+}
+
+LOGFONTW FontOfWindow(HWND window) {
+  LOGFONTW font{};
+  const auto handle = reinterpret_cast<HFONT>(::SendMessageW(window, WM_GETFONT, 0, 0));
+  if (handle) ::GetObjectW(handle, sizeof font, &font);
+  return font;
+}
+
+TEST_F(WindowTest, EveryPageShowsItsControlsAndIsSaved) {
+  const std::string title = form::FormModel::ComposeMainTitle("9.9.9.9");
+  MainWindow window(form, principal, shell, title);
+  ASSERT_NE(window.Handle(), nullptr);
+  EXPECT_EQ(::FindWindowW(L"TFrmKorvaUpdate", Wide(title).c_str()), window.Handle());
+  ::ShowWindow(window.Handle(), SW_SHOW);
+
+  // The DPI the system gives (LogPixels): 96 unless the run asks for another.
+  const char* expected = std::getenv("KORVA_EXPECT_DPI");
+  const UINT dpi = expected ? static_cast<UINT>(std::atoi(expected)) : 96;
+  ASSERT_EQ(window.Dpi(), dpi);
+  EXPECT_EQ(ClientSize(window.Handle()).cx, Scaled(form::FormModel::kClientWidth, dpi));
+  EXPECT_EQ(ClientSize(window.Handle()).cy, Scaled(form::FormModel::kClientHeight, dpi));
+
+  // Texts reach the native controls as the operator reads them.
+  EXPECT_EQ(TextOf(window.WindowOf("BtBtnNovasAtualizacoes")),
+            L"&Procurar por novas atualiza\u00e7\u00f5es");
+  EXPECT_EQ(TextOf(window.WindowOf("BtbtnIniciarAtualizacao")), L"Iniciar &Atualiza\u00e7\u00f5es");
+  EXPECT_FALSE(::IsWindowEnabled(window.WindowOf("BtbtnIniciarAtualizacao")));
+  EXPECT_FALSE(::IsWindowVisible(window.WindowOf("PnlDownload")));
+
+  SaveEveryPage(form, shell, window, dpi == 96 ? "" : "-" + std::to_string(dpi) + "dpi");
 
   // A change of the model reaches the window at the next repaint.
   form.ShowPage(form.TbShtInicio);
@@ -194,7 +143,279 @@ TEST_F(WindowTest, EveryPageShowsItsControlsAndIsSaved) {
   Pump();
   EXPECT_TRUE(::IsWindowVisible(window.WindowOf("PnlDownload")));
   EXPECT_EQ(TextOf(window.WindowOf("STxtKBPS")), L"123,4 KB/s");
-  SaveBmp(CaptureClient(window.Handle()), folder + "\\TbShtInicio-transfer.bmp");
+  if (dpi == 96)
+    SaveBmp(CaptureClient(window.Handle()), ScreenshotFolder() + "\\TbShtInicio-transfer.bmp");
+}
+
+TEST_F(WindowTest, EachControlHasTheFontOfItsDesignLine) {
+  MainWindow window(form, principal, shell, form::FormModel::ComposeMainTitle("9.9.9.9"));
+  ::ShowWindow(window.Handle(), SW_SHOW);
+  struct Case {
+    const char* control;
+    const wchar_t* face;
+    int points;
+    bool bold;
+    bool underline;
+  };
+  const Case cases[] = {
+      // The three that once drew otherwise: a flat bold button, a bold frame
+      // title in Verdana, the backup page's bold notice.
+      {"FltBtnConfig", L"Arial", 8, true, false}, {"GroupBox1", L"Verdana", 8, true, false},
+      {"Memo1", L"Arial", 10, true, false},       {"BtBtnFechar", L"Arial", 8, true, false},
+      {"Label2", L"Arial", 10, true, false},      {"Label10", L"Arial", 10, true, true},
+      {"Label8", L"Arial", 8, false, true},       {"LblSite", L"Arial", 8, true, true},
+      {"Label3", L"Arial", 8, false, false},
+  };
+  const HDC screen = ::GetDC(nullptr);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.control);
+    const HWND control = window.WindowOf(c.control);
+    const LOGFONTW font = FontOfWindow(control);
+    EXPECT_EQ(std::wstring(font.lfFaceName), c.face);
+    EXPECT_EQ(font.lfHeight, -::MulDiv(c.points, static_cast<int>(window.Dpi()), 72));
+    EXPECT_EQ(font.lfWeight, c.bold ? FW_BOLD : FW_NORMAL);
+    EXPECT_EQ(font.lfUnderline != 0, c.underline);
+    // As the system realises it (a stand-in face where the named one is not
+    // installed): still bold.
+    const HGDIOBJ old =
+        ::SelectObject(screen, reinterpret_cast<HFONT>(::SendMessageW(control, WM_GETFONT, 0, 0)));
+    TEXTMETRICW metrics{};
+    ::GetTextMetricsW(screen, &metrics);
+    ::SelectObject(screen, old);
+    EXPECT_EQ(metrics.tmWeight >= FW_BOLD, c.bold);
+  }
+  ::ReleaseDC(nullptr, screen);
+
+  // The flat button draws no border of its own while the mouse is away.
+  form.ShowPage(form.TbShtInicio);
+  shell.Repaint();
+  Pump();
+  const HWND flat = window.WindowOf("FltBtnConfig");
+  ::RedrawWindow(flat, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+  const Capture button = CaptureClient(flat);
+  for (int x = 0; x < button.width; ++x) {
+    ASSERT_EQ(button.At(x, 0), 0xFFFFFFu) << x;
+    ASSERT_EQ(button.At(x, button.height - 1), 0xFFFFFFu) << x;
+  }
+  EXPECT_EQ(::GetWindowLongPtrW(flat, GWL_STYLE) & BS_TYPEMASK, BS_OWNERDRAW);
+}
+
+TEST_F(WindowTest, ADpiChangeMakesEverythingAgainForTheNewDpi) {
+  MainWindow window(form, principal, shell, form::FormModel::ComposeMainTitle("9.9.9.9"));
+  ::ShowWindow(window.Handle(), SW_SHOW);
+  struct Case {
+    UINT dpi;
+    SIZE client;
+    SIZE fechar;      // BtBtnFechar, 162 x 37 in the design
+    SIZE logo;        // the logo picture, 155 x 45
+    LONG fontHeight;  // 8 points
+  };
+  const Case cases[] = {{144, {983, 704}, {243, 56}, {233, 68}, -16},
+                        {120, {819, 586}, {203, 46}, {194, 56}, -13},
+                        {96, {655, 469}, {162, 37}, {155, 45}, -11}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.dpi);
+    RECT suggested{10, 10, 10 + c.client.cx, 10 + c.client.cy};
+    ::SendMessageW(window.Handle(), WM_DPICHANGED, MAKEWPARAM(c.dpi, c.dpi),
+                   reinterpret_cast<LPARAM>(&suggested));
+    EXPECT_EQ(window.Dpi(), c.dpi);
+    EXPECT_EQ(ClientSize(window.Handle()).cx, c.client.cx);
+    EXPECT_EQ(ClientSize(window.Handle()).cy, c.client.cy);
+    const SIZE fechar = WindowSize(window.WindowOf("BtBtnFechar"));
+    EXPECT_EQ(fechar.cx, c.fechar.cx);
+    EXPECT_EQ(fechar.cy, c.fechar.cy);
+    EXPECT_EQ(FontOfWindow(window.WindowOf("BtBtnFechar")).lfHeight, c.fontHeight);
+    BITMAP logo{};
+    ASSERT_TRUE(::GetObjectW(Picture("logo", c.dpi), sizeof logo, &logo));
+    EXPECT_EQ(logo.bmWidth, c.logo.cx);
+    EXPECT_EQ(logo.bmHeight, c.logo.cy);
+    // The status bar's panels keep their design widths, scaled.
+    int edges[4] = {};
+    ::SendMessageW(window.WindowOf("StatusBar"), SB_GETPARTS, 4, reinterpret_cast<LPARAM>(edges));
+    EXPECT_EQ(edges[0], Scaled(320, c.dpi));
+    EXPECT_EQ(edges[2], Scaled(580, c.dpi));
+    if (c.dpi == 144) SaveEveryPage(form, shell, window, "-dpichanged-144dpi");
+  }
+}
+
+// The clock of a transfer half-way: the rate it shows comes from it.
+class FixedClock final : public platform::Clock {
+ public:
+  platform::LocalDateTime Now() const override { return now; }
+  platform::LocalDateTime now{2026, 12, 9, 21, 30, 0, 0};
+};
+
+TEST_F(WindowTest, TheLogPageShowsItsLinesAndARunningTransfer) {
+  MainWindow window(form, principal, shell, form::FormModel::ComposeMainTitle("9.9.9.9"));
+  ::ShowWindow(window.Handle(), SW_SHOW);
+  form.ShowPage(form.TbShtLog);
+  const std::string logPath = site.File("LogUpdate.txt");
+  records::UpdateLog log(form.ChkLBxLog, shell, logPath);
+  const std::vector<std::string> lines = {"Fechando o programa de backup",
+                                          "Download do pacote de atualização versão 3.16.51",
+                                          "Atualizando banco de dados de usuários 3.16.51",
+                                          "Download do módulo FIN", "Atualizando módulo FIN"};
+  for (const std::string& line : lines) {
+    log.LogAddLine(line);
+    if (&line != &lines.back()) log.LogCheckLastLine();
+  }
+  log.LogSelectLastLine();
+
+  // A module download 60 % of the way, as the transfer session reports it.
+  FixedClock clock;
+  transfer::TransferState state;
+  state.expectedTransferSize = 1'000'000;
+  transfer::ProgressDisplay progress(
+      {form.STxtKBPS, form.STxtDownModulo, form.GaugeDownload, form.GgDownModulo}, state, shell,
+      clock, platform::LocaleFormats{',', '/', "%H:%M:%S"});
+  form.PnlDownModulo.SetVisible(true);
+  form.TBtnConect.SetImage(form::StepIndicator::Image::Done);
+  form.TBtnFazDownModulo.SetImage(form::StepIndicator::Image::Transfer);
+  form.LblGravando.SetText("Gravando em: C:\\KORVA\\efin.zip");
+  progress.IdFTPKorvaWorkBegin(transfer::TransferDirection::Download, 1'000'000);
+  clock.now.second += 2;
+  progress.IdFTPKorvaWork(transfer::TransferDirection::Download, 600'000);
+  shell.Repaint();
+  Pump();
+
+  const HWND list = window.WindowOf("ChkLBxLog");
+  ASSERT_EQ(ListView_GetItemCount(list), static_cast<int>(lines.size()));
+  for (int i = 0; i < static_cast<int>(lines.size()); ++i) {
+    wchar_t text[128] = {};
+    ListView_GetItemText(list, i, 0, text, 128);
+    EXPECT_EQ(std::wstring(text), Wide(lines[static_cast<std::size_t>(i)])) << i;
+    EXPECT_EQ(ListView_GetCheckState(list, i) != 0, i + 1 < static_cast<int>(lines.size())) << i;
+  }
+  EXPECT_EQ(ListView_GetNextItem(list, -1, LVNI_SELECTED), static_cast<int>(lines.size()) - 1);
+  EXPECT_TRUE(::IsWindowVisible(window.WindowOf("PnlDownModulo")));
+  EXPECT_EQ(form.GgDownModulo.Percent(), 60);
+  EXPECT_EQ(TextOf(window.WindowOf("STxtDownModulo")), Wide(form.STxtDownModulo.Text()));
+  EXPECT_FALSE(form.STxtDownModulo.Text().empty());
+  SaveBmp(CaptureClient(window.Handle()), ScreenshotFolder() + "\\TbShtLog-transfer.bmp");
+}
+
+// The popup menu of this process once it shows: its items as they read,
+// a picture of the window with the menu over it, then the keys pressed.
+struct OpenedMenu {
+  bool found = false;
+  std::vector<std::wstring> items;
+  std::vector<bool> checked;
+};
+
+OpenedMenu ReadMenuAndPress(HWND mainWindow, const std::string& picture, std::vector<WPARAM> keys) {
+  OpenedMenu opened;
+  const HWND menu = testing::WaitForWindow(L"#32768", nullptr);
+  if (!menu) return opened;
+  opened.found = true;
+  const auto handle = reinterpret_cast<HMENU>(::SendMessageW(menu, MN_GETHMENU, 0, 0));
+  for (int i = 0; i < ::GetMenuItemCount(handle); ++i) {
+    wchar_t text[128] = {};
+    MENUITEMINFOW info{};
+    info.cbSize = sizeof info;
+    info.fMask = MIIM_STRING | MIIM_STATE;
+    info.dwTypeData = text;
+    info.cch = 128;
+    ::GetMenuItemInfoW(handle, static_cast<UINT>(i), TRUE, &info);
+    opened.items.push_back(text);
+    opened.checked.push_back((info.fState & MFS_CHECKED) != 0);
+  }
+  RECT both, menuArea;
+  ::GetWindowRect(mainWindow, &both);
+  ::GetWindowRect(menu, &menuArea);
+  ::UnionRect(&both, &both, &menuArea);
+  SaveBmp(testing::CaptureScreen(both), ScreenshotFolder() + "\\" + picture + ".bmp");
+  for (const WPARAM key : keys) ::PostMessageW(menu, WM_KEYDOWN, key, 0);
+  return opened;
+}
+
+TEST_F(WindowTest, PopupMenusOpenOnTheirHotAreasAndTheirItemsRunTheirHandlers) {
+  MainWindow window(form, principal, shell, form::FormModel::ComposeMainTitle("9.9.9.9"));
+  ::ShowWindow(window.Handle(), SW_SHOW);
+  form.ShowPage(form.TbShtInicio);
+  shell.Repaint();
+  Pump();
+  const auto openMenu = [&](const char* hotArea) {
+    const HWND area = window.WindowOf(hotArea);
+    RECT rect;
+    ::GetClientRect(area, &rect);
+    // The secondary button released over the hot area; the menu runs its
+    // own loop until an item is chosen or it is dismissed.
+    ::SendMessageW(area, WM_RBUTTONUP, 0, MAKELPARAM(rect.right / 2, rect.bottom / 2));
+  };
+
+  // The test menu: its two radio items, the second checked; Down and Enter
+  // choose the first, which then is the checked one (local mode).
+  auto first = std::async(std::launch::async, ReadMenuAndPress, window.Handle(),
+                          "PpMnTesteVESTRAMON", std::vector<WPARAM>{VK_DOWN, VK_RETURN});
+  openMenu("LblTipoTeste");
+  const OpenedMenu test = first.get();
+  ASSERT_TRUE(test.found);
+  EXPECT_EQ(test.items, (std::vector<std::wstring>{
+                            L"Atualiza\u00e7\u00e3o Local (Somente Banco de Dados)",
+                            L"Atualizar Pela Internet (Banco de Dados e M\u00f3dulos)"}));
+  EXPECT_EQ(test.checked, (std::vector<bool>{false, true}));
+  EXPECT_TRUE(form.AtualizacaoLocal.Checked());
+  EXPECT_FALSE(form.AtualizarPelaInternet.Checked());
+
+  // The script menu: its item runs GerarScript1Click, which on the first
+  // page says where the operator must be.
+  auto second = std::async(std::launch::async, ReadMenuAndPress, window.Handle(), "PMnScript",
+                           std::vector<WPARAM>{VK_DOWN, VK_RETURN});
+  auto box = std::async(std::launch::async, AnswerBox, std::wstring(L"KORVA"), IDOK);
+  openMenu("LblScript");
+  const OpenedMenu script = second.get();
+  ASSERT_TRUE(script.found);
+  EXPECT_EQ(script.items, std::vector<std::wstring>{L"Gerar Script"});
+  const ShownBox shown = box.get();
+  ASSERT_TRUE(shown.found);
+  EXPECT_NE(shown.text.find(L"Voc\u00ea deve estar na p\u00e1gina que informa sobre backup"),
+            std::wstring::npos);
+}
+
+TEST_F(WindowTest, TheWindowRunsWithTheCommonControlsOfVersion6AndItsIcon) {
+  MainWindow window(form, principal, shell, form::FormModel::ComposeMainTitle("9.9.9.9"));
+  // The manifest's dependency: comctl32 from the side-by-side assembly of
+  // version 6, not the system's own.
+  const HMODULE comctl = ::GetModuleHandleW(L"comctl32.dll");
+  ASSERT_NE(comctl, nullptr);
+  wchar_t path[MAX_PATH] = {};
+  ::GetModuleFileNameW(comctl, path, MAX_PATH);
+  std::wstring lower = path;
+  for (wchar_t& c : lower) c = static_cast<wchar_t>(::towlower(c));
+  EXPECT_NE(lower.find(L"microsoft.windows.common-controls_6595b64144ccf1df_6.0"),
+            std::wstring::npos)
+      << lower;
+  using DllGetVersionFn = HRESULT(CALLBACK*)(DLLVERSIONINFO*);
+  const auto dllGetVersion = reinterpret_cast<DllGetVersionFn>(
+      reinterpret_cast<void*>(::GetProcAddress(comctl, "DllGetVersion")));
+  ASSERT_NE(dllGetVersion, nullptr);
+  DLLVERSIONINFO version{};
+  version.cbSize = sizeof version;
+  ASSERT_EQ(dllGetVersion(&version), S_OK);
+  ::testing::Test::RecordProperty("comctl32", std::to_string(version.dwMajorVersion) + "." +
+                                                  std::to_string(version.dwMinorVersion));
+  if (testing::UnderWine()) {
+    // Wine 8 builds one comctl32 for both versions, and its DllGetVersion
+    // answers 5.81 whichever assembly loaded it.
+    EXPECT_GE(version.dwMajorVersion, 5u);
+  } else {
+    EXPECT_EQ(version.dwMajorVersion, 6u);
+  }
+
+  // The program's icon on the window class, in both sizes.
+  for (const auto& [index, metric] :
+       {std::pair{GCLP_HICON, SM_CXICON}, std::pair{GCLP_HICONSM, SM_CXSMICON}}) {
+    const auto icon = reinterpret_cast<HICON>(::GetClassLongPtrW(window.Handle(), index));
+    ASSERT_NE(icon, nullptr) << index;
+    ICONINFO info{};
+    ASSERT_TRUE(::GetIconInfo(icon, &info));
+    BITMAP colour{};
+    ::GetObjectW(info.hbmColor, sizeof colour, &colour);
+    EXPECT_EQ(colour.bmWidth, ::GetSystemMetrics(metric));
+    ::DeleteObject(info.hbmColor);
+    ::DeleteObject(info.hbmMask);
+  }
+  EXPECT_NE(::SendMessageW(window.Handle(), WM_GETICON, ICON_SMALL, 0), 0);
 }
 
 TEST_F(WindowTest, OperatorInputReachesTheModelAndClicksTheirHandlers) {
@@ -275,54 +496,6 @@ TEST_F(WindowTest, SecondCopyFindsTheFirstByItsWindowAndEnds) {
   EXPECT_EQ(status, 0u);
   ::CloseHandle(process.hThread);
   ::CloseHandle(process.hProcess);
-}
-
-// What a real message box showed, read from the box while it is up, and the
-// button then clicked as the operator would.
-struct ShownBox {
-  bool found = false;
-  std::set<int> buttons;
-  int defaultButton = 0;
-  HICON icon = nullptr;
-};
-
-ShownBox AnswerBox(const std::wstring& caption, int answer) {
-  ShownBox shown;
-  HWND box = nullptr;
-  // Found as soon as it exists; read once it shows, its buttons laid out and
-  // the preselected one focused.
-  bool ready = false;
-  for (int slice = 0; slice < 600 && !ready; ++slice) {
-    box = ::FindWindowW(L"#32770", caption.c_str());
-    GUITHREADINFO focus{};
-    focus.cbSize = sizeof focus;
-    ready = box && ::IsWindowVisible(box) &&
-            ::GetGUIThreadInfo(::GetWindowThreadProcessId(box, nullptr), &focus) &&
-            focus.hwndFocus && ::GetParent(focus.hwndFocus) == box;
-    if (!ready) ::Sleep(50);
-  }
-  if (!ready) return shown;
-  shown.found = true;
-  for (int id : {IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO}) {
-    const HWND button = ::GetDlgItem(box, id);
-    if (button && ::IsWindowVisible(button)) shown.buttons.insert(id);
-  }
-  // The preselected button: the one with the keyboard focus when the box
-  // opens, which Enter presses.
-  GUITHREADINFO focus{};
-  focus.cbSize = sizeof focus;
-  if (::GetGUIThreadInfo(::GetWindowThreadProcessId(box, nullptr), &focus) && focus.hwndFocus) {
-    shown.defaultButton = ::GetDlgCtrlID(focus.hwndFocus);
-  }
-  // The box's icon: the one static control that shows an icon.
-  for (HWND child = ::GetWindow(box, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
-    if (const auto icon = reinterpret_cast<HICON>(::SendMessageW(child, STM_GETICON, 0, 0))) {
-      shown.icon = icon;
-    }
-  }
-  ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(::GetDlgItem(box, answer)));
-  return shown;
 }
 
 TEST(Win32ShellTest, MessageBoxesShowTheirIconButtonsAndDefaultAndReturnTheClick) {

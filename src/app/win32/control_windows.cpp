@@ -16,6 +16,7 @@
 #include <memory>
 #include <tuple>
 
+#include "app/win32/dpi.h"
 #include "app/win32/win32_text.h"
 
 namespace korva::win32 {
@@ -33,17 +34,20 @@ constexpr const wchar_t* kMenuProperty = L"KorvaMenu";
 constexpr const wchar_t* kDarkBlueProperty = L"KorvaDarkBlue";
 constexpr const wchar_t* kCentredProperty = L"KorvaCentred";
 constexpr const wchar_t* kTipsProperty = L"KorvaTips";
+constexpr const wchar_t* kFlatProperty = L"KorvaFlat";
+constexpr const wchar_t* kHotProperty = L"KorvaHot";
 const COLORREF kDarkBlue = RGB(0, 0, 128);
 
 HINSTANCE Instance() {
   return ::GetModuleHandleW(nullptr);
 }
 
-// A container's title when it is a frame; none for a plain panel or page.
+// A container's title when it is a frame, drawn in the frame's font (the
+// one the main window sets, WM_SETFONT); none for a plain panel or page.
 struct Frame {
   std::wstring title;
-  HFONT font = nullptr;
   bool darkBlue = false;
+  HFONT font = nullptr;
 };
 
 Frame* FrameOf(HWND window) {
@@ -53,7 +57,9 @@ Frame* FrameOf(HWND window) {
 void PaintFrame(HWND window, HDC dc, const Frame& frame) {
   RECT area;
   ::GetClientRect(window, &area);
-  const HGDIOBJ oldFont = ::SelectObject(dc, frame.font);
+  const UINT dpi = DpiOf(window);
+  const HGDIOBJ oldFont =
+      ::SelectObject(dc, frame.font ? frame.font : ::GetStockObject(DEFAULT_GUI_FONT));
   TEXTMETRICW metrics;
   ::GetTextMetricsW(dc, &metrics);
   RECT edge = area;
@@ -63,23 +69,75 @@ void PaintFrame(HWND window, HDC dc, const Frame& frame) {
     ::SetBkColor(dc, RGB(255, 255, 255));
     ::SetBkMode(dc, OPAQUE);
     ::SetTextColor(dc, frame.darkBlue ? kDarkBlue : ::GetSysColor(COLOR_WINDOWTEXT));
-    ::TextOutW(dc, 8, 0, frame.title.c_str(), static_cast<int>(frame.title.size()));
+    ::TextOutW(dc, Scaled(8, dpi), 0, frame.title.c_str(), static_cast<int>(frame.title.size()));
   }
   ::SelectObject(dc, oldFont);
+}
+
+// A flat button as the design draws it: no border of its own, text in its
+// font on the page's white; a raised edge under the mouse, a sunken one
+// while pressed.
+void DrawFlatButton(const DRAWITEMSTRUCT& item) {
+  const HDC dc = item.hDC;
+  RECT area = item.rcItem;
+  ::FillRect(dc, &area, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
+  const bool pushed = (item.itemState & ODS_SELECTED) != 0;
+  if (pushed) {
+    ::DrawEdge(dc, &area, BDR_SUNKENOUTER, BF_RECT);
+  } else if (::GetPropW(item.hwndItem, kHotProperty)) {
+    ::DrawEdge(dc, &area, BDR_RAISEDINNER, BF_RECT);
+  }
+  const int length = ::GetWindowTextLengthW(item.hwndItem);
+  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+  ::GetWindowTextW(item.hwndItem, text.data(), length + 1);
+  text.resize(static_cast<std::size_t>(length));
+  const HGDIOBJ oldFont =
+      ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(item.hwndItem, WM_GETFONT, 0, 0)));
+  ::SetBkMode(dc, TRANSPARENT);
+  ::SetTextColor(dc,
+                 ::GetSysColor((item.itemState & ODS_DISABLED) ? COLOR_GRAYTEXT : COLOR_BTNTEXT));
+  RECT label = area;
+  if (pushed) ::OffsetRect(&label, 1, 1);
+  ::DrawTextW(dc, text.c_str(), -1, &label,
+              DT_CENTER | DT_VCENTER | DT_SINGLELINE |
+                  ((item.itemState & ODS_NOACCEL) ? DT_HIDEPREFIX : 0));
+  ::SelectObject(dc, oldFont);
+  if (item.itemState & ODS_FOCUS) {
+    RECT focus = area;
+    ::InflateRect(&focus, -3, -3);
+    ::DrawFocusRect(dc, &focus);
+  }
 }
 
 // Panels, pages and frames: white, and every notification of a child goes to
 // the top-level window, which knows every control.
 LRESULT CALLBACK ContainerProcedure(HWND window, UINT message, WPARAM w, LPARAM l) {
   switch (message) {
+    case WM_DRAWITEM: {
+      const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(l);
+      if (item->CtlType == ODT_BUTTON && ::GetPropW(item->hwndItem, kFlatProperty)) {
+        DrawFlatButton(*item);
+        return TRUE;
+      }
+      return ::SendMessageW(::GetAncestor(window, GA_ROOT), message, w, l);
+    }
     case WM_COMMAND:
     case WM_NOTIFY:
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORBTN:
     case WM_CTLCOLORLISTBOX:
-    case WM_DRAWITEM:
       return ::SendMessageW(::GetAncestor(window, GA_ROOT), message, w, l);
+    case WM_SETFONT:
+      if (Frame* frame = FrameOf(window)) {
+        frame->font = reinterpret_cast<HFONT>(w);
+        if (LOWORD(l)) ::InvalidateRect(window, nullptr, TRUE);
+      }
+      return 0;
+    case WM_GETFONT: {
+      const Frame* frame = FrameOf(window);
+      return reinterpret_cast<LRESULT>(frame ? frame->font : nullptr);
+    }
     case WM_ERASEBKGND: {
       RECT area;
       ::GetClientRect(window, &area);
@@ -97,6 +155,7 @@ LRESULT CALLBACK ContainerProcedure(HWND window, UINT message, WPARAM w, LPARAM 
     case WM_NCDESTROY:
       delete FrameOf(window);
       ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+      ForgetDpiOf(window);
       break;
     default:
       break;
@@ -156,6 +215,7 @@ LRESULT DrawnOnWhite(HWND window, UINT message, WPARAM w, LPARAM l, const wchar_
     }
     case WM_NCDESTROY:
       ::RemovePropW(window, property);
+      ForgetDpiOf(window);
       break;
     default:
       break;
@@ -192,10 +252,13 @@ LRESULT CALLBACK GaugeProcedure(HWND window, UINT message, WPARAM w, LPARAM l) {
   }
 }
 
-// A picture on white, at the top-left corner (a step indicator's centred);
-// the bitmap lives in the window's data, none drawing only the white.
+// A picture on white at the window's DPI, at the top-left corner (a step
+// indicator's centred); the window's data names the picture, none drawing
+// only the white.
 void DrawPicture(HWND window, HDC dc, RECT area) {
-  const auto bitmap = reinterpret_cast<HBITMAP>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+  const auto* name =
+      reinterpret_cast<const std::string*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+  const HBITMAP bitmap = name ? Picture(*name, DpiOf(window)) : nullptr;
   BITMAP size{};
   if (bitmap && ::GetObjectW(bitmap, sizeof size, &size)) {
     const HDC memory = ::CreateCompatibleDC(dc);
@@ -220,20 +283,31 @@ HWND Child(const wchar_t* windowClass, const std::wstring& text, DWORD style, DW
                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Instance(), nullptr);
 }
 
-HBITMAP StepPicture(form::StepIndicator::Image image) {
+// The name of a step indicator's picture; none for no picture.
+const std::string* StepPicture(form::StepIndicator::Image image) {
+  static const std::string kConnect = "step_connect";
+  static const std::string kDisconnect = "step_disconnect";
+  static const std::string kDone = "step_done";
+  static const std::string kTransfer = "step_transfer";
   switch (image) {
     case form::StepIndicator::Image::Connect:
-      return Picture("step_connect");
+      return &kConnect;
     case form::StepIndicator::Image::Disconnect:
-      return Picture("step_disconnect");
+      return &kDisconnect;
     case form::StepIndicator::Image::Done:
-      return Picture("step_done");
+      return &kDone;
     case form::StepIndicator::Image::Transfer:
-      return Picture("step_transfer");
+      return &kTransfer;
     case form::StepIndicator::Image::None:
       break;
   }
   return nullptr;
+}
+
+// The controls that draw themselves keep the DPI they are laid out for.
+void RepaintAt(HWND window, UINT dpi) {
+  SetDpiOf(window, dpi);
+  ::InvalidateRect(window, nullptr, TRUE);
 }
 
 // The hint of a control as a tooltip, in the one tooltip window of its
@@ -288,17 +362,20 @@ ControlWindow MakeContainer(form::Control& c, HWND parent, std::wstring title = 
   // WS_EX_CONTROLPARENT: Tab and the mnemonics reach the controls inside.
   const HWND window = Child(kContainerClass, L"", WS_CLIPCHILDREN, WS_EX_CONTROLPARENT, parent, 0);
   if (frame) {
-    ::SetWindowLongPtrW(
-        window, GWLP_USERDATA,
-        reinterpret_cast<LONG_PTR>(new Frame{std::move(title), FontOf(c.font), c.font.darkBlue}));
+    ::SetWindowLongPtrW(window, GWLP_USERDATA,
+                        reinterpret_cast<LONG_PTR>(new Frame{std::move(title), c.font.darkBlue}));
   }
-  return OnForm(c, window);
+  ControlWindow made = OnForm(c, window);
+  made.scale = [window](UINT dpi) { RepaintAt(window, dpi); };
+  return made;
 }
 
 ControlWindow MakePicture(TextControl& c, HWND parent) {
   const HWND window = Child(kPictureClass, L"", 0, 0, parent, 0);
-  ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(Picture(c.picture)));
-  return OnForm(c, window);
+  ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&c.picture));
+  ControlWindow made = OnForm(c, window);
+  made.scale = [window](UINT dpi) { RepaintAt(window, dpi); };
+  return made;
 }
 
 ControlWindow MakeHotArea(form::Control& c, HWND parent) {
@@ -331,13 +408,48 @@ ControlWindow MakeLabel(TextControl& c, HWND parent, ControlHost& host) {
   });
 }
 
+// A flat button is lit while the mouse is over it.
+LRESULT CALLBACK FlatButtonProcedure(HWND window, UINT message, WPARAM w, LPARAM l, UINT_PTR id,
+                                     DWORD_PTR) {
+  switch (message) {
+    case WM_MOUSEMOVE:
+      if (!::GetPropW(window, kHotProperty)) {
+        ::SetPropW(window, kHotProperty, reinterpret_cast<HANDLE>(1));
+        TRACKMOUSEEVENT leave{sizeof leave, TME_LEAVE, window, 0};
+        ::TrackMouseEvent(&leave);
+        ::InvalidateRect(window, nullptr, FALSE);
+      }
+      break;
+    case WM_MOUSELEAVE:
+      ::RemovePropW(window, kHotProperty);
+      ::InvalidateRect(window, nullptr, FALSE);
+      break;
+    case WM_NCDESTROY:
+      ::RemovePropW(window, kHotProperty);
+      ::RemovePropW(window, kFlatProperty);
+      ::RemoveWindowSubclass(window, FlatButtonProcedure, id);
+      break;
+    default:
+      break;
+  }
+  return ::DefSubclassProc(window, message, w, l);
+}
+
 ControlWindow MakeButton(TextControl& c, HWND parent, ControlHost& host) {
   const int id = host.Listen([&host, &c](UINT code, const NMHDR*) {
     // BM_CLICK reaches a disabled button too; the operator cannot.
     if (code == BN_CLICKED && c.Enabled()) host.Click(c);
   });
-  const DWORD style = BS_PUSHBUTTON | WS_TABSTOP | (c.kind == Kind::FlatButton ? BS_FLAT : 0);
+  // A flat button draws itself (its page draws it, WM_DRAWITEM) and, like
+  // the design's speed button, takes no keyboard focus of its own; its
+  // mnemonic still clicks it.
+  const bool flat = c.kind == Kind::FlatButton;
+  const DWORD style = flat ? BS_OWNERDRAW : BS_PUSHBUTTON | WS_TABSTOP;
   const HWND window = Child(L"BUTTON", L"", style, 0, parent, id);
+  if (flat) {
+    ::SetPropW(window, kFlatProperty, reinterpret_cast<HANDLE>(1));
+    ::SetWindowSubclass(window, FlatButtonProcedure, 0, 0);
+  }
   return OnForm(c, window, [&c, window] { SetText(window, Wide(c.Text())); });
 }
 
@@ -401,23 +513,13 @@ ControlWindow MakeRadioGroup(form::RadioGroup& group, HWND parent, ControlHost& 
   ControlWindow made = MakeContainer(group, parent, Wide(group.caption), true);
   const HWND box = made.window;
   std::vector<HWND> buttons;
-  const int count = static_cast<int>(group.items.size());
-  const int columns = std::max(1, group.columns);
-  const int rows = (count + columns - 1) / columns;
-  const form::Geometry& g = group.geometry;
-  const int cellWidth = (g.width - 16) / columns;
-  const int top = 16;
-  const int cellHeight = rows > 0 ? std::max(16, (g.height - top - 4) / rows) : 16;
-  for (int i = 0; i < count; ++i) {
-    const int id = host.Listen([&host, &group, i](UINT code, const NMHDR*) {
-      if (code == BN_CLICKED) host.Choose(group, [&group, i] { group.SetItemIndex(i); });
+  for (std::size_t i = 0; i < group.items.size(); ++i) {
+    const int index = static_cast<int>(i);
+    const int id = host.Listen([&host, &group, index](UINT code, const NMHDR*) {
+      if (code == BN_CLICKED) host.Choose(group, [&group, index] { group.SetItemIndex(index); });
     });
-    const HWND radio = Child(L"BUTTON", Wide(group.items[static_cast<std::size_t>(i)]),
-                             BS_RADIOBUTTON | WS_TABSTOP, 0, box, id);
-    ::MoveWindow(radio, 8 + (i % columns) * cellWidth, top + (i / columns) * cellHeight,
-                 cellWidth - 4, std::min(cellHeight, 17), FALSE);
-    ::SendMessageW(radio, WM_SETFONT, reinterpret_cast<WPARAM>(FontOf(form::Font{})), FALSE);
-    buttons.push_back(radio);
+    buttons.push_back(
+        Child(L"BUTTON", Wide(group.items[i]), BS_RADIOBUTTON | WS_TABSTOP, 0, box, id));
   }
   auto base = std::move(made.apply);
   made.apply = [&group, buttons, base] {
@@ -425,6 +527,28 @@ ControlWindow MakeRadioGroup(form::RadioGroup& group, HWND parent, ControlHost& 
     for (std::size_t i = 0; i < buttons.size(); ++i) {
       ::SendMessageW(buttons[i], BM_SETCHECK,
                      static_cast<int>(i) == group.ItemIndex() ? BST_CHECKED : BST_UNCHECKED, 0);
+    }
+  };
+  // The items in cells of equal size below the title, in as many columns as
+  // the design gives, in the design's units scaled to the DPI.
+  auto frame = std::move(made.scale);
+  made.scale = [&group, buttons, frame](UINT dpi) {
+    frame(dpi);
+    const int count = static_cast<int>(buttons.size());
+    const int columns = std::max(1, group.columns);
+    const int rows = (count + columns - 1) / columns;
+    const int width = Scaled(group.geometry.width, dpi);
+    const int height = Scaled(group.geometry.height, dpi);
+    const int cellWidth = (width - Scaled(16, dpi)) / columns;
+    const int top = Scaled(16, dpi);
+    const int cellHeight =
+        rows > 0 ? std::max(Scaled(16, dpi), (height - top - Scaled(4, dpi)) / rows) : 0;
+    for (int i = 0; i < count; ++i) {
+      const HWND radio = buttons[static_cast<std::size_t>(i)];
+      ::MoveWindow(radio, Scaled(8, dpi) + (i % columns) * cellWidth,
+                   top + (i / columns) * cellHeight, cellWidth - Scaled(4, dpi),
+                   std::min(cellHeight, Scaled(17, dpi)), FALSE);
+      ::SendMessageW(radio, WM_SETFONT, reinterpret_cast<WPARAM>(FontOf(form::Font{}, dpi)), FALSE);
     }
   };
   return made;
@@ -453,10 +577,8 @@ ControlWindow MakeCheckList(form::CheckList& list, HWND parent, ControlHost& hos
   ListView_SetExtendedListViewStyle(view, LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT);
   LVCOLUMNW column{};
   column.mask = LVCF_WIDTH;
-  // A list box of single lines: long lines are cut at the right edge.
-  column.cx = list.geometry.width - 4 - ::GetSystemMetrics(SM_CXVSCROLL);
   ListView_InsertColumn(view, 0, &column);
-  return OnForm(list, view, [&list, view, applying] {
+  ControlWindow made = OnForm(list, view, [&list, view, applying] {
     *applying = true;
     const auto& items = list.Items();
     while (ListView_GetItemCount(view) > list.Count()) {
@@ -485,6 +607,12 @@ ControlWindow MakeCheckList(form::CheckList& list, HWND parent, ControlHost& hos
     }
     *applying = false;
   });
+  // A list box of single lines: long lines are cut at the right edge.
+  made.scale = [&list, view](UINT dpi) {
+    ListView_SetColumnWidth(view, 0,
+                            Scaled(list.geometry.width - 4, dpi) - MetricForDpi(SM_CXVSCROLL, dpi));
+  };
+  return made;
 }
 
 ControlWindow MakeGauge(form::Gauge& gauge, HWND parent) {
@@ -532,31 +660,36 @@ ControlWindow MakeTree(form::TreeView& tree, HWND parent) {
 ControlWindow MakeStepIndicator(form::StepIndicator& step, HWND parent) {
   const HWND window = Child(kPictureClass, L"", 0, 0, parent, 0);
   ::SetPropW(window, kCentredProperty, reinterpret_cast<HANDLE>(1));
-  return OnForm(step, window, [&step, window] {
+  ControlWindow made = OnForm(step, window, [&step, window] {
     ::SetWindowLongPtrW(window, GWLP_USERDATA,
                         reinterpret_cast<LONG_PTR>(StepPicture(step.CurrentImage())));
     ::InvalidateRect(window, nullptr, TRUE);
   });
+  made.scale = [window](UINT dpi) { RepaintAt(window, dpi); };
+  return made;
 }
 
 ControlWindow MakeStatusBar(form::StatusBarControl& status, HWND parent) {
   // Placed by the design, not by the status bar's own rules.
   const HWND bar =
       Child(STATUSCLASSNAMEW, L"", CCS_NORESIZE | CCS_NOPARENTALIGN | CCS_NODIVIDER, 0, parent, 0);
-  std::vector<int> edges;
-  int right = 0;
-  for (std::size_t i = 0; i < status.Panels().size(); ++i) {
-    right += status.Panels()[i].width;
-    edges.push_back(i + 1 < status.Panels().size() ? right : -1);
-  }
-  ::SendMessageW(bar, SB_SETPARTS, edges.size(), reinterpret_cast<LPARAM>(edges.data()));
-  return OnForm(status, bar, [&status, bar] {
+  ControlWindow made = OnForm(status, bar, [&status, bar] {
     for (std::size_t i = 0; i < status.Panels().size(); ++i) {
       // A tab first: the text centred in its panel.
       const std::wstring text = L"\t" + Wide(status.Panels()[i].text);
       ::SendMessageW(bar, SB_SETTEXTW, i, reinterpret_cast<LPARAM>(text.c_str()));
     }
   });
+  made.scale = [&status, bar](UINT dpi) {
+    std::vector<int> edges;
+    int right = 0;
+    for (std::size_t i = 0; i < status.Panels().size(); ++i) {
+      right += status.Panels()[i].width;
+      edges.push_back(i + 1 < status.Panels().size() ? Scaled(right, dpi) : -1);
+    }
+    ::SendMessageW(bar, SB_SETPARTS, edges.size(), reinterpret_cast<LPARAM>(edges.data()));
+  };
+  return made;
 }
 
 // The menu that its hot area opens; its items add themselves.
@@ -652,52 +785,83 @@ void RegisterControlClasses(HINSTANCE instance) {
   }
 }
 
-HBITMAP Picture(const std::string& name) {
-  static std::map<std::string, HBITMAP> cache;
-  auto found = cache.find(name);
-  if (found != cache.end()) return found->second;
-  HBITMAP bitmap = nullptr;
+namespace {
+
+// The picture as the program carries it (a PNG among its resources),
+// decoded once; nullptr when there is none.
+Gdiplus::Bitmap* DecodedPicture(const std::string& name) {
+  static std::map<std::string, std::unique_ptr<Gdiplus::Bitmap>> decoded;
+  auto found = decoded.find(name);
+  if (found != decoded.end()) return found->second.get();
+  static ULONG_PTR gdiplus = [] {
+    ULONG_PTR token = 0;
+    Gdiplus::GdiplusStartupInput input;
+    Gdiplus::GdiplusStartup(&token, &input, nullptr);
+    return token;
+  }();
+  (void)gdiplus;
+  std::unique_ptr<Gdiplus::Bitmap> picture;
   // The resource compiler keeps resource names in capitals.
   std::wstring resource = Wide(name);
   for (wchar_t& ch : resource) ch = static_cast<wchar_t>(::towupper(ch));
   const HRSRC info = ::FindResourceW(nullptr, resource.c_str(), MAKEINTRESOURCEW(10));
   const HGLOBAL loaded = info ? ::LoadResource(nullptr, info) : nullptr;
   if (loaded) {
-    static ULONG_PTR gdiplus = [] {
-      ULONG_PTR token = 0;
-      Gdiplus::GdiplusStartupInput input;
-      Gdiplus::GdiplusStartup(&token, &input, nullptr);
-      return token;
-    }();
-    (void)gdiplus;
     IStream* stream = ::SHCreateMemStream(static_cast<const BYTE*>(::LockResource(loaded)),
                                           ::SizeofResource(nullptr, info));
     if (stream) {
-      Gdiplus::Bitmap* picture = Gdiplus::Bitmap::FromStream(stream);
-      if (picture && picture->GetLastStatus() == Gdiplus::Ok) {
-        // Composed onto the window's white.
-        picture->GetHBITMAP(Gdiplus::Color(255, 255, 255, 255), &bitmap);
+      // Decoded from the stream into memory of its own: the stream goes.
+      std::unique_ptr<Gdiplus::Bitmap> read(Gdiplus::Bitmap::FromStream(stream));
+      if (read && read->GetLastStatus() == Gdiplus::Ok) {
+        picture.reset(read->Clone(0, 0, static_cast<INT>(read->GetWidth()),
+                                  static_cast<INT>(read->GetHeight()), PixelFormat32bppARGB));
       }
-      delete picture;
       stream->Release();
     }
   }
-  cache[name] = bitmap;
+  return (decoded[name] = std::move(picture)).get();
+}
+
+}  // namespace
+
+HBITMAP Picture(const std::string& name, UINT dpi) {
+  static std::map<std::pair<std::string, UINT>, HBITMAP> cache;
+  const auto key = std::make_pair(name, dpi);
+  auto found = cache.find(key);
+  if (found != cache.end()) return found->second;
+  HBITMAP bitmap = nullptr;
+  if (Gdiplus::Bitmap* picture = DecodedPicture(name)) {
+    // Drawn afresh at the DPI's size with a smooth filter, onto the
+    // window's white: sharper than the 96-DPI picture stretched later.
+    const int width = Scaled(static_cast<int>(picture->GetWidth()), dpi);
+    const int height = Scaled(static_cast<int>(picture->GetHeight()), dpi);
+    Gdiplus::Bitmap scaled(width, height, PixelFormat32bppARGB);
+    Gdiplus::Graphics graphics(&scaled);
+    graphics.Clear(Gdiplus::Color(255, 255, 255, 255));
+    graphics.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
+    graphics.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
+    graphics.DrawImage(picture, 0, 0, width, height);
+    scaled.GetHBITMAP(Gdiplus::Color(255, 255, 255, 255), &bitmap);
+  }
+  cache[key] = bitmap;
   return bitmap;
 }
 
-HFONT FontOf(const form::Font& f) {
-  static std::map<std::tuple<std::string, int, bool, bool>, HFONT> cache;
-  const auto key = std::make_tuple(f.family, f.pointSize, f.bold, f.underline);
+HFONT FontOf(const form::Font& f, UINT dpi) {
+  static std::map<std::tuple<std::string, int, bool, bool, UINT>, HFONT> cache;
+  const auto key = std::make_tuple(f.family, f.pointSize, f.bold, f.underline, dpi);
   auto found = cache.find(key);
   if (found != cache.end()) return found->second;
-  // The layout is fixed in pixels: fonts as a 96-dpi screen renders points.
-  const int pixels = (f.pointSize * 96 + 36) / 72;
+  // Points as the DPI renders them: 8 points are 11 pixels at 96 DPI.
+  const int pixels = ::MulDiv(f.pointSize, static_cast<int>(dpi), 72);
   const std::wstring family = f.family.empty() ? L"Arial" : Wide(f.family);
-  const HFONT font =
-      ::CreateFontW(-pixels, 0, 0, 0, f.bold ? FW_BOLD : FW_NORMAL, FALSE, f.underline, FALSE,
-                    ANSI_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                    DEFAULT_PITCH | FF_SWISS, family.c_str());
+  // Small bold text keeps sharp edges: smoothed, its stems blur back to the
+  // width of regular text (Wine's renderer shows it plainly) and a bold
+  // caption no longer stands out from the text around it.
+  const DWORD quality = f.bold && pixels < 16 ? NONANTIALIASED_QUALITY : DEFAULT_QUALITY;
+  const HFONT font = ::CreateFontW(
+      -pixels, 0, 0, 0, f.bold ? FW_BOLD : FW_NORMAL, FALSE, f.underline, FALSE, ANSI_CHARSET,
+      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, quality, DEFAULT_PITCH | FF_SWISS, family.c_str());
   cache[key] = font;
   return font;
 }

@@ -36,6 +36,11 @@ struct ControlWindow {
   // Copies the control's state into the window; none where the model has no
   // state to show (a popup menu).
   std::function<void()> apply;
+  // Lays out what lies inside the control's window for a DPI (the radio
+  // buttons of a group, the panels of a status bar); the window itself is
+  // placed and given its font by the main window. None where nothing inside
+  // depends on the DPI.
+  std::function<void(UINT dpi)> scale;
 };
 
 ControlWindow MakeControlWindow(form::Control& control, ControlParent parent, ControlHost& host);
@@ -45,10 +50,11 @@ ControlWindow MakeControlWindow(form::Control& control, ControlParent parent, Co
 void RegisterControlClasses(HINSTANCE instance);
 
 // One of the window's pictures ("logo", "step_done", ...), from the
-// program's resources, composed onto white; owned by a cache, never freed.
-HBITMAP Picture(const std::string& name);
+// program's resources, composed onto white and scaled to the DPI; owned by
+// a cache, never freed. nullptr when the program has no such picture.
+HBITMAP Picture(const std::string& name, UINT dpi);
 
-// The font of a control of the design (cached, never freed).
-HFONT FontOf(const form::Font& font);
+// The font of a control of the design at a DPI (cached, never freed).
+HFONT FontOf(const form::Font& font, UINT dpi);
 
 }  // namespace korva::win32

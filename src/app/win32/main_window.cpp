@@ -5,10 +5,27 @@
 #include <commctrl.h>
 // clang-format on
 
+#include "app/win32/dpi.h"
 #include "app/win32/win32_shell.h"
 #include "app/win32/win32_text.h"
 
 namespace korva::win32 {
+
+namespace {
+
+// Fixed size: a border that does not resize, the system menu and the
+// minimise button, no maximise button.
+constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+constexpr DWORD kExStyle = WS_EX_CONTROLPARENT;
+// The program's icon among its resources.
+constexpr int kIconResource = 1;
+
+HICON ProgramIcon(HINSTANCE instance, int size) {
+  return static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(kIconResource), IMAGE_ICON,
+                                         size, size, LR_DEFAULTCOLOR));
+}
+
+}  // namespace
 
 MainWindow::MainWindow(form::FormModel& form, Principal& principal, Win32Shell& shell,
                        const std::string& title)
@@ -17,28 +34,33 @@ MainWindow::MainWindow(form::FormModel& form, Principal& principal, Win32Shell& 
   const HINSTANCE instance = ::GetModuleHandleW(nullptr);
   RegisterControlClasses(instance);
   const std::wstring className = Wide(kWindowClass);
-  WNDCLASSW wc{};
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
   wc.lpfnWndProc = Procedure;
   wc.hInstance = instance;
+  wc.hIcon = ProgramIcon(instance, ::GetSystemMetrics(SM_CXICON));
+  wc.hIconSm = ProgramIcon(instance, ::GetSystemMetrics(SM_CXSMICON));
   wc.hCursor = ::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
   wc.hbrBackground = static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
   wc.lpszClassName = className.c_str();
-  ::RegisterClassW(&wc);
+  ::RegisterClassExW(&wc);
 
-  // Fixed size: a border that does not resize, the system menu and the
-  // minimise button, no maximise button.
-  const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
-  RECT frame{0, 0, form::FormModel::kClientWidth, form::FormModel::kClientHeight};
-  ::AdjustWindowRectEx(&frame, style, FALSE, 0);
-  const int width = frame.right - frame.left;
-  const int height = frame.bottom - frame.top;
-  RECT work;
-  ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-  window_ = ::CreateWindowExW(WS_EX_CONTROLPARENT, className.c_str(), Wide(title).c_str(), style,
-                              work.left + (work.right - work.left - width) / 2,
-                              work.top + (work.bottom - work.top - height) / 2, width, height,
-                              nullptr, nullptr, instance, this);
+  window_ = ::CreateWindowExW(kExStyle, className.c_str(), Wide(title).c_str(), kStyle,
+                              CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr,
+                              nullptr, instance, this);
   Build();
+  // Laid out at the DPI of the monitor the window is on, centred on its
+  // work area.
+  Layout(SystemDpiOfWindow(window_), nullptr);
+  MONITORINFO monitor{sizeof monitor};
+  ::GetMonitorInfoW(::MonitorFromWindow(window_, MONITOR_DEFAULTTOPRIMARY), &monitor);
+  RECT frame;
+  ::GetWindowRect(window_, &frame);
+  const RECT& work = monitor.rcWork;
+  const POINT centred{work.left + (work.right - work.left - (frame.right - frame.left)) / 2,
+                      work.top + (work.bottom - work.top - (frame.bottom - frame.top)) / 2};
+  ::SetWindowPos(window_, nullptr, centred.x, centred.y, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   Start([this] { shell_.AttachWindow(this); });
 }
 
@@ -47,6 +69,9 @@ MainWindow::~MainWindow() {
   if (window_) {
     ::SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
     ::DestroyWindow(window_);
+  }
+  for (HICON icon : icons_) {
+    if (icon) ::DestroyIcon(icon);
   }
 }
 
@@ -67,12 +92,66 @@ void MainWindow::Build() {
     if (made.menu) menus_[control->Name()] = made.menu;
     if (made.window) {
       windows_[control->Name()] = made.window;
-      const form::Geometry& g = control->geometry;
-      ::SetWindowPos(made.window, HWND_TOP, g.left, g.top, g.width, g.height, SWP_NOACTIVATE);
-      ::SendMessageW(made.window, WM_SETFONT, reinterpret_cast<WPARAM>(FontOf(control->font)),
-                     FALSE);
+      ::SetWindowPos(made.window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+      placed_.push_back(Placed{made.window, control, std::move(made.scale)});
     }
     if (made.apply) AddView(control, std::move(made.apply));
+  }
+}
+
+void MainWindow::Layout(UINT dpi, const POINT* at) {
+  dpi_ = dpi;
+  // Edges rather than sizes are scaled: controls that touch in the design
+  // touch at every DPI.
+  const auto edge = [dpi](int designUnits) { return Scaled(designUnits, dpi); };
+  for (const Placed& p : placed_) {
+    const form::Geometry& g = p.control->geometry;
+    ::SetWindowPos(p.window, nullptr, edge(g.left), edge(g.top),
+                   edge(g.left + g.width) - edge(g.left), edge(g.top + g.height) - edge(g.top),
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+    ::SendMessageW(p.window, WM_SETFONT, reinterpret_cast<WPARAM>(FontOf(p.control->font, dpi)),
+                   FALSE);
+    if (p.scale) p.scale(dpi);
+  }
+  FitClientArea(at);
+  ShowIcons();
+  ::RedrawWindow(window_, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_FRAME);
+}
+
+void MainWindow::FitClientArea(const POINT* at) {
+  const int width = Scaled(form::FormModel::kClientWidth, dpi_);
+  const int height = Scaled(form::FormModel::kClientHeight, dpi_);
+  RECT frame{0, 0, width, height};
+  AdjustFrameForDpi(frame, kStyle, kExStyle, dpi_);
+  const UINT moveFlags = at ? 0 : SWP_NOMOVE;
+  const POINT corner = at ? *at : POINT{0, 0};
+  ::SetWindowPos(window_, nullptr, corner.x, corner.y, frame.right - frame.left,
+                 frame.bottom - frame.top, moveFlags | SWP_NOZORDER | SWP_NOACTIVATE);
+  // The frame the system draws may differ from the one it computes for the
+  // DPI (a system whose frame keeps its own DPI): whatever it is, the
+  // client area is the design's.
+  RECT client;
+  ::GetClientRect(window_, &client);
+  if (client.right != width || client.bottom != height) {
+    RECT outer;
+    ::GetWindowRect(window_, &outer);
+    ::SetWindowPos(window_, nullptr, 0, 0, outer.right - outer.left + width - client.right,
+                   outer.bottom - outer.top + height - client.bottom,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+}
+
+void MainWindow::ShowIcons() {
+  const HINSTANCE instance = ::GetModuleHandleW(nullptr);
+  const int sizes[2] = {MetricForDpi(SM_CXSMICON, dpi_), MetricForDpi(SM_CXICON, dpi_)};
+  const WPARAM kinds[2] = {ICON_SMALL, ICON_BIG};
+  for (int i = 0; i < 2; ++i) {
+    const HICON icon = ProgramIcon(instance, sizes[i]);
+    if (!icon) continue;
+    ::SendMessageW(window_, WM_SETICON, kinds[i], reinterpret_cast<LPARAM>(icon));
+    if (icons_[i]) ::DestroyIcon(icons_[i]);
+    icons_[i] = icon;
   }
 }
 
@@ -173,6 +252,15 @@ LRESULT MainWindow::Handle(UINT message, WPARAM w, LPARAM l) {
     case WM_CLOSE:
       CloseRequested();
       return 0;
+    case WM_DPICHANGED: {
+      // Moved to a monitor of another DPI (or the DPI changed under it):
+      // everything made again for the new one, at the place the system
+      // suggests.
+      const auto* suggested = reinterpret_cast<const RECT*>(l);
+      const POINT at{suggested->left, suggested->top};
+      Layout(HIWORD(w), &at);
+      return 0;
+    }
     case WM_ENDSESSION:
       // Protected mode must not outlive the session: the close and destroy
       // sequences run before Windows ends the program.

@@ -36,6 +36,8 @@ class MainWindow final : public FormMirror, private ControlHost {
   MainWindow& operator=(const MainWindow&) = delete;
 
   HWND Handle() const { return window_; }
+  // The DPI the window is laid out for.
+  UINT Dpi() const { return dpi_; }
 
   // Shows the window; the first time, the show sequence (FormShow) runs.
   void Show();
@@ -49,9 +51,22 @@ class MainWindow final : public FormMirror, private ControlHost {
   void OnSessionEnd(std::function<void()> onSessionEnd) { onSessionEnd_ = std::move(onSessionEnd); }
 
  private:
+  // A control's native window as the layout knows it.
+  struct Placed {
+    HWND window = nullptr;
+    const form::Control* control = nullptr;
+    std::function<void(UINT dpi)> scale;
+  };
+
   static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM w, LPARAM l);
   LRESULT Handle(UINT message, WPARAM w, LPARAM l);
   void Build();
+  // Every control placed, given its font and laid out at the DPI, and the
+  // window's frame sized round the client area of the design at that DPI,
+  // its top-left corner where `at` says (none: where it is).
+  void Layout(UINT dpi, const POINT* at);
+  void FitClientArea(const POINT* at);
+  void ShowIcons();
   void CloseRequested();
   void ShowCaption(const std::string& caption) override;
   void ShowPage(const form::Control& page) override;
@@ -59,6 +74,9 @@ class MainWindow final : public FormMirror, private ControlHost {
 
   Win32Shell& shell_;
   HWND window_ = nullptr;
+  UINT dpi_ = 96;
+  std::vector<Placed> placed_;
+  HICON icons_[2] = {nullptr, nullptr};  // small and large, at the window's DPI
   std::map<std::string, HWND> windows_;
   std::map<std::string, HMENU> menus_;
   std::map<int, std::function<void(UINT, const NMHDR*)>> listeners_;
