@@ -14,6 +14,17 @@ Program::Program(Shell& shell, std::string title)
 std::unique_ptr<Program> StartProgram(Shell& shell, int& exitCode) {
   shell.SetApplicationTitle(form::FormModel::kApplicationTitle);
 
+  // Every file the program owns lies in its folder: a folder it cannot name
+  // would make each of them look missing, the vendor library first.
+  if (!platform::ExecutablePathFitsCodePage()) {
+    shell.ShowMessage(Message{"KORVA",
+                              "A pasta do programa tem caracteres que o programa não aceita: "
+                              "mova-o para uma pasta de nome simples.",
+                              MsgIcon::Error, kOk, kOk});
+    exitCode = 1;
+    return nullptr;
+  }
+
   std::string build;
   try {
     build = vendor::GetBuildInfo(platform::ExecutablePath(), "BUILD");

@@ -24,9 +24,15 @@ std::string_view FileNameOf(std::string_view path);
 // folder keeps its own).
 std::string IncludeTrailingSeparator(std::string_view folder);
 std::string ExcludeTrailingSeparator(std::string_view folder);
-// Full path of the running executable, and its folder (no trailing separator).
+// Full path of the running executable, and its folder (no trailing
+// separator). On Windows a path with characters that Windows-1252 lacks is
+// given in its short (8.3) form.
 std::string ExecutablePath();
 std::string ExecutableFolder();
+// False when the executable's path cannot be written in Windows-1252, not
+// even in its short form (a volume without short names): no path made from
+// it would name a file.
+bool ExecutablePathFitsCodePage();
 // Lets tests and tools stand in for another executable location.
 void OverrideExecutablePath(std::optional<std::string> path);
 

@@ -114,6 +114,11 @@ std::string ExecutablePath() {
   return std::string(buffer, static_cast<std::size_t>(n));
 }
 
+// A POSIX path is bytes, handed back to the system as they came.
+bool ExecutablePathFitsCodePage() {
+  return true;
+}
+
 std::string ExecutableFolder() {
   const std::string path = ExecutablePath();
   const auto slash = path.rfind(kSeparator);

@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "platform/windows/short_paths.h"
 #include "platform/windows/system_error.h"
 #include "platform/windows/time_conversion.h"
 #include "platform/windows/wide_text.h"
@@ -95,15 +96,30 @@ void OverrideExecutablePath(std::optional<std::string> path) {
   ExecutableOverride() = std::move(path);
 }
 
-std::string ExecutablePath() {
-  if (ExecutableOverride()) return *ExecutableOverride();
+namespace {
+
+std::wstring ModulePath() {
   std::wstring buffer(MAX_PATH, L'\0');
   for (;;) {
     const DWORD n = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
     if (n == 0) return {};
-    if (n < buffer.size()) return Narrow(std::wstring_view(buffer.data(), n));
+    if (n < buffer.size()) return buffer.substr(0, n);
     buffer.resize(buffer.size() * 2);
   }
+}
+
+}  // namespace
+
+std::string ExecutablePath() {
+  if (ExecutableOverride()) return *ExecutableOverride();
+  const std::wstring path = ModulePath();
+  // Where even the short form does not fit, the characters become '?' and
+  // the start refuses to go on (ExecutablePathFitsCodePage).
+  return windows::PathInWindows1252(path).value_or(Narrow(path));
+}
+
+bool ExecutablePathFitsCodePage() {
+  return ExecutableOverride() || windows::PathInWindows1252(ModulePath()).has_value();
 }
 
 std::string ExecutableFolder() {

@@ -31,4 +31,13 @@ std::string Narrow(std::wstring_view utf16) {
   return narrow;
 }
 
+bool FitsWindows1252(std::wstring_view utf16) {
+  if (utf16.empty()) return true;
+  BOOL lost = FALSE;
+  const int length = static_cast<int>(utf16.size());
+  const int size = ::WideCharToMultiByte(kCodePage, WC_NO_BEST_FIT_CHARS, utf16.data(), length,
+                                         nullptr, 0, nullptr, &lost);
+  return size > 0 && !lost;
+}
+
 }  // namespace korva::platform::windows

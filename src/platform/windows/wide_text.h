@@ -9,5 +9,7 @@ namespace korva::platform::windows {
 std::wstring Wide(std::string_view cp1252);
 // Characters that Windows-1252 cannot hold become '?'.
 std::string Narrow(std::wstring_view utf16);
+// Whether Narrow gives back every character of the text.
+bool FitsWindows1252(std::wstring_view utf16);
 
 }  // namespace korva::platform::windows
