@@ -18,7 +18,8 @@ namespace korva::platform {
 // denied"); callers that word the failure themselves take Reason().
 class FileSystemError : public FileError {
  public:
-  enum class Cause { kOther, kNotFound, kExists, kIsFolder, kNotAFile, kSymbolicLink };
+  // kInUse: another program holds the file (a sharing violation on Windows).
+  enum class Cause { kOther, kNotFound, kExists, kIsFolder, kNotAFile, kSymbolicLink, kInUse };
 
   FileSystemError(std::string path, std::string reason, Cause cause = Cause::kOther)
       : FileError(path + ": " + reason),

@@ -54,7 +54,12 @@ void ReplaceFileOrFail(const std::string& path, std::string_view bytes) {
 void ReplaceFile(const std::string& path, std::string_view bytes) {
   try {
     ReplaceFileOrFail(path, bytes);
-  } catch (const platform::FileSystemError&) {
+  } catch (const platform::FileSystemError& e) {
+    // Still held by another program after every try: the operator learns
+    // which, and can close it before trying again.
+    if (e.WhatCause() == platform::FileSystemError::Cause::kInUse) {
+      throw KorvaError("Unable to write to " + path + ": " + e.Reason());
+    }
     throw KorvaError("Unable to write to " + path);
   }
 }

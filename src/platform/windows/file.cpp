@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/files.h"
+#include "platform/held_files.h"
 #include "platform/windows/system_error.h"
 #include "platform/windows/time_conversion.h"
 #include "platform/windows/wide_text.h"
@@ -306,12 +307,15 @@ void Folder::Remove(const std::string& name) const {
 
 void Folder::Replace(const std::string& from, const std::string& to) const {
   const std::string target = JoinPath(path_, to);
+  const std::wstring wideSource = Wide(JoinPath(path_, from));
   const std::wstring wideTarget = Wide(target);
   ClearReadOnly(wideTarget);
-  if (!::MoveFileExW(Wide(JoinPath(path_, from)).c_str(), wideTarget.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    ThrowLastFileError(target);
-  }
+  RetryWhileHeld([&] {
+    if (!::MoveFileExW(wideSource.c_str(), wideTarget.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      windows::ThrowLastRenameError(target, wideTarget);
+    }
+  });
 }
 
 }  // namespace korva::platform

@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "platform/held_files.h"
 #include "platform/windows/short_paths.h"
 #include "platform/windows/system_error.h"
 #include "platform/windows/time_conversion.h"
@@ -17,6 +18,7 @@ namespace {
 using windows::Narrow;
 using windows::ThrowFileError;
 using windows::ThrowLastFileError;
+using windows::ThrowLastRenameError;
 using windows::Wide;
 
 constexpr char kSeparator = kPathSeparator;
@@ -154,8 +156,17 @@ bool DeleteFile(const std::string& path) {
 }
 
 bool RenameFile(const std::string& from, const std::string& to) {
-  // No MOVEFILE_REPLACE_EXISTING: an existing target makes it fail.
-  return ::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), 0) != 0;
+  const std::wstring wideFrom = Wide(from);
+  const std::wstring wideTo = Wide(to);
+  try {
+    RetryWhileHeld([&] {
+      // No MOVEFILE_REPLACE_EXISTING: an existing target makes it fail.
+      if (!::MoveFileExW(wideFrom.c_str(), wideTo.c_str(), 0)) ThrowLastRenameError(from, wideTo);
+    });
+    return true;
+  } catch (const FileSystemError&) {
+    return false;
+  }
 }
 
 bool CopyFile(const std::string& from, const std::string& to) {
@@ -268,10 +279,12 @@ void ReplaceFileContent(const std::string& path, const std::function<void(File&)
                              attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
       }
     }
-    if (!::MoveFileExW(wideTemporary.c_str(), wideTarget.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      ThrowLastFileError(path);
-    }
+    RetryWhileHeld([&] {
+      if (!::MoveFileExW(wideTemporary.c_str(), wideTarget.c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        ThrowLastRenameError(path, wideTarget);
+      }
+    });
   } catch (const FileSystemError& e) {
     file = File();
     ::DeleteFileW(wideTemporary.c_str());

@@ -37,6 +37,10 @@ FileSystemError FileErrorOf(const std::string& path, std::uint32_t error) {
     case ERROR_DIRECTORY:
       cause = Cause::kIsFolder;
       break;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      cause = Cause::kInUse;
+      break;
     default:
       break;
   }
@@ -49,6 +53,23 @@ void ThrowFileError(const std::string& path, std::uint32_t error) {
 
 void ThrowLastFileError(const std::string& path) {
   ThrowFileError(path, ::GetLastError());
+}
+
+void ThrowLastRenameError(const std::string& path, const std::wstring& target) {
+  DWORD error = ::GetLastError();
+  if (error == ERROR_ACCESS_DENIED) {
+    // Asked for the right to delete it, a file that another program holds
+    // says so; one we may not replace refuses again.
+    const HANDLE probe = ::CreateFileW(target.c_str(), DELETE,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (probe != INVALID_HANDLE_VALUE) {
+      ::CloseHandle(probe);
+    } else if (::GetLastError() == ERROR_SHARING_VIOLATION) {
+      error = ERROR_SHARING_VIOLATION;
+    }
+  }
+  ThrowFileError(path, error);
 }
 
 }  // namespace korva::platform::windows

@@ -16,5 +16,9 @@ FileSystemError FileErrorOf(const std::string& path, std::uint32_t error);
 [[noreturn]] void ThrowFileError(const std::string& path, std::uint32_t error);
 // The same for the last error of this thread.
 [[noreturn]] void ThrowLastFileError(const std::string& path);
+// The last error of a rename onto `target` (MoveFileExW). Windows answers
+// "access denied" both when the target may not be replaced and when another
+// program holds it open: the second is told as the sharing violation it is.
+[[noreturn]] void ThrowLastRenameError(const std::string& path, const std::wstring& target);
 
 }  // namespace korva::platform::windows
