@@ -105,8 +105,8 @@ std::vector<DrawnText> TextsOf(const std::vector<HENHMETAFILE>& pages, double pi
               r.texts.push_back({Narrow(std::wstring_view(chars, out->emrtext.nChars)),
                                  out->emrtext.ptlReference.x / r.perMm,
                                  out->emrtext.ptlReference.y / r.perMm, r.current.lfFaceName,
-                                 r.current.lfHeight, r.current.lfWeight,
-                                 r.current.lfUnderline != 0, r.page});
+                                 r.current.lfHeight, r.current.lfWeight, r.current.lfUnderline != 0,
+                                 r.page});
               break;
             }
             default:
@@ -137,7 +137,8 @@ testing::Capture PictureOf(HENHMETAFILE page, int width, int height) {
 }
 
 TEST(Win32PrintTest, TheReportIsDrawnWhereItsLayoutSaysOnAsManyPagesAsItNeeds) {
-  const form::Report report = records::RelatorioAtualizacoes(PendingList(90), "09/12/2026 21:05:07");
+  const form::Report report =
+      records::RelatorioAtualizacoes(PendingList(90), "09/12/2026 21:05:07");
   MetafilePages pages;
   ASSERT_TRUE(Win32Shell::PaintReport(pages, report));
   ASSERT_EQ(pages.pages.size(), 2u);
@@ -193,9 +194,9 @@ TEST(Win32PrintTest, TheReportIsDrawnWhereItsLayoutSaysOnAsManyPagesAsItNeeds) {
 
   // Pictures of the pages, to be looked at (A4 at 192 DPI).
   for (std::size_t i = 0; i < pages.pages.size(); ++i) {
-    testing::SaveBmp(PictureOf(pages.pages[i], 1587, 2245),
-                     testing::ScreenshotFolder() + "\\Report-page-" + std::to_string(i + 1) +
-                         ".bmp");
+    testing::SaveBmp(
+        PictureOf(pages.pages[i], 1587, 2245),
+        testing::ScreenshotFolder() + "\\Report-page-" + std::to_string(i + 1) + ".bmp");
   }
 }
 
@@ -220,8 +221,9 @@ class PostScriptPrinter {
     if (!resource) return;
     const std::string ppd = ppdFolder_.File("generic.ppd");
     platform::WriteFileBytes(
-        ppd, std::string_view(static_cast<const char*>(::LockResource(::LoadResource(spooler, resource))),
-                              ::SizeofResource(spooler, resource)));
+        ppd, std::string_view(
+                 static_cast<const char*>(::LockResource(::LoadResource(spooler, resource))),
+                 ::SizeofResource(spooler, resource)));
     std::wstring widePpd = Wide(ppd);
     DRIVER_INFO_3W driver{};
     driver.cVersion = 3;
@@ -296,7 +298,8 @@ TEST_F(Win32PrinterTest, ThePrintDialogPrintsOnA4PortraitAndCancelPrintsNothing)
   PostScriptPrinter printer(L"KORVA PostScript", output);
   ASSERT_TRUE(printer.Made());
   ASSERT_EQ(printer.Orientation(), DMORIENT_LANDSCAPE);
-  const form::Report report = records::RelatorioAtualizacoes(PendingList(90), "09/12/2026 21:05:07");
+  const form::Report report =
+      records::RelatorioAtualizacoes(PendingList(90), "09/12/2026 21:05:07");
 
   EXPECT_EQ(PrintAnswering(IDCANCEL, report), PrintOutcome::kCancelled);
   EXPECT_FALSE(platform::FileExists(output));
@@ -324,7 +327,7 @@ TEST_F(Win32PrinterTest, APrintThatFailsIsToldToTheOperator) {
 
   auto dialogs = std::async(std::launch::async, [] {
     return testing::AnswerPrintDialog(IDOK) ? testing::AnswerBox(L"KORVA Update", IDOK)
-                                           : testing::ShownBox{};
+                                            : testing::ShownBox{};
   });
   principal.BtBtImpimirAtualizacaoClick();
   const testing::ShownBox box = dialogs.get();

@@ -66,8 +66,7 @@ class ForeignFolder : public ::testing::Test {
 };
 
 TEST_F(ForeignFolder, TheCopyThereFindsItselfOrStopsSayingWhy) {
-  EXPECT_EQ(RunIn((folder_ / L"start_test.exe").wstring(),
-                  L"--gtest_filter=InTheFolder.*", true),
+  EXPECT_EQ(RunIn((folder_ / L"start_test.exe").wstring(), L"--gtest_filter=InTheFolder.*", true),
             0u);
 }
 
@@ -79,8 +78,9 @@ TEST_F(ForeignFolder, TheProgramThereReachesItsDatabaseNotAMissingLibrary) {
   RunIn((folder_ / L"korvaupdate.exe").wstring(), L"", false);
   const testing::ShownBox shown = box.get();
   ASSERT_TRUE(shown.found);
-  EXPECT_NE(shown.text.find(L"N\u00e3o foi poss\u00edvel se conectar ao servidor de Banco de Dados."),
-            std::wstring::npos)
+  EXPECT_NE(
+      shown.text.find(L"N\u00e3o foi poss\u00edvel se conectar ao servidor de Banco de Dados."),
+      std::wstring::npos)
       << platform::windows::Narrow(shown.text);
 }
 
@@ -91,7 +91,8 @@ TEST(InTheFolder, ItsPathIsTheShortFormOrTheStartStopsWithTheCause) {
   ASSERT_TRUE(platform::ExecutablePathFitsCodePage());
   EXPECT_EQ(path.find('?'), std::string::npos) << path;
   EXPECT_TRUE(platform::FileExists(path)) << path;
-  EXPECT_TRUE(platform::FileExists(platform::JoinPath(platform::ExecutableFolder(), "KorvaLib.dll")));
+  EXPECT_TRUE(
+      platform::FileExists(platform::JoinPath(platform::ExecutableFolder(), "KorvaLib.dll")));
   // The short name names the folder of the long one.
   wchar_t longPath[MAX_PATH] = {};
   ::GetLongPathNameW(Wide(platform::ExecutableFolder()).c_str(), longPath, MAX_PATH);
