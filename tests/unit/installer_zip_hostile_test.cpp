@@ -91,6 +91,39 @@ TEST_F(ZipHostile, TraversingNamesAreEntryFailuresAndNothingLandsOutside) {
   EXPECT_EQ(testing::ReadTree(outside()), (Tree{{"victim.txt", "keep me"}}));
 }
 
+TEST_F(ZipHostile, NamesWindowsReadsDifferentlyAreEntryFailuresThere) {
+  // On Windows each would write something else than the file it names: a
+  // stream of "sub\\D", a device, the file EFIN.EXE without its guard.
+  const std::vector<std::string> names = {"sub\\D:evil.EXE", "NUL.EXE",       "con .exe",
+                                          "AUX:.EXE",        "COM\xB9.EXE",   "lpt\xB2.exe",
+                                          "COM0.EXE",        "CONIN$.EXE",    "PRN/EFIN.EXE",
+                                          "bin./EFIN.EXE",   "bin /EFIN.EXE", "EFIN.EXE:x.EXE"};
+  HandArchive archive;
+  for (const std::string& name : names) archive.entries.push_back({.name = name, .data = "evil"});
+  // Names that only look like them are files like any other.
+  for (const char* name : {"CONSOLE.EXE", "COM10.EXE", "sub/NULO.EXE"}) {
+    archive.entries.push_back({.name = name, .data = "good"});
+  }
+  Extract(archive);
+#ifdef _WIN32
+  ASSERT_EQ(shell.messages.size(), names.size());
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    EXPECT_EQ(shell.messages[i].text,
+              "Entry " + names[i] + " would be written outside " + out() + kSuffix);
+  }
+  EXPECT_EQ(
+      testing::ReadTree(out()),
+      (Tree{
+          {"CONSOLE.EXE", "good"}, {"COM10.EXE", "good"}, {"sub", "/"}, {"sub/NULO.EXE", "good"}}));
+#else
+  // Elsewhere a name is what it says: the files are written as named.
+  EXPECT_TRUE(shell.messages.empty()) << shell.messages.front().text;
+  EXPECT_EQ(testing::ReadTree(out()).count("sub/D:evil.EXE"), 1u);
+  EXPECT_EQ(testing::ReadTree(out()).count("NUL.EXE"), 1u);
+#endif
+  EXPECT_EQ(testing::ReadTree(outside()), (Tree{{"victim.txt", "keep me"}}));
+}
+
 #ifndef _WIN32  // symbolic links need a privilege Windows users rarely have
 TEST_F(ZipHostile, SymbolicLinksInTheFolderAreNeverFollowed) {
   std::filesystem::create_directory_symlink(outside(), out() + "/bin");

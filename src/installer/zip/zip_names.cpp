@@ -1,5 +1,6 @@
 #include "installer/zip/zip_names.h"
 
+#include "platform/file_names.h"
 #include "text/cp1252.h"
 
 namespace korva::installer {
@@ -77,7 +78,12 @@ std::optional<std::vector<std::string>> SplitEntryPath(std::string_view storedNa
     while (end < storedName.size() && !IsSeparator(storedName[end])) ++end;
     const std::string_view part = storedName.substr(start, end - start);
     if (NamesParentFolder(part)) return std::nullopt;
-    if (!part.empty() && part != ".") parts.emplace_back(part);
+    if (!part.empty() && part != ".") {
+      // On Windows "sub\D:evil.EXE" would write an alternate data stream
+      // of "sub\D", "NUL.EXE" a device, "EFIN.EXE." the file EFIN.EXE.
+      if (platform::SystemReadsNameDifferently(part)) return std::nullopt;
+      parts.emplace_back(part);
+    }
     start = end + 1;
   }
   return parts;

@@ -18,7 +18,9 @@ bool EntryMatchesMask(std::string_view storedName, std::string_view mask);
 // The folders and file name of an entry below the output folder, with "\"
 // taken as a separator like "/". Empty and "." parts are dropped. nullopt for
 // a name that could reach outside the output folder: absolute ("/x", "//x",
-// "\x"), with a drive ("C:x") or with a ".." part, or holding a NUL byte.
+// "\x"), with a drive ("C:x") or with a ".." part, or holding a NUL byte;
+// and, on Windows, for a name with a part that Windows reads as something
+// other than a file of that name (platform/file_names.h).
 std::optional<std::vector<std::string>> SplitEntryPath(std::string_view storedName);
 
 }  // namespace korva::installer

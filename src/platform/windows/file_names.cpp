@@ -1,0 +1,9 @@
+#include "platform/file_names.h"
+
+namespace korva::platform {
+
+bool SystemReadsNameDifferently(std::string_view part) {
+  return WindowsReadsNameDifferently(part);
+}
+
+}  // namespace korva::platform
