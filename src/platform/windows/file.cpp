@@ -313,7 +313,7 @@ void Folder::Replace(const std::string& from, const std::string& to) const {
   RetryWhileHeld([&] {
     if (!::MoveFileExW(wideSource.c_str(), wideTarget.c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      windows::ThrowLastRenameError(target, wideTarget);
+      windows::ThrowLastRenameError(target, wideSource, wideTarget);
     }
   });
 }

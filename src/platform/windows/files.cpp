@@ -161,7 +161,8 @@ bool RenameFile(const std::string& from, const std::string& to) {
   try {
     RetryWhileHeld([&] {
       // No MOVEFILE_REPLACE_EXISTING: an existing target makes it fail.
-      if (!::MoveFileExW(wideFrom.c_str(), wideTo.c_str(), 0)) ThrowLastRenameError(from, wideTo);
+      if (!::MoveFileExW(wideFrom.c_str(), wideTo.c_str(), 0))
+        ThrowLastRenameError(from, wideFrom, wideTo);
     });
     return true;
   } catch (const FileSystemError&) {
@@ -282,7 +283,7 @@ void ReplaceFileContent(const std::string& path, const std::function<void(File&)
     RetryWhileHeld([&] {
       if (!::MoveFileExW(wideTemporary.c_str(), wideTarget.c_str(),
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        ThrowLastRenameError(path, wideTarget);
+        ThrowLastRenameError(path, wideTemporary, wideTarget);
       }
     });
   } catch (const FileSystemError& e) {

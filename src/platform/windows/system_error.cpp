@@ -55,19 +55,28 @@ void ThrowLastFileError(const std::string& path) {
   ThrowFileError(path, ::GetLastError());
 }
 
-void ThrowLastRenameError(const std::string& path, const std::wstring& target) {
+namespace {
+
+// Asked for the right to delete it, a file that another program holds says
+// so; one we may not touch refuses again, and a missing one is missing.
+bool HeldByAnother(const std::wstring& path) {
+  const HANDLE probe =
+      ::CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (probe != INVALID_HANDLE_VALUE) {
+    ::CloseHandle(probe);
+    return false;
+  }
+  return ::GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
+}  // namespace
+
+void ThrowLastRenameError(const std::string& path, const std::wstring& source,
+                          const std::wstring& target) {
   DWORD error = ::GetLastError();
-  if (error == ERROR_ACCESS_DENIED) {
-    // Asked for the right to delete it, a file that another program holds
-    // says so; one we may not replace refuses again.
-    const HANDLE probe = ::CreateFileW(target.c_str(), DELETE,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (probe != INVALID_HANDLE_VALUE) {
-      ::CloseHandle(probe);
-    } else if (::GetLastError() == ERROR_SHARING_VIOLATION) {
-      error = ERROR_SHARING_VIOLATION;
-    }
+  if (error == ERROR_ACCESS_DENIED && (HeldByAnother(source) || HeldByAnother(target))) {
+    error = ERROR_SHARING_VIOLATION;
   }
   ThrowFileError(path, error);
 }
