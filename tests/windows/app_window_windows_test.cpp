@@ -453,6 +453,14 @@ TEST_F(WindowTest, OperatorInputReachesTheModelAndClicksTheirHandlers) {
   shell.Repaint();
   ::SendMessageW(window.WindowOf("BitBtn1"), BM_CLICK, 0, 0);
   EXPECT_EQ(clicks, 1);
+
+  // The flat button, drawn by its page, still answers its mnemonic (Alt+C).
+  form.ShowPage(form.TbShtInicio);
+  shell.Repaint();
+  MSG altC{window.Handle(), WM_SYSCHAR, L'c', 0, 0, {0, 0}};
+  EXPECT_TRUE(::IsDialogMessageW(window.Handle(), &altC));
+  Pump();
+  EXPECT_EQ(form.ActivePage(), &form.TbShtConfig);
 }
 
 TEST_F(WindowTest, SecondCopyFindsTheFirstByItsWindowAndEnds) {

@@ -20,9 +20,10 @@ constexpr DWORD kExStyle = WS_EX_CONTROLPARENT;
 // The program's icon among its resources.
 constexpr int kIconResource = 1;
 
-HICON ProgramIcon(HINSTANCE instance, int size) {
+// shared: the system's copy, never destroyed (the class keeps it).
+HICON ProgramIcon(HINSTANCE instance, int size, bool shared = false) {
   return static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(kIconResource), IMAGE_ICON,
-                                         size, size, LR_DEFAULTCOLOR));
+                                         size, size, shared ? LR_SHARED : LR_DEFAULTCOLOR));
 }
 
 }  // namespace
@@ -38,8 +39,8 @@ MainWindow::MainWindow(form::FormModel& form, Principal& principal, Win32Shell& 
   wc.cbSize = sizeof wc;
   wc.lpfnWndProc = Procedure;
   wc.hInstance = instance;
-  wc.hIcon = ProgramIcon(instance, ::GetSystemMetrics(SM_CXICON));
-  wc.hIconSm = ProgramIcon(instance, ::GetSystemMetrics(SM_CXSMICON));
+  wc.hIcon = ProgramIcon(instance, ::GetSystemMetrics(SM_CXICON), true);
+  wc.hIconSm = ProgramIcon(instance, ::GetSystemMetrics(SM_CXSMICON), true);
   wc.hCursor = ::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
   wc.hbrBackground = static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
   wc.lpszClassName = className.c_str();
