@@ -94,12 +94,16 @@ TEST_F(ZipHostile, TraversingNamesAreEntryFailuresAndNothingLandsOutside) {
 TEST_F(ZipHostile, NamesWindowsReadsDifferentlyAreEntryFailuresThere) {
   // On Windows each would write something else than the file it names: a
   // stream of "sub\\D", a device, the file EFIN.EXE without its guard.
-  const std::vector<std::string> names = {"sub\\D:evil.EXE", "NUL.EXE",       "con .exe",
-                                          "AUX:.EXE",        "COM\xB9.EXE",   "lpt\xB2.exe",
-                                          "COM0.EXE",        "CONIN$.EXE",    "PRN/EFIN.EXE",
-                                          "bin./EFIN.EXE",   "bin /EFIN.EXE", "EFIN.EXE:x.EXE"};
+  std::vector<std::string> names = {"sub\\D:evil.EXE", "NUL.EXE",       "con .exe",
+                                    "AUX:.EXE",        "COM\xB9.EXE",   "lpt\xB2.exe",
+                                    "COM0.EXE",        "CONIN$.EXE",    "PRN/EFIN.EXE",
+                                    "bin./EFIN.EXE",   "bin /EFIN.EXE", "EFIN.EXE:x.EXE"};
   HandArchive archive;
   for (const std::string& name : names) archive.entries.push_back({.name = name, .data = "evil"});
+  // A name stored in UTF-8 (flag bit 11) is read as the same Windows-1252
+  // name: "COM¹.EXE" again.
+  archive.entries.push_back({.name = "COM\xC2\xB9.EXE", .data = "evil", .flags = 0x0800});
+  names.push_back("COM\xB9.EXE");
   // Names that only look like them are files like any other.
   for (const char* name : {"CONSOLE.EXE", "COM10.EXE", "sub/NULO.EXE"}) {
     archive.entries.push_back({.name = name, .data = "good"});

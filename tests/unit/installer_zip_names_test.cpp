@@ -40,7 +40,7 @@ TEST(ZipNames, MaskMatchesWholeNameOrFileNamePartWithoutCase) {
 TEST(ZipNames, PathsThatLeaveTheFolderAreRefusedInEveryForm) {
   for (std::string_view name : std::initializer_list<std::string_view>{
            "/x", "//x", "\\x", "\\\\srv\\x", "../x", "..", "a/../../x", "a/..", "a\\..\\..\\x",
-           "..\\x", "C:x", "c:/x", "C:\\x", ".../x", ".. /x", "a/. ./x",
+           "..\\x", "C:x", "c:/x", "C:\\x", ".../x", ".. /x", "a/. ./x", "\\\\?\\C:\\x",
            std::string_view("a\0b", 3)}) {
     EXPECT_FALSE(SplitEntryPath(name).has_value()) << name;
   }

@@ -477,19 +477,18 @@ TEST_F(WindowTest, SecondCopyFindsTheFirstByItsWindowAndEnds) {
   PROCESS_INFORMATION process{};
   ASSERT_TRUE(::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                                nullptr, &startup, &process));
+  // A copy left behind by a failure would hold the test run's output open.
+  struct Ended {
+    PROCESS_INFORMATION& p;
+    ~Ended() {
+      if (::WaitForSingleObject(p.hProcess, 0) == WAIT_TIMEOUT) ::TerminateProcess(p.hProcess, 1);
+      ::CloseHandle(p.hThread);
+      ::CloseHandle(p.hProcess);
+    }
+  } ended{process};
   // The second copy tells the operator, in a message box of its own.
-  HWND box = nullptr;
-  for (int slice = 0; slice < 600 && !box; ++slice) {
-    box = ::FindWindowW(L"#32770", L"KORVA - UPDATE");
-    if (!box) ::WaitForSingleObject(process.hProcess, 100);
-  }
-  ASSERT_NE(box, nullptr) << "no message from the second copy";
-  std::wstring text;
-  for (HWND child = ::GetWindow(box, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
-    text += TextOf(child) + L"\n";
-  }
-  EXPECT_NE(text.find(L"Aplica\u00e7\u00e3o j\u00e1 est\u00e1 sendo executada."),
-            std::wstring::npos);
+  ASSERT_NE(testing::WaitForWindow(L"#32770", L"KORVA - UPDATE", 1200), nullptr)
+      << "no message from the second copy";
   // It made no window of its own: ours is the only one of the class.
   int windows = 0;
   for (HWND found = ::FindWindowExW(nullptr, nullptr, L"TFrmKorvaUpdate", nullptr); found;
@@ -497,13 +496,15 @@ TEST_F(WindowTest, SecondCopyFindsTheFirstByItsWindowAndEnds) {
     ++windows;
   }
   EXPECT_EQ(windows, 1);
-  ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+  // Answered once it is ready for the operator, not as soon as it exists.
+  const ShownBox shown = AnswerBox(L"KORVA - UPDATE", IDOK);
+  ASSERT_TRUE(shown.found);
+  EXPECT_EQ(shown.text, L"Aplica\u00e7\u00e3o j\u00e1 est\u00e1 sendo executada.");
+  EXPECT_EQ(shown.buttons, std::set<int>{IDOK});
   ASSERT_EQ(::WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0);
   DWORD status = 1;
   ::GetExitCodeProcess(process.hProcess, &status);
   EXPECT_EQ(status, 0u);
-  ::CloseHandle(process.hThread);
-  ::CloseHandle(process.hProcess);
 }
 
 TEST(Win32ShellTest, MessageBoxesShowTheirIconButtonsAndDefaultAndReturnTheClick) {
