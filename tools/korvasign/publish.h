@@ -1,0 +1,27 @@
+#pragma once
+// What the maker's tool does with files: signatures written and checked as a
+// site checks them, and an update server's folder published in one step.
+#include <string>
+#include <vector>
+
+#include "trust/trust.h"
+
+namespace korva::sign {
+
+trust::KeyPair ReadKey(const std::string& path);
+
+// Writes the ".sig" beside the file: the key's signature of the file's
+// statement. What the site will check is checked here first.
+void WriteSignature(const trust::KeyPair& key, trust::Domain domain, const std::string& path);
+
+// A catalogue is signed only with a valid "SERIE" in its edition's section.
+void RequireSerie(const std::string& cataloguePath);
+
+// The folder of one edition on the update server: every module section
+// whose package lies there gets its "SHA256" and "TAMANHO", "SERIE" goes up
+// by one, the catalogue is signed and so is every script package without a
+// ".sig". Nothing is written when a ".sig" there does not verify or a
+// section pins a package that is missing. Returns what it did, line by line.
+std::vector<std::string> Publish(const std::string& keyPath, const std::string& folder);
+
+}  // namespace korva::sign
