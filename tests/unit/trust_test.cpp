@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 
 #include "support/site_builder.h"
 #include "support/temp_dir.h"
@@ -59,6 +60,11 @@ struct OpenSslSigner {
   const testing::TempDir& dir;
   PublicKey key{};
 };
+
+// A signature of some file named so, by another key than the maker's.
+std::string SignatureFile(const KeyPair& key, const std::string& name) {
+  return Sign(key, *Statement(Domain::ScriptPackage, name, Sha512Of(name)));
+}
 
 TEST(Base64, OnlyWellFormedTextDecodes) {
   const std::pair<const char*, std::optional<std::string>> cases[] = {
@@ -223,6 +229,69 @@ TEST(Korvasign, KeysSignaturesAndDigestLinesAreWhatTheSiteChecks) {
     EXPECT_EQ(RunCommand(bad, out), 2) << bad.size();
   }
   EXPECT_EQ(RunCommand({tool, "chave-publica", catalogue}, out), 1);
+}
+
+std::map<std::string, std::string> FolderBytes(const std::string& folder) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    files[entry.path().filename().string()] = ReadBytes(entry.path().string());
+  return files;
+}
+
+// "publicar" on an edition's folder as the maker keeps it: each run pins the
+// packages that lie there, raises SERIE and signs; a tampered ".sig" or a
+// pinned package that is missing stops it with every file as it was.
+TEST(Korvasign, PublicarPinsRaisesAndSignsOrChangesNothing) {
+  testing::TempDir dir;
+  const std::string tool = std::string(KORVA_BIN_DIR) + "/korvasign";
+  const std::string key = dir.File("fabricante.key");
+  const auto publicKey = ParsePublicKey(Output({tool, "gerar-chave", key}).substr(14));
+  ASSERT_TRUE(publicKey);
+  const std::string folder = dir.File("empresa_2012");
+  std::filesystem::create_directories(folder);
+  const auto in = [&](const std::string& name) { return folder + "/" + name; };
+  const std::string catalogueName = "versao_e_modulos_empresa_2012.ini";
+  WriteBytes(in(catalogueName), "[EMPRESA]\r\nID=KORVA\r\n[BANCO_USUÁRIO]\r\nÚltimaVersão=1.4.3\r\n"
+                                "[EFIN.EXE]\r\nÚltimaVersão=2.2.0\r\n[EEST.EXE]\r\nÚltimaVersão=2.0.3\r\n");
+  WriteBytes(in("efin.zip"), Pattern(70000, 11));
+  for (const char* script : {"script_usuario_1_4_3.ini", "script_korva_3_16_51.ini"})
+    WriteBytes(in(script), "[x]\r\nS1_1=SELECT 1 FROM RDB$DATABASE\r\n");
+
+  const auto holds = [&](Domain domain, const std::string& name) {
+    return CheckStatement(*publicKey, domain, name, FileSha512(in(name)),
+                          ReadBytes(SignatureName(in(name)))) == Verdict::Good;
+  };
+  for (const std::string serie : {"1", "2"}) {
+    const std::string out = Output({tool, "publicar", key, folder});
+    EXPECT_NE(out.find("SERIE " + serie + " em " + catalogueName), std::string::npos) << out;
+    const std::string catalogue = ReadBytes(in(catalogueName));
+    EXPECT_NE(catalogue.find("[EMPRESA]\r\nID=KORVA\r\nSERIE=" + serie + "\r\n"),
+              std::string::npos);
+    EXPECT_NE(catalogue.find("[EFIN.EXE]\r\nÚltimaVersão=2.2.0\r\nSHA256=" +
+                             Hex(FileSha256(in("efin.zip"))) + "\r\nTAMANHO=70000\r\n"),
+              std::string::npos)
+        << catalogue;
+    EXPECT_NE(catalogue.find("[EEST.EXE]\r\nÚltimaVersão=2.0.3\r\n"), std::string::npos);
+    EXPECT_TRUE(holds(Domain::Catalogue, catalogueName));
+    EXPECT_TRUE(holds(Domain::ScriptPackage, "script_korva_3_16_51.ini"));
+    EXPECT_TRUE(holds(Domain::ScriptPackage, "script_usuario_1_4_3.ini"));
+  }
+
+  const auto refused = [&](const char* what, const std::string& named) {
+    SCOPED_TRACE(what);
+    const auto before = FolderBytes(folder);
+    std::string out;
+    EXPECT_EQ(RunCommand({tool, "publicar", key, folder}, out), 1);
+    EXPECT_NE(out.find(named), std::string::npos) << out;
+    EXPECT_EQ(FolderBytes(folder), before);
+  };
+  const std::string sig = ReadBytes(in("script_korva_3_16_51.ini.sig"));
+  WriteBytes(in("script_korva_3_16_51.ini.sig"),
+             SignatureFile(GenerateKeyPair(), "script_korva_3_16_51.ini"));
+  refused("a .sig by another key", "script_korva_3_16_51.ini.sig");
+  WriteBytes(in("script_korva_3_16_51.ini.sig"), sig);
+  std::filesystem::remove(in("efin.zip"));
+  refused("a pinned package missing", "efin.zip");
 }
 
 }  // namespace
