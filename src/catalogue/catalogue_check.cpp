@@ -260,8 +260,10 @@ bool ListaAtualizacoes(const CheckContext& c) {
   }
   const settings::HeldProfileFile open(c.currentProfileFile, std::move(delivered.file));
   const settings::ProfileFile& catalogue = open.File();
+  // No catalogue at all is rejected below as any unreadable one is.
+  const bool checked = c.source.Keyed() && !delivered.missing;
   std::string keptSerie;
-  if (c.source.Keyed() && !Fresh(c, catalogue, name, keptSerie)) return false;
+  if (checked && !Fresh(c, catalogue, name, keptSerie)) return false;
   // Case counts: only the maker's own catalogue says exactly this.
   if (catalogue.ReadString(edition, "ID", "") != "KORVA") {
     CloseQuietly(c.source);
@@ -270,7 +272,7 @@ bool ListaAtualizacoes(const CheckContext& c) {
                                : "O arquivo de atualização de banco de dados não é válido.");
     return false;
   }
-  if (c.source.Keyed()) KeepSerie(c, catalogue, keptSerie);
+  if (checked) KeepSerie(c, catalogue, keptSerie);
   c.controls.TVAtualizacoes.Clear();
   c.log.LogClear();
   PendingList list(c);

@@ -117,6 +117,17 @@ FetchOutcome UpdateSource::Refuse(Refusal refusal) {
   return FetchOutcome{std::move(refusal), false};
 }
 
+const transfer::TransferOutcome& UpdateSource::FetchBounded(const std::string& name,
+                                                            const std::string& localPath,
+                                                            std::int64_t limit) {
+  try {
+    s_.ftp.FetchFile(name, localPath, limit);
+  } catch (const std::exception&) {
+    if (!s_.ftp.LastTransfer().overLimit) throw;
+  }
+  return s_.ftp.LastTransfer();
+}
+
 FetchOutcome UpdateSource::Fetch(FileKind kind, const std::string& name,
                                  const std::string& localPath) {
   EnsureSession();
@@ -125,8 +136,7 @@ FetchOutcome UpdateSource::Fetch(FileKind kind, const std::string& name,
   const std::int32_t size = s_.ftp.RemoteFileSize(name);
   s_.transfer.expectedTransferSize = std::max<std::int32_t>(1, size);
   const std::int64_t limit = Keyed() ? BoundOf(kind) : transfer::FtpSession::kNoLimit;
-  s_.ftp.FetchFile(name, localPath, limit);
-  const transfer::TransferOutcome& got = s_.ftp.LastTransfer();
+  const transfer::TransferOutcome& got = FetchBounded(name, localPath, limit);
   if (got.overLimit) {
     DeleteIfThere(localPath);
     return Refuse({Refusal::Cause::TooLarge, name, LargerThan(limit)});
@@ -145,8 +155,7 @@ FetchOutcome UpdateSource::FetchSignature(const std::string& name, const std::st
   // tells a missing signature, not a transfer failure.
   if (size == -1) return {};
   s_.transfer.expectedTransferSize = std::max<std::int32_t>(1, size);
-  s_.ftp.FetchFile(remote, local, kLongestSignature);
-  if (s_.ftp.LastTransfer().overLimit) {
+  if (FetchBounded(remote, local, kLongestSignature).overLimit) {
     DeleteIfThere(local);
     return Refuse({Refusal::Cause::SignatureWrong, remote, LargerThan(kLongestSignature)});
   }
@@ -156,7 +165,12 @@ FetchOutcome UpdateSource::FetchSignature(const std::string& name, const std::st
 void UpdateSource::FetchIfPresent(const std::string& name, const std::string& localPath) {
   EnsureSession();
   s_.transfer.expectedTransferSize = s_.ftp.RemoteFileSize(name);
-  if (s_.transfer.expectedTransferSize != -1) s_.ftp.FetchFile(name, localPath);
+  if (s_.transfer.expectedTransferSize == -1) return;
+  const std::int64_t limit = Keyed() ? kLongestClientFile : transfer::FtpSession::kNoLimit;
+  if (FetchBounded(name, localPath, limit).overLimit) {
+    DeleteIfThere(localPath);
+    Refuse({Refusal::Cause::TooLarge, name, LargerThan(limit)});
+  }
 }
 
 std::optional<std::string> UpdateSource::ReadSignature(const std::string& path,
@@ -189,7 +203,8 @@ ProfileDelivery UpdateSource::OpenProfile(FileKind kind, const std::string& loca
   // No file at all reads as an empty one, which the caller rejects as it
   // rejects any unreadable one.
   std::string bytes;
-  if (platform::FileExists(localPath)) {
+  out.missing = !platform::FileExists(localPath);
+  if (!out.missing) {
     bytes = ReadBounded(platform::File::OpenRead(localPath), kLongestProfile);
     if (static_cast<std::int64_t>(bytes.size()) > kLongestProfile) {
       return refuse({Refusal::Cause::TooLarge, name, LargerThan(kLongestProfile)});
@@ -238,8 +253,7 @@ FetchOutcome UpdateSource::FetchPackage(const std::string& name, const std::stri
   EnsureSession();
   const std::int64_t limit =
       Keyed() ? PinnedSize(pin.size).value_or(0) : transfer::FtpSession::kNoLimit;
-  s_.ftp.FetchFile(name, localPath, limit);
-  const transfer::TransferOutcome& got = s_.ftp.LastTransfer();
+  const transfer::TransferOutcome& got = FetchBounded(name, localPath, limit);
   if (got.overLimit) return Refuse({Refusal::Cause::TooLarge, name, LargerThan(limit)});
   return FetchOutcome{std::nullopt, !got.aborted};
 }
@@ -261,9 +275,15 @@ PackageDelivery UpdateSource::VerifyPackage(const std::string& name, const std::
     return refuse(Refusal::Cause::TooLarge, LargerThan(pinned));
   }
   HeldPackage& held = out.package;
-  held.file = platform::File::OpenReadHeld(path);
   std::int64_t hashed = 0;
-  const trust::Digest digest = trust::FileSha256(held.file, &hashed);
+  trust::Digest digest{};
+  try {
+    held.file = platform::File::OpenReadHeld(path, pinned);
+    digest = trust::FileSha256(held.file, &hashed);
+  } catch (const std::exception&) {
+    // Gone, held by someone else, unreadable: in no case the pinned package.
+    return refuse(Refusal::Cause::DigestWrong, "não foi possível lê-lo");
+  }
   if (hashed > pinned) return refuse(Refusal::Cause::TooLarge, LargerThan(pinned));
   if (!trust::SameDigest(pin.sha256, digest)) {
     return refuse(Refusal::Cause::DigestWrong, "SHA256 não confere");

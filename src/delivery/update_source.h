@@ -29,6 +29,8 @@ enum class FileKind { Catalogue, ScriptPackage, ModulePackage, Signature };
 // The largest files taken with the maker's key; past these a transfer is cut.
 inline constexpr std::int64_t kLongestSignature = 4096;
 inline constexpr std::int64_t kLongestProfile = std::int64_t{64} << 20;
+// The client's own version file, which the server keeps for the site.
+inline constexpr std::int64_t kLongestClientFile = std::int64_t{1} << 20;
 // Without ZIP64 a package cannot be larger.
 inline constexpr std::int64_t kLongestPackage = 0xFFFFFFFF;
 
@@ -68,6 +70,8 @@ struct SourceServices {
 struct ProfileDelivery {
   std::optional<Refusal> refusal;
   std::unique_ptr<settings::ProfileFile> file;
+  // There was no file: it reads as an empty one, and nothing was verified.
+  bool missing = false;
 };
 
 // A module package that was verified, held open: its bytes cannot change
@@ -110,7 +114,8 @@ class UpdateSource {
   // the key its ".sig" beside it. With the key each is cut at its bound.
   FetchOutcome Fetch(FileKind kind, const std::string& name, const std::string& localPath);
   // The server's file fetched when the server has it (a size of -1 means it
-  // has not); unsigned, unbounded: the client version report.
+  // has not); unsigned: the client version report. With the key it is cut
+  // at kLongestClientFile, refused and deleted past it.
   void FetchIfPresent(const std::string& name, const std::string& localPath);
 
   // The catalogue or script package at localPath, fetched or lying there. A
@@ -127,7 +132,8 @@ class UpdateSource {
   FetchOutcome FetchPackage(const std::string& name, const std::string& localPath,
                             const PackagePin& pin);
   // The package at path against its pin (with the key), held open for its
-  // extraction; refused and logged when it is not the catalogue's.
+  // extraction; refused and logged when it is not the catalogue's or cannot
+  // be read.
   PackageDelivery VerifyPackage(const std::string& name, const std::string& path,
                                 const PackagePin& pin);
 
@@ -138,6 +144,10 @@ class UpdateSource {
   void EnsureSession();
   FetchOutcome Refuse(Refusal refusal);
   FetchOutcome FetchSignature(const std::string& name, const std::string& localPath);
+  // FetchFile, cut at limit; a server that answers the cut's ABOR in a way
+  // of its own does not hide that the file was too large.
+  const transfer::TransferOutcome& FetchBounded(const std::string& name,
+                                                const std::string& localPath, std::int64_t limit);
   std::optional<std::string> ReadSignature(const std::string& path, std::optional<Refusal>& refusal);
 
   SourceServices s_;

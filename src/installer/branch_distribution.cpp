@@ -58,7 +58,8 @@ void CopiaParaFiliais(const BranchControls& controls, Shell& shell, ZipReader& r
         std::optional<delivery::HeldPackage> verified =
             VerifiedCopy(verification, shell, typed, copy, packageName);
         if (!verified) break;
-        if (DescompactaPacote(shell, reader, typed, executableName, packageName, &*verified)) {
+        if (DescompactaPacote(shell, reader, typed, executableName, packageName,
+                              verification ? &*verified : nullptr)) {
           reader.Close();
           platform::DeleteFile(platform::JoinPath(trimmed, packageName));
           list.Add(lines[n]);

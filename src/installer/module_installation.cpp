@@ -108,8 +108,8 @@ class Installation {
       }
       verified = std::move(checked.package);
     }
-    lastModuleOk_ =
-        DescompactaPacote(c_.shell, c_.reader, folder, slot.executable, package, &verified);
+    lastModuleOk_ = DescompactaPacote(c_.shell, c_.reader, folder, slot.executable, package,
+                                      c_.source.Keyed() ? &verified : nullptr);
     if (!lastModuleOk_) {
       c_.log.LogWriteFile("NÃO FOI POSSÍVEL descompactar " + package);
       return SlotEnd::Next;

@@ -33,7 +33,13 @@ bool DescompactaPacote(Shell& shell, ZipReader& reader, const std::string& folde
 
   reader.SetBaseFolder(platform::IncludeTrailingSeparator(folder));
   // The caller reports a package that cannot be read.
-  if (verified && verified->IsHeld()) {
+  if (verified && !verified->IsHeld()) {
+    // With the key, a package that came after its check (it was not there
+    // then) is one nobody verified.
+    TellExtractionFailed(shell, folder);
+    return false;
+  }
+  if (verified) {
     reader.Open(std::move(verified->file));
   } else {
     reader.Open(packagePath);

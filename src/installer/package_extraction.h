@@ -26,8 +26,10 @@ std::string SetAsideName(const std::string& executablePath);
 // then untouched. A package that is not a readable archive raises KorvaError
 // to the caller. The package is left open in the reader.
 //
-// A package verified by the maker's key comes held open: it is read through
-// that handle, so the bytes extracted are the bytes verified.
+// On a site with the maker's key `verified` is given: the package must come
+// held open (it is then read through that handle, so the bytes extracted are
+// the bytes verified); one that does not is never opened by its name, and
+// fails as an extraction. Without the key it is null.
 bool DescompactaPacote(Shell& shell, ZipReader& reader, const std::string& folder,
                        const std::string& executableName, const std::string& packageName,
                        delivery::HeldPackage* verified = nullptr);

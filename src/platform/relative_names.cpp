@@ -1,6 +1,7 @@
 #include "platform/relative_names.h"
 
 #include <algorithm>
+#include <string>
 
 namespace korva::platform {
 namespace {
@@ -32,6 +33,26 @@ bool NamesParentFolder(std::string_view part) {
   return dots >= 2;
 }
 
+// What Windows opens as a device whatever the folder, with or without an
+// extension: "CON", "NUL.ini", "COM1.EXE", "LPT³.zip".
+bool NamesDevice(std::string_view part) {
+  std::string base(part.substr(0, part.find('.')));
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  for (char& c : base) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  static constexpr const char* kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+  for (const char* device : kDevices) {
+    if (base == device) return true;
+  }
+  if (base.size() != 4 || (base.compare(0, 3, "COM") != 0 && base.compare(0, 3, "LPT") != 0)) {
+    return false;
+  }
+  const char last = base[3];
+  // The superscript digits of Windows-1252: ¹ ² ³.
+  return (last >= '0' && last <= '9') || last == '\xB9' || last == '\xB2' || last == '\xB3';
+}
+
 }  // namespace
 
 std::optional<std::vector<std::string>> SplitRelativePath(std::string_view name) {
@@ -56,11 +77,11 @@ bool StaysBelowFolder(std::string_view name) {
     return false;
   }
   const auto parts = SplitRelativePath(name);
-  return parts && !parts->empty();
+  return parts && !parts->empty() && std::none_of(parts->begin(), parts->end(), NamesDevice);
 }
 
 bool IsBareFileName(std::string_view name) {
-  if (name.empty() || name.find("..") != std::string_view::npos) return false;
+  if (name.empty() || name.find("..") != std::string_view::npos || NamesDevice(name)) return false;
   return std::none_of(name.begin(), name.end(), [](char c) {
     return IsControl(c) || IsSeparator(c) || c == ':' || c == '\0';
   });

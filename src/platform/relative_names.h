@@ -17,12 +17,13 @@ namespace korva::platform {
 std::optional<std::vector<std::string>> SplitRelativePath(std::string_view name);
 
 // A file name with folder parts that stays below its folder: what
-// SplitRelativePath takes, with at least one part, and neither a control
-// character nor ":" anywhere (Windows reads ":" as a drive or a stream).
+// SplitRelativePath takes, with at least one part, neither a control
+// character nor ":" anywhere (Windows reads ":" as a drive or a stream), and
+// no part that Windows opens as a device ("CON", "NUL.ini", "COM1.EXE").
 bool StaysBelowFolder(std::string_view name);
 
 // A file name without any folder: no "/", "\", ":", "..", NUL or control
-// character, and not empty.
+// character, no device name, and not empty.
 bool IsBareFileName(std::string_view name);
 
 }  // namespace korva::platform

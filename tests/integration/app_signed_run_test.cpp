@@ -388,6 +388,34 @@ TEST(SignedCatalogue, TheKeptSerieIsReadLeniently) {
   EXPECT_EQ(settings::ProfileFile(ini).ReadString("UPDATE", "SERIE_EMPRESA", ""), "3");
   EXPECT_TRUE(s.shell.messages.empty());
   EXPECT_THAT(s.Nodes(), Contains("MÓDULO VEI - Reinstalação"));
+
+  // No catalogue at all is the invalid one it always was, not a stale one.
+  s.RemoveUpdateFile(s.CatalogueName());
+  s.principal->BtBtnNovasAtualizacoesClick();
+  EXPECT_EQ(s.shell.messages, (std::vector<Message>{{"KORVA - Atualizações",
+                                                     "O arquivo de atualização não é válido.",
+                                                     MsgIcon::Warning, kOk, kOk}}));
+}
+
+// The client's version file that the server keeps for the site is bounded
+// too: past 1 MiB it is refused and deleted, and the check goes on.
+TEST(SignedCatalogue, AClientFileOverItsBoundIsRefusedAndTheCheckGoesOn) {
+  const trust::KeyPair maker = trust::GenerateKeyPair();
+  UpdateSite s(SiteOptions{"EMPRESA", "FDB",
+                           {"--public-key=" + trust::EncodeBase64(Bytes(maker.publicKey))}},
+               FtpServerKind::Pyftpdlib);
+  ASSERT_TRUE(s.Start());
+  s.PutSigned(maker, Domain::Catalogue, s.CatalogueName(), CrLf("[EMPRESA]\nID=KORVA\nSERIE=1\n"));
+  s.PutClientFileOnServer(CrLf("[BDUSUARIO]\nversao=1.4.2\n") + std::string(1 << 20, ';'));
+  s.principal->BtBtnNovasAtualizacoesClick();
+  EXPECT_THAT(LinesOf(ReadBytes(s.Local("LogUpdate.txt"))),
+              Contains(std::string("Arquivo ") + UpdateSite::kClientId +
+                       ".ini recusado: maior que 1048576 bytes"));
+  EXPECT_TRUE(s.shell.messages.empty());
+  EXPECT_THAT(s.Nodes(), Contains("MÓDULO VEI - Reinstalação"));
+  // The report starts afresh from what the check found.
+  EXPECT_EQ(s.ClientVersion("BDUSUARIO"), "1.4.2");
+  EXPECT_LT(ReadBytes(s.Local(std::string(UpdateSite::kClientId) + ".ini")).size(), 4096u);
 }
 
 TEST(SignedRun, AMakersKeyThatIsNotOneStopsTheStart) {

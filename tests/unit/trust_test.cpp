@@ -290,6 +290,10 @@ TEST(Korvasign, PublicarPinsRaisesAndSignsOrChangesNothing) {
              SignatureFile(GenerateKeyPair(), "script_korva_3_16_51.ini"));
   refused("a .sig by another key", "script_korva_3_16_51.ini.sig");
   WriteBytes(in("script_korva_3_16_51.ini.sig"), sig);
+  const std::string catalogue = ReadBytes(in(catalogueName));
+  WriteBytes(in(catalogueName), catalogue + "[EVEI.EXE]\r\nÚltimaVersão=1.0.0\r\n");
+  refused("a catalogue changed since it was signed", catalogueName + ".sig");
+  WriteBytes(in(catalogueName), catalogue);
   std::filesystem::remove(in("efin.zip"));
   refused("a pinned package missing", "efin.zip");
 }

@@ -67,6 +67,7 @@ struct Pin {
   std::string package;
   std::string sha256;
   std::string size;
+  bool changed;  // the section pinned something else, or nothing
 };
 
 // The pins of every module section whose package lies in the folder; a
@@ -78,9 +79,12 @@ std::vector<Pin> PinsOf(const settings::ProfileFile& catalogue, const std::strin
     const std::string package = settings::PackageNameOf(section);
     const std::string path = platform::JoinPath(folder, package);
     if (platform::FileExists(path)) {
-      const auto size = platform::FileSize(path);
-      pins.push_back({section, package, trust::Hex(trust::FileSha256(path)),
-                      std::to_string(size.value_or(0))});
+      Pin pin{section, package, trust::Hex(trust::FileSha256(path)),
+              std::to_string(platform::FileSize(path).value_or(0)), false};
+      std::string pinned = catalogue.ReadString(section, "SHA256", "");
+      for (char& ch : pinned) ch = text::LowerChar1252(ch);
+      pin.changed = pinned != pin.sha256 || catalogue.ReadString(section, "TAMANHO", "") != pin.size;
+      pins.push_back(pin);
     } else if (!catalogue.ReadString(section, "SHA256", "").empty() ||
                !catalogue.ReadString(section, "TAMANHO", "").empty()) {
       throw KorvaError("O pacote " + path + " da seção [" + section + "] não foi encontrado.");
@@ -174,6 +178,14 @@ std::vector<std::string> Publish(const std::string& keyPath, const std::string& 
   const settings::ProfileFile catalogue(path);
   const std::string edition = EditionOf(path, catalogue);
   // Everything that can stop the publication is known before a file changes.
+  // A catalogue changed since it was last signed is taken only when the maker
+  // took its old signature away: a change made by someone else on the way to
+  // the server is not signed over.
+  if (platform::FileExists(trust::SignatureName(path)) &&
+      !SignatureHolds(key.publicKey, trust::Domain::Catalogue, path)) {
+    throw KorvaError("A assinatura " + trust::SignatureName(path) +
+                     " não confere: apague-a se o catálogo foi alterado por você.");
+  }
   const std::vector<Pin> pins = PinsOf(catalogue, folder);
   const std::vector<std::string> toSign = UnsignedPackages(key.publicKey, folder);
   const std::string serie = NextSerie(catalogue, edition);
@@ -185,6 +197,7 @@ std::vector<std::string> Publish(const std::string& keyPath, const std::string& 
     WriteWhole(draft, platform::ReadFileBytes(path).value_or(""));
     settings::ProfileFile edited(draft);
     for (const Pin& pin : pins) {
+      if (!pin.changed) continue;
       edited.WriteString(pin.section, "SHA256", pin.sha256);
       edited.WriteString(pin.section, "TAMANHO", pin.size);
       done.push_back("SHA256 e TAMANHO de " + pin.package + " em [" + pin.section + "]");

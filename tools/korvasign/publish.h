@@ -17,11 +17,14 @@ void WriteSignature(const trust::KeyPair& key, trust::Domain domain, const std::
 // A catalogue is signed only with a valid "SERIE" in its edition's section.
 void RequireSerie(const std::string& cataloguePath);
 
-// The folder of one edition on the update server: every module section
-// whose package lies there gets its "SHA256" and "TAMANHO", "SERIE" goes up
-// by one, the catalogue is signed and so is every script package without a
-// ".sig". Nothing is written when a ".sig" there does not verify or a
-// section pins a package that is missing. Returns what it did, line by line.
+// The folder of one edition as the update server is to hold it (the
+// maker's own copy, uploaded afterwards: what lies in it is signed): every
+// module section whose package lies there gets its "SHA256" and "TAMANHO",
+// "SERIE" goes up by one, the catalogue is signed and so is every script
+// package without a ".sig". Nothing is written when a ".sig" there does not
+// verify (the catalogue's included: a maker who changed the catalogue takes
+// its old one away first) or a section pins a package that is missing.
+// Returns what it changed, line by line.
 std::vector<std::string> Publish(const std::string& keyPath, const std::string& folder);
 
 }  // namespace korva::sign

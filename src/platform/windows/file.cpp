@@ -141,7 +141,9 @@ File File::OpenRead(const std::string& path) {
   return OpenPlainFile(path, 0);
 }
 
-File File::OpenReadHeld(const std::string& path) {
+File File::OpenReadHeld(const std::string& path, std::int64_t /*limit*/) {
+  // Nobody may write, rename or delete the file while it is held: what is
+  // read is the file itself, however large.
   return OpenPlainFile(path, 0, FILE_SHARE_READ);
 }
 
