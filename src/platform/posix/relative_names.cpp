@@ -1,4 +1,4 @@
-#include "platform/file_names.h"
+#include "platform/relative_names.h"
 
 namespace korva::platform {
 
