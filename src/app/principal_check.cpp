@@ -23,7 +23,8 @@ catalogue::CheckContext Principal::CatalogueCheck(delivery::UpdateSource& source
                    form_.STxtKBPS,
                    form_.TVAtualizacoes,
                    {&form_.BtbtnIniciarAtualizacao, &form_.BtBtImpimirAtualizacao,
-                    &form_.BtBtnGravar}},
+                    &form_.BtBtnGravar},
+                   {&form_.SrvRemoto1, &form_.SrvRemoto2, &form_.SrvRemoto3}},
       .shell = shell_,
       .source = source,
       .log = log_,
@@ -34,6 +35,7 @@ catalogue::CheckContext Principal::CatalogueCheck(delivery::UpdateSource& source
       .mainRow = MainVersionRow(),
       .run = session_.run,
       .clientVersionFilePath = session_.records.clientVersionFilePath,
+      .pendingBranchesFilePath = session_.records.pendingBranchesFilePath,
       .currentProfileFile = session_.currentProfileFile,
       .settingsFolder = executableFolder_,
       .clock = clock_};

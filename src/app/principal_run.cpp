@@ -144,7 +144,8 @@ void Principal::AtualizaModulos() {
       .site = session_.site,
       .mainRow = MainVersionRow(),
       .transactions = session_.transactions,
-      .runSucceeded = session_.runSucceeded});
+      .runSucceeded = session_.runSucceeded,
+      .pendingBranchesFilePath = session_.records.pendingBranchesFilePath});
 }
 
 }  // namespace korva

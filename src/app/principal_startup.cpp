@@ -4,6 +4,7 @@
 #include "dbupdate/backup_program.h"
 #include "dbupdate/protected_mode.h"
 #include "platform/files.h"
+#include "records/pending_branch_copies.h"
 #include "settings/connection_file.h"
 #include "settings/installed_modules.h"
 #include "settings/settings_file.h"
@@ -60,6 +61,8 @@ void Principal::FormCreate() {
     session_.site.clientId = settings::ReadClientId(sqlConnectionUsuario_);
     installedModules_ = settings::ReadInstalledModules(sqlConnectionUsuario_);
 
+    session_.records.pendingBranchesFilePath =
+        platform::JoinPath(executableFolder_, records::kPendingBranchesFileName);
     std::string& logFile = session_.records.logFilePath;
     logFile = platform::JoinPath(executableFolder_, "LogUpdate.txt");
     // Each session's log starts empty; a file that cannot go stays.

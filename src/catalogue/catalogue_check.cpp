@@ -9,9 +9,13 @@
 #include "platform/files.h"
 #include "platform/relative_names.h"
 #include "records/client_version_report.h"
+#include "records/pending_branch_copies.h"
 #include "settings/big_ini_file.h"
 #include "settings/held_profile_file.h"
+#include "settings/installed_modules.h"
 #include "settings/settings_file.h"
+#include "text/cp1252.h"
+#include "text/strings.h"
 #include "trust/trust.h"
 #include "vendor/vendor_library.h"
 #include "versions/version_rules.h"
@@ -136,10 +140,27 @@ class PendingList {
   }
   const std::vector<std::string>& Overflow() const { return overflow_; }
 
+  // A module the check looked at: its label, and whether it is pending.
+  struct Examined {
+    std::string label;
+    PendingModule module;
+    bool pending;
+  };
+  void Note(const std::string& label, const PendingModule& module, bool pending) {
+    examined_.push_back({label, module, pending});
+  }
+  const Examined* Find(const std::string& package) const {
+    for (const Examined& e : examined_) {
+      if (text::SameText1252(settings::PackageNameOf(e.module.executable), package)) return &e;
+    }
+    return nullptr;
+  }
+
  private:
   const CheckContext& c_;
   bool any_ = false;
   std::vector<std::string> overflow_;
+  std::vector<Examined> examined_;
 };
 
 // One row of the installed-modules list (or the EMPRESA VEI row).
@@ -160,14 +181,44 @@ void CheckModule(const CheckContext& c, const settings::ProfileFile& catalogue, 
   if (latest.empty() && present) return;
   const PendingModule module{executable, latest, catalogue.ReadString(executable, "SHA256", ""),
                              catalogue.ReadString(executable, "TAMANHO", "")};
+  bool pending = false;
   if (!present) {
+    pending = true;
     if (list.Take(slot, module, label)) list.Add("MÓDULO " + label + " - Reinstalação");
   } else if (vendor::ExisteAtualizacao(latest, installedVersion)) {
+    pending = true;
     if (list.Take(slot, module, label)) {
       list.Add("MÓDULO " + label + " - Atualizar para versão " + latest);
     }
   }
+  list.Note(label, module, pending);
   c.report.RegistraVersaoCliente(executable, latest);
+}
+
+bool BranchConfigured(const CheckContext& c, const std::string& folder) {
+  for (const form::TextControl* field : c.controls.branchFolders) {
+    if (text::SameText1252(text::Trim(field->Text()), folder)) return true;
+  }
+  return false;
+}
+
+// The copies earlier runs owe single branches, after the module nodes.
+void OfferDueBranchCopies(const CheckContext& c, PendingList& list) {
+  records::PendingBranchCopies pending(c.pendingBranchesFilePath);
+  for (const records::PendingBranchCopy& owed : pending.Read()) {
+    if (!BranchConfigured(c, owed.folder)) {
+      pending.Drop(owed.folder);
+      c.log.LogWriteFile("Cópia pendente de " + owed.package + " para " + owed.folder +
+                         " descartada: filial não configurada");
+      continue;
+    }
+    // A module pending anyway goes to every branch with its own slot.
+    const PendingList::Examined* module = list.Find(owed.package);
+    if (!module || module->pending) continue;
+    list.Add("FILIAL " + owed.folder + " - MÓDULO " + module->label + " - Cópia pendente");
+    c.run.dueBranchCopies.push_back({owed.folder, module->module.executable, owed.package,
+                                     owed.version, module->module.sha256, module->module.size});
+  }
 }
 
 void TellOverflow(const CheckContext& c, const std::vector<std::string>& labels) {
@@ -275,6 +326,7 @@ bool ListaAtualizacoes(const CheckContext& c) {
   if (checked) KeepSerie(c, catalogue, keptSerie);
   c.controls.TVAtualizacoes.Clear();
   c.log.LogClear();
+  c.run.dueBranchCopies.clear();
   PendingList list(c);
   RunData& run = c.run;
 
@@ -316,6 +368,7 @@ bool ListaAtualizacoes(const CheckContext& c) {
                 c.mainRow.Value("VERSAO_VEI"));
   }
 
+  OfferDueBranchCopies(c, list);
   const bool pending = list.Any();
   if (!pending) list.Add("Nenhuma atualização disponível no momento.");
   for (form::TextControl* button : c.controls.buttons) button->SetEnabled(pending);

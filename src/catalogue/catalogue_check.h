@@ -41,6 +41,8 @@ struct CheckControls {
   form::TreeView& TVAtualizacoes;
   // "Iniciar &Atualizações", "&Imprimir" and "&Gravar".
   std::array<form::TextControl*, 3> buttons;
+  // The configuration page's branch folders (SrvRemoto1..3), as they stand.
+  std::array<const form::TextControl*, 3> branchFolders;
 };
 
 // Everything one check reads and writes.
@@ -59,6 +61,8 @@ struct CheckContext {
   const dbupdate::VersionRow& mainRow;
   RunData& run;
   const std::string& clientVersionFilePath;
+  // "FiliaisPendentes.ini": the branch copies earlier runs owe.
+  const std::string& pendingBranchesFilePath;
   // The catalogue while the check reads it.
   std::unique_ptr<settings::ProfileFile>& currentProfileFile;
   // Where "KORVA.INI" keeps the catalogue's SERIE, and today's date for its
@@ -85,7 +89,9 @@ void RemoveSecoesAntigas(const std::string& scriptFilePath, std::string_view rec
 // version report. A catalogue that is missing, not the maker's or older than
 // the last one this site accepted ends the program after its message (the
 // result is then false). A module whose executable name would lead out of the
-// application folder is left out, with its log line. A failure of the
+// application folder is left out, with its log line. A branch copy that an
+// earlier run owes is offered as a node of its own, unless its module is
+// pending anyway; one whose branch folder is configured no more is dropped. A failure of the
 // vendor library or of a file write reaches the caller; the nodes added so
 // far stay.
 bool ListaAtualizacoes(const CheckContext& context);

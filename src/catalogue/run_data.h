@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace korva::catalogue {
 
@@ -20,6 +21,19 @@ struct PendingModule {
 
 inline constexpr std::size_t kPendingModuleSlots = 20;
 
+// A branch copy that an earlier run owes, offered by this check: the branch
+// folder as the entry names it, the module, and the version to bring there
+// with the catalogue's pins of its package.
+struct DueBranchCopy {
+  std::string folder;
+  std::string executable;
+  std::string package;
+  std::string version;
+  std::string sha256 = {};
+  std::string size = {};
+  bool operator==(const DueBranchCopy&) const = default;
+};
+
 struct RunData {
   bool usersUpdatePending = false;
   bool mainUpdatePending = false;
@@ -27,6 +41,8 @@ struct RunData {
   std::string latestMainVersion;
   // Slot n (counted from 1) is index n - 1.
   std::array<PendingModule, kPendingModuleSlots> PendingModules;
+  // Copies to single branches that this run makes after the slots.
+  std::vector<DueBranchCopy> dueBranchCopies;
   std::string scriptFilePath;
   std::string catalogueFilePath;
   // Pruning passes over the local script file in this program run.

@@ -6,6 +6,7 @@
 #include "delivery/update_source.h"
 #include "form/controls.h"
 #include "form/shell.h"
+#include "records/pending_branch_copies.h"
 
 namespace korva::installer {
 
@@ -20,12 +21,6 @@ struct BranchControls {
   form::TextControl& writingTo;                     // LblGravando
 };
 
-// Copies folder/packageName to each branch folder, unpacks it there with
-// DescompactaPacote and deletes the copy; the list shows the local
-// installation and every branch that got the module. A copy that fails is
-// offered again (Yes) or the branch skipped (No). A copied package that is
-// not a readable archive raises KorvaError to the caller.
-//
 // With the maker's key each branch's copy is verified again against its pin
 // before it is unpacked there: a copy that is not the catalogue's package is
 // an extraction failure at that branch, and is deleted.
@@ -33,9 +28,33 @@ struct BranchVerification {
   delivery::UpdateSource& source;
   const delivery::PackagePin& pin;
 };
-void CopiaParaFiliais(const BranchControls& controls, Shell& shell, ZipReader& reader,
-                      const std::string& folder, const std::string& executableName,
-                      const std::string& packageName,
-                      const BranchVerification* verification = nullptr);
+
+// One module's package, to go from the application folder to the branches.
+struct BranchJob {
+  const BranchControls& controls;
+  Shell& shell;
+  ZipReader& reader;
+  const std::string& folder;  // where the package lies
+  const std::string& executableName;
+  const std::string& packageName;
+  const BranchVerification* verification = nullptr;  // null: no key
+  // Where a branch that does not get the module is remembered, with the
+  // version it is owed; null: nowhere.
+  records::PendingBranchCopies* pending = nullptr;
+  std::string version = {};
+};
+
+// Copies the package to each branch folder, unpacks it there with
+// DescompactaPacote and deletes the copy; the list shows the local
+// installation and every branch that got the module. A copy that fails is
+// offered again (Yes) or the branch skipped (No). A branch that does not get
+// the module is kept as owed it; one whose executable then answers the
+// version is owed nothing any more. A copied package that is not a readable
+// archive raises KorvaError to the caller.
+void CopiaParaFiliais(const BranchJob& job);
+
+// The same for branch n (0 to 2) alone; its list line is added when it got
+// the module. True when it did.
+bool CopiaParaFilial(const BranchJob& job, std::size_t n);
 
 }  // namespace korva::installer

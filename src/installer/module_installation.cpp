@@ -1,6 +1,8 @@
 #include "installer/module_installation.h"
 
+#include <algorithm>
 #include <exception>
+#include <optional>
 
 #include "catalogue/catalogue_check.h"
 #include "catalogue/module_registry.h"
@@ -32,7 +34,7 @@ class SlotCleanUp {
       : reader_(reader), package_(std::move(package)) {}
   ~SlotCleanUp() {
     reader_.Close();
-    if (platform::FileExists(package_)) platform::DeleteFile(package_);
+    if (!package_.empty() && platform::FileExists(package_)) platform::DeleteFile(package_);
   }
   SlotCleanUp(const SlotCleanUp&) = delete;
   SlotCleanUp& operator=(const SlotCleanUp&) = delete;
@@ -125,9 +127,7 @@ class Installation {
       if (!Record(package, slot.targetVersion)) return SlotEnd::StopRun;
       c_.log.LogCheckLastLine();
       c_.log.LogSelectLastLine();
-      const BranchVerification branches{c_.source, pin};
-      CopiaParaFiliais(c_.controls.branches, c_.shell, c_.reader, folder, slot.executable,
-                       package, c_.source.Keyed() ? &branches : nullptr);
+      CopiaParaFiliais(Branches(folder, slot.executable, package, pin, slot.targetVersion));
     }
     c_.report.RegistraVersaoCliente(package, installedBuild_);
     return SlotEnd::Next;
@@ -207,9 +207,70 @@ class Installation {
     }
   }
 
+  // The distribution of one module's package, remembering the branches that
+  // do not get it.
+  BranchJob Branches(const std::string& folder, const std::string& executable,
+                     const std::string& package, const delivery::PackagePin& pin,
+                     const std::string& version) {
+    verification_.emplace(BranchVerification{c_.source, pin});
+    return BranchJob{.controls = c_.controls.branches,
+                     .shell = c_.shell,
+                     .reader = c_.reader,
+                     .folder = folder,
+                     .executableName = executable,
+                     .packageName = package,
+                     .verification = c_.source.Keyed() ? &*verification_ : nullptr,
+                     .pending = &pending_,
+                     .version = version};
+  }
+
+  // The copies an earlier run owes single branches: the package obtained
+  // again (fetched, or as it lies in local mode), copied and unpacked at that
+  // branch alone. The application folder's executable and record are never
+  // touched.
+  void MakeDueBranchCopies() {
+    for (const catalogue::DueBranchCopy& due : c_.run.dueBranchCopies) {
+      const auto& fields = c_.controls.branches.folders;
+      const auto field = std::find_if(fields.begin(), fields.end(), [&](const form::TextControl* f) {
+        return text::SameText1252(text::Trim(f->Text()), due.folder);
+      });
+      if (field == fields.end()) continue;
+      const bool done = MakeDueBranchCopy(due, static_cast<std::size_t>(field - fields.begin()));
+      c_.log.LogWriteFile(done ? "Cópia pendente de " + due.package + " para " + due.folder +
+                                     " concluída"
+                               : "NÃO FOI POSSÍVEL copiar " + due.package + " para " + due.folder);
+    }
+  }
+
+  bool MakeDueBranchCopy(const catalogue::DueBranchCopy& due, std::size_t n) {
+    const std::string& folder = c_.site.applicationFolder;
+    const std::string localPackage = platform::JoinPath(folder, due.package);
+    const delivery::PackagePin pin{due.sha256, due.size};
+    // A package fetched for the copy goes with it; one that lay there stays.
+    SlotCleanUp cleanUp(c_.reader, c_.source.InternetMode() ? localPackage : std::string());
+    if (c_.source.InternetMode() && !FetchAgain(due.package, localPackage, pin)) return false;
+    if (!platform::FileExists(localPackage)) return false;
+    c_.controls.branches.list.Clear();
+    c_.controls.branches.list.SetVisible(true);
+    return CopiaParaFilial(Branches(folder, due.executable, due.package, pin, due.version), n);
+  }
+
+  bool FetchAgain(const std::string& package, const std::string& localPackage,
+                  const delivery::PackagePin& pin) {
+    try {
+      if (c_.source.PinRefusal(package, pin)) return false;
+      if (static_cast<std::uint32_t>(c_.source.PackageSize(package)) == 0) return false;
+      const delivery::FetchOutcome got = c_.source.FetchPackage(package, localPackage, pin);
+      return !got.refusal && got.complete;
+    } catch (const std::exception&) {
+      return false;
+    }
+  }
+
   void Finish() {
     const ModuleControls& panel = c_.controls;
     const bool internet = c_.source.InternetMode();
+    MakeDueBranchCopies();
     if (c_.runSucceeded || internet) c_.report.UploadVersaoCliente();
     if (internet) {
       Show(c_, panel.TBtnFazDownModulo, Image::Done);
@@ -239,6 +300,8 @@ class Installation {
   const InstallContext& c_;
   bool lastModuleOk_ = true;
   std::string installedBuild_;
+  records::PendingBranchCopies pending_{c_.pendingBranchesFilePath};
+  std::optional<BranchVerification> verification_;
 };
 
 }  // namespace

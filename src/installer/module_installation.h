@@ -47,6 +47,8 @@ struct InstallContext {
   dbupdate::VersionRow& mainRow;  // the edition's
   dbupdate::TransactionState& transactions;
   bool& runSucceeded;
+  // "FiliaisPendentes.ini": the branch copies still owed.
+  const std::string& pendingBranchesFilePath;
 };
 
 // The package of a module's executable: "efin.zip" for "EFIN.EXE".

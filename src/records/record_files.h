@@ -1,6 +1,6 @@
 #pragma once
-// The two files the program writes about itself: the update log and the
-// client version report, both beside the executable.
+// The files the program writes about itself, all beside the executable: the
+// update log, the client version report and the branch copies still owed.
 #include <string>
 
 namespace korva::records {
@@ -8,6 +8,7 @@ namespace korva::records {
 struct RecordFiles {
   std::string logFilePath;
   std::string clientVersionFilePath;
+  std::string pendingBranchesFilePath;  // "FiliaisPendentes.ini"
 };
 
 }  // namespace korva::records

@@ -192,10 +192,16 @@ class BranchTest : public PackageTest {
   std::vector<form::CheckList::Item> Lines() const { return form.ChkLstBxEmpresas.Items(); }
   void Distribute(const std::string& executable = "EFIN.EXE",
                   const std::string& package = "efin.zip") {
-    CopiaParaFiliais({{&form.SrvRemoto1, &form.SrvRemoto2, &form.SrvRemoto3},
-                      form.ChkLstBxEmpresas,
-                      form.LblGravando},
-                     shell, reader, app(), executable, package);
+    const BranchControls controls{{&form.SrvRemoto1, &form.SrvRemoto2, &form.SrvRemoto3},
+                                  form.ChkLstBxEmpresas,
+                                  form.LblGravando};
+    const std::string folder = app();
+    CopiaParaFiliais(BranchJob{.controls = controls,
+                               .shell = shell,
+                               .reader = reader,
+                               .folder = folder,
+                               .executableName = executable,
+                               .packageName = package});
   }
   form::FormModel form;
 };
