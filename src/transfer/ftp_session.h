@@ -127,7 +127,9 @@ class FtpSession {
   // Only acts on a running download (the progress handler's or the idle
   // handler's false answer calls it, and so may the handlers themselves):
   // sends ABOR and drops the data connection, or stops waiting for it;
-  // FetchFile then returns normally with the part received.
+  // FetchFile then returns normally with the part received, once the server
+  // has answered or 8 wait slices have passed, and leaves the session
+  // closed, so that no late answer is left for the next command.
   void AbortTransfer();
   // No QUIT: the control connection is simply closed.
   void CloseSession();
@@ -201,8 +203,10 @@ class FtpSession {
   void RunTransfer(Transfer& transfer, std::int64_t total,
                    const std::function<void(Transfer&)>& pump);
   void FinishTransfer(Transfer& transfer);
-  // Reads what the server owes after ABOR besides the transfer's final reply.
-  void ReadAbortAnswer(const FtpReply& final);
+  // After ABOR: what the server says within a short grace, then the session
+  // is closed.
+  class AbortGrace;
+  void FinishAbortedTransfer(Transfer& transfer);
   // After a transfer failed on our side: read the replies the server still
   // owes, so that the next command gets its own; drop the session otherwise.
   void ResyncAfterFailure(int pendingReplies) noexcept;

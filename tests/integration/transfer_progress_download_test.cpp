@@ -110,6 +110,8 @@ TEST_F(ProgressDownloadTest, AbortarClickedDuringAWaitCutsTheDownloadShort) {
   EXPECT_GT(shell_.inputSlices, 0);
   EXPECT_THAT(server.Commands(), Contains("ABOR"));
   shell_.onPendingInput = nullptr;
+  EXPECT_FALSE(ftp_->IsConnected());
+  ftp_->OpenSession();
   EXPECT_EQ(ftp_->RemoteFileSize("efin.zip"), kSize);
 }
 
