@@ -3,10 +3,17 @@
 // exactly, counts repaints and input-processing slices.
 #include <deque>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "form/shell.h"
+
+namespace korva {
+// Messages in failure output: caption, text (line breaks shown as \r), icon
+// and buttons as numbers.
+void PrintTo(const Message& message, std::ostream* out);
+}  // namespace korva
 
 namespace korva::testing {
 
