@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "platform/file.h"
+#include "platform/files.h"
 #include "text/strings.h"
 
 namespace korva::transfer {
@@ -100,6 +101,18 @@ class LocalFile {
     std::memcpy(buffer, buffer_.get() + readAt_, n);
     readAt_ += n;
     return n;
+  }
+  // A download that failed: what came of it goes, so that it is never taken
+  // for the whole file later.
+  void Discard() noexcept {
+    unwritten_ = 0;
+    if (!file_.IsOpen()) return;
+    const std::string path = file_.Path();
+    try {
+      file_.Close();
+    } catch (const platform::FileSystemError&) {
+    }
+    platform::DeleteFile(path);
   }
   // What is still buffered must reach the disk, or the download failed.
   void Close() {
@@ -813,44 +826,52 @@ void FtpSession::FetchFile(const std::string& remoteName, const std::string& loc
   TransferScope scope(*this, remoteName);
   lastTransfer_ = TransferOutcome{};
   LocalFile file = LocalFile::Create(localPath);
-  Status("Starting FTP transfer");
-  Transfer transfer{TransferDirection::Download};
-  if (passive_) {
-    data_ = ConnectData(PassivePort());
-    transfer.connected = true;
-  } else {
-    ListenActive();
-  }
-  Command("RETR " + remoteName, {125, 150, 154});
-  RunTransfer(transfer, 0, [&](Transfer& t) {
-    if (!t.connected) AcceptActive(t);
-    const platform::IdleHook idle = [this] { TransferIdle(); };
-    char piece[kReceivePiece];
-    std::int64_t received = 0;
-    for (;;) {
-      const auto now = steady_clock::now();
-      WatchControlWhileDataFlows(t, now);
-      // Once the control connection is gone, only what has come is taken.
-      const platform::Deadline deadline = t.controlLost ? now : now + idleLimit_;
-      std::size_t n = 0;
-      try {
-        n = data_.Receive(piece, sizeof piece, deadline, kWaitSlice, idle);
-      } catch (const platform::SocketTimeout&) {
-        if (t.controlLost) std::rethrow_exception(t.controlLost);
-        CloseConnections();
-        throw platform::SocketTimeout("The FTP server sent no data for " + IdleLimitText() + ".");
-      }
-      if (n == 0) {
-        if (t.controlLost) std::rethrow_exception(t.controlLost);
-        break;
-      }
-      file.Write(piece, n);
-      received += static_cast<std::int64_t>(n);
-      lastTransfer_.bytes = received;
-      if (events_ && !events_->OnProgress(TransferDirection::Download, received)) AbortTransfer();
+  try {
+    Status("Starting FTP transfer");
+    Transfer transfer{TransferDirection::Download};
+    if (passive_) {
+      data_ = ConnectData(PassivePort());
+      transfer.connected = true;
+    } else {
+      ListenActive();
     }
-  });
-  file.Close();
+    Command("RETR " + remoteName, {125, 150, 154});
+    RunTransfer(transfer, 0, [&](Transfer& t) {
+      if (!t.connected) AcceptActive(t);
+      const platform::IdleHook idle = [this] { TransferIdle(); };
+      char piece[kReceivePiece];
+      std::int64_t received = 0;
+      for (;;) {
+        const auto now = steady_clock::now();
+        WatchControlWhileDataFlows(t, now);
+        // Once the control connection is gone, only what has come is taken.
+        const platform::Deadline deadline = t.controlLost ? now : now + idleLimit_;
+        std::size_t n = 0;
+        try {
+          n = data_.Receive(piece, sizeof piece, deadline, kWaitSlice, idle);
+        } catch (const platform::SocketTimeout&) {
+          if (t.controlLost) std::rethrow_exception(t.controlLost);
+          CloseConnections();
+          throw platform::SocketTimeout("The FTP server sent no data for " + IdleLimitText() +
+                                        ".");
+        }
+        if (n == 0) {
+          if (t.controlLost) std::rethrow_exception(t.controlLost);
+          break;
+        }
+        file.Write(piece, n);
+        received += static_cast<std::int64_t>(n);
+        lastTransfer_.bytes = received;
+        if (events_ && !events_->OnProgress(TransferDirection::Download, received)) {
+          AbortTransfer();
+        }
+      }
+    });
+    file.Close();
+  } catch (...) {
+    file.Discard();
+    throw;
+  }
 }
 
 void FtpSession::SendFile(const std::string& localPath, const std::string& remoteName) {

@@ -120,7 +120,9 @@ class FtpSession {
   void ChangeRemoteDir(const std::string& directory);
   // -1 when the server gives no size.
   std::int32_t RemoteFileSize(const std::string& name);
-  // Downloads into localPath, replacing whatever was there.
+  // Downloads into localPath, replacing whatever was there. A download that
+  // fails leaves no file there: a part of it could later be taken for the
+  // whole. One cut short by AbortTransfer returns normally with the part.
   void FetchFile(const std::string& remoteName, const std::string& localPath);
   // Uploads into the current remote directory, replacing the server's file.
   void SendFile(const std::string& localPath, const std::string& remoteName);

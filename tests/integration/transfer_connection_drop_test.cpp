@@ -118,6 +118,8 @@ TEST_P(ConnectionDrop, TheRunEndsWithItsDownloadFailureAndTheNextFetchesTheWhole
                                           gone,
                                       MsgIcon::Warning, kOk, kOk}));
       EXPECT_EQ(s.shell.endRequests, 1);
+      // Half a catalogue is not left to be read in local mode.
+      EXPECT_FALSE(std::filesystem::exists(s.Local(c.file)));
       break;
     case Cut::ScriptPackage:
       EXPECT_THAT(s.shell.messages, ElementsAre(Message{"", gone, MsgIcon::Error, kOk, kOk}));

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 
 #include "support/error_text.h"
@@ -182,8 +183,8 @@ TEST(FtpMalformedReplies, ServerGoneInTheMiddleOfTheData) {
   EXPECT_EQ(ErrorOf([&] { c.session.FetchFile("efin.zip", local); }),
             "The FTP server closed the connection.");
   EXPECT_FALSE(c.session.IsConnected());
-  // What arrived stays in the file, which is closed.
-  EXPECT_EQ(ReadBytes(local), std::string(10000, 'd'));
+  // What arrived is not left to be taken for the whole file.
+  EXPECT_FALSE(std::filesystem::exists(local));
   EXPECT_THAT(c.log.events, Contains("end download"));
 }
 
@@ -605,7 +606,7 @@ TEST(FtpMalformedReplies, ControlConnectionNewsEndsAStalledTransfer) {
     EXPECT_EQ(ErrorOf([&] { c.session.FetchFile("efin.zip", local); }), t.error);
     // The slice the script acted in is the last one.
     EXPECT_EQ(c.log.idleSlices, 1);
-    EXPECT_EQ(ReadBytes(local), std::string(3000, 'd'));
+    EXPECT_FALSE(std::filesystem::exists(local));
     EXPECT_EQ(c.session.IsConnected(), t.stillConnected);
     if (t.stillConnected) {
       c.session.ChangeRemoteDir("/httpdocs");
