@@ -1,9 +1,10 @@
-// The catalogue check of an EMPRESA installation with 20 modules, against the
-// local vsftpd, timed from the click to the filled list, against what the
-// check cannot avoid, in the same run: curl fetching the same two files from
-// the same server, and a script making as many durable small-file
-// replacements (write beside, flush to disk, rename over) as the check's
-// client version report makes.
+// The catalogue check of a signed EMPRESA installation with 20 modules,
+// against the local vsftpd, timed from the click to the filled list, against
+// what the check cannot avoid, in the same run: curl fetching the same three
+// files (the catalogue, its ".sig" and the client's version file) from the
+// same server, and a script making as many durable small-file replacements
+// (write beside, flush to disk, rename over) as the check's client version
+// report makes.
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -59,7 +60,8 @@ double Curl(int port, const std::string& folder, const std::string& catalogue) {
   const auto start = Clock::now();
   if (korva::testing::RunCommand(
           {"curl", "-sS", "--ftp-pasv", "--user", "korva:K7p3R#", "-o", folder + "/c1",
-           base + "/httpdocs/empresa_2012/" + catalogue, "-o", folder + "/c2",
+           base + "/httpdocs/empresa_2012/" + catalogue, "-o", folder + "/c3",
+           base + "/httpdocs/empresa_2012/" + catalogue + ".sig", "-o", folder + "/c2",
            base + "/httpdocs/versao_cliente/" + UpdateSite::kClientId + ".ini"},
           output) != 0) {
     throw std::runtime_error("curl failed: " + output);
@@ -76,10 +78,13 @@ int main() {
       const std::string label = i < 12 ? kRegistry[i] : "M" + std::to_string(i);
       arguments.push_back("--module=" + label + "=" + Executable(i));
     }
+    const korva::trust::KeyPair maker = korva::trust::GenerateKeyPair();
+    arguments.push_back("--public-key=" + korva::trust::EncodeBase64(std::string(
+                                              maker.publicKey.begin(), maker.publicKey.end())));
     UpdateSite s(korva::testing::SiteOptions{"EMPRESA", "FDB", arguments},
                  korva::testing::FtpServerKind::Vsftpd);
     std::string catalogue =
-        "[EMPRESA]\nID=KORVA\n[BANCO_USUÁRIO]\nÚltimaVersão=1.4.3\n"
+        "[EMPRESA]\nID=KORVA\nSERIE=1\n[BANCO_USUÁRIO]\nÚltimaVersão=1.4.3\n"
         "[BANCO_KORVA]\nÚltimaVersão=3.16.51\n";
     for (int i = 0; i < kModules; ++i) {
       s.PutModule(Executable(i));
@@ -87,7 +92,7 @@ int main() {
       catalogue += "[" + Executable(i) + "]\nÚltimaVersão=" + (i % 2 ? "9.0.0" : "") + "\n";
       if (i % 2 == 0) catalogue.replace(catalogue.size() - 1, 1, "0.0.1\n");
     }
-    s.PutCatalogue(CrLf(catalogue));
+    s.PutSigned(maker, korva::trust::Domain::Catalogue, s.CatalogueName(), CrLf(catalogue));
     s.PutClientFileOnServer(CrLf("[BDUSUARIO]\nversao=1.4.2\n"));
     if (!s.Start()) throw std::runtime_error("the updater did not start");
 

@@ -64,12 +64,13 @@ int main() {
     if (!s.Start()) throw std::runtime_error("the updater did not start");
     auto& session = s.principal->Session();
     session.records.clientVersionFilePath = s.Local("cliente.ini");
-    for (std::size_t i = 0; i < std::size(kModules); ++i)
+    for (std::size_t i = 0; i < std::size(kModules); ++i) {
+      const std::string executable = std::string("E") + kModules[i] + ".EXE";
+      const std::string package = stock + "/" + korva::installer::PackageName(executable);
       session.run.PendingModules[i] = {
-          std::string("E") + kModules[i] + ".EXE", "9.0.0",
-          korva::trust::Hex(korva::trust::FileSha256(
-              stock + "/" +
-              korva::installer::PackageName(std::string("E") + kModules[i] + ".EXE")))};
+          executable, "9.0.0", korva::trust::Hex(korva::trust::FileSha256(package)),
+          std::to_string(korva::testing::ReadBytes(package).size())};
+    }
     const std::string reference = s.dir.File("referencia");
     const std::string referenceBranch = s.dir.File("referencia-filial");
 

@@ -60,10 +60,16 @@ std::vector<std::vector<std::string>> Statements() {
 // One round on two fresh databases: our engine, then isql-fb with the same
 // statements; the two databases must end alike.
 std::pair<double, double> Round(const std::vector<std::vector<std::string>>& statements) {
-  UpdateSite ours(korva::testing::SiteOptions{"EMPRESA"}, std::nullopt);
+  // Signed, as a site with the maker's key takes its packages.
+  const korva::trust::KeyPair maker = korva::trust::GenerateKeyPair();
+  UpdateSite ours(korva::testing::SiteOptions{"EMPRESA", "FDB",
+                                              {"--public-key=" + korva::trust::EncodeBase64(
+                                                                     std::string(maker.publicKey.begin(),
+                                                                                 maker.publicKey.end()))}},
+                  std::nullopt);
   UpdateSite reference(korva::testing::SiteOptions{"EMPRESA"}, std::nullopt);
-  ours.PutUpdateFile("script_korva_3_16_51.ini",
-                     korva::testing::ScriptPackage("3.16.51", statements));
+  ours.PutSigned(maker, korva::trust::Domain::ScriptPackage, "script_korva_3_16_51.ini",
+                 korva::testing::ScriptPackage("3.16.51", statements));
   if (!ours.Start()) throw std::runtime_error("the updater did not start");
   ours.principal->Session().run.latestMainVersion = "3.16.51";
   ours.principal->Session().records.clientVersionFilePath = ours.Local("cliente.ini");

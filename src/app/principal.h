@@ -12,6 +12,7 @@
 #include "dbupdate/protected_mode.h"
 #include "dbupdate/script_engine.h"
 #include "dbupdate/version_row.h"
+#include "delivery/update_source.h"
 #include "form/form_model.h"
 #include "form/shell.h"
 #include "installer/branch_distribution.h"
@@ -136,7 +137,10 @@ class Principal {
   // After the run's last step: success closes the window, anything else
   // leaves it where the run stopped.
   void EndOfRun();
-  catalogue::CheckContext CatalogueCheck();
+  catalogue::CheckContext CatalogueCheck(delivery::UpdateSource& source);
+  // Where this operation's update files come from: the mode the menu shows
+  // now, and the maker's key.
+  delivery::SourceServices UpdateFiles();
 
   form::FormModel& form_;
   Shell& shell_;

@@ -7,27 +7,36 @@
 
 namespace korva {
 
-catalogue::CheckContext Principal::CatalogueCheck() {
+delivery::SourceServices Principal::UpdateFiles() {
+  return delivery::SourceServices{.ftp = ftp_,
+                                  .transfer = session_.transfer,
+                                  .log = log_,
+                                  .makersKey = MakersKey(),
+                                  .internetMode = form_.InternetMode()};
+}
+
+catalogue::CheckContext Principal::CatalogueCheck(delivery::UpdateSource& source) {
   return catalogue::CheckContext{
-      {form_.TBtnConectando,
-       form_.TBtnVerificando,
-       form_.TBtnDesconectando,
-       form_.STxtKBPS,
-       form_.TVAtualizacoes,
-       {&form_.BtbtnIniciarAtualizacao, &form_.BtBtImpimirAtualizacao, &form_.BtBtnGravar}},
-      shell_,
-      ftp_,
-      session_.transfer,
-      log_,
-      report_,
-      session_.site,
-      installedModules_,
-      usersRow_,
-      MainVersionRow(),
-      session_.run,
-      session_.records.clientVersionFilePath,
-      session_.currentProfileFile,
-      MakersKey()};
+      .controls = {form_.TBtnConectando,
+                   form_.TBtnVerificando,
+                   form_.TBtnDesconectando,
+                   form_.STxtKBPS,
+                   form_.TVAtualizacoes,
+                   {&form_.BtbtnIniciarAtualizacao, &form_.BtBtImpimirAtualizacao,
+                    &form_.BtBtnGravar}},
+      .shell = shell_,
+      .source = source,
+      .log = log_,
+      .report = report_,
+      .site = session_.site,
+      .modules = installedModules_,
+      .usersRow = usersRow_,
+      .mainRow = MainVersionRow(),
+      .run = session_.run,
+      .clientVersionFilePath = session_.records.clientVersionFilePath,
+      .currentProfileFile = session_.currentProfileFile,
+      .settingsFolder = executableFolder_,
+      .clock = clock_};
 }
 
 void Principal::BtBtnNovasAtualizacoesClick() {
@@ -38,13 +47,20 @@ void Principal::BtBtnNovasAtualizacoesClick() {
   run.scriptFilePath = platform::JoinPath(executableFolder_, "script" + site.edition + ".ini");
   run.catalogueFilePath =
       platform::JoinPath(executableFolder_, catalogue::CatalogueFileName(site.edition));
-  session_.records.clientVersionFilePath =
-      platform::JoinPath(executableFolder_, site.clientId + ".ini");
+  // An identifier that is no bare file name never names a file of ours.
+  session_.records.clientVersionFilePath.clear();
+  if (report_.Usable()) {
+    session_.records.clientVersionFilePath =
+        platform::JoinPath(executableFolder_, site.clientId + ".ini");
+  } else {
+    log_.LogRefusal(site.clientId + ".ini", "nome inválido");
+  }
 
   form_.PnlDownload.SetVisible(true);
   form_.TBtnConectando.SetImage(form::StepIndicator::Image::Connect);
   shell_.Repaint();
-  const catalogue::CheckContext check = CatalogueCheck();
+  delivery::UpdateSource source(UpdateFiles());
+  const catalogue::CheckContext check = CatalogueCheck(source);
   // Local mode takes the catalogue already in the updater's folder.
   if (form_.InternetMode() && !catalogue::BuscaCatalogo(check, session_.baselineReached)) return;
 

@@ -115,32 +115,41 @@ bool Principal::AtualizaBanco(dbupdate::Step step) {
       users ? session_.run.latestUsersVersion : session_.run.latestMainVersion;
   form_.ShowPage(form_.TbShtLog);
   shell_.Repaint();
+  delivery::UpdateSource source(UpdateFiles());
   return dbupdate::AplicaPacotesScript(
-      step, dbupdate::ScriptContext{row, target, session_.database, session_.transactions, ftp_,
-                                    session_.transfer, log_, report_, shell_, form_.BtBtnAbortar,
-                                    session_.runSucceeded, session_.currentProfileFile,
-                                    executableFolder_, form_.InternetMode(), MakersKey()});
+      step, dbupdate::ScriptContext{.row = row,
+                                    .target = target,
+                                    .database = session_.database,
+                                    .transactions = session_.transactions,
+                                    .source = source,
+                                    .log = log_,
+                                    .report = report_,
+                                    .shell = shell_,
+                                    .abortButton = form_.BtBtnAbortar,
+                                    .runSucceeded = session_.runSucceeded,
+                                    .currentProfileFile = session_.currentProfileFile,
+                                    .folder = executableFolder_});
 }
 
 void Principal::AtualizaModulos() {
   form_.ShowPage(form_.TbShtLog);
   shell_.Repaint();
+  delivery::UpdateSource source(UpdateFiles());
   installer::AtualizaModulos(installer::InstallContext{
-      {form_.PnlDownModulo, form_.LblGravando, form_.TBtnConect, form_.TBtnFazDownModulo,
-       form_.TbtnDesconect, form_.GgDownModulo, form_.BtBtnAbortar, Branches()},
-      shell_,
-      ftp_,
-      session_.transfer,
-      log_,
-      report_,
-      zipReader_,
-      session_.run,
-      session_.site,
-      MainVersionRow(),
-      session_.transactions,
-      session_.runSucceeded,
-      form_.InternetMode(),
-      MakersKey()});
+      .controls = {form_.PnlDownModulo, form_.LblGravando, form_.TBtnConect,
+                   form_.TBtnFazDownModulo, form_.TbtnDesconect, form_.GgDownModulo,
+                   form_.BtBtnAbortar, Branches()},
+      .shell = shell_,
+      .source = source,
+      .transfer = session_.transfer,
+      .log = log_,
+      .report = report_,
+      .reader = zipReader_,
+      .run = session_.run,
+      .site = session_.site,
+      .mainRow = MainVersionRow(),
+      .transactions = session_.transactions,
+      .runSucceeded = session_.runSucceeded});
 }
 
 }  // namespace korva

@@ -3,13 +3,16 @@
 #include <algorithm>
 #include <exception>
 
+#include "catalogue/catalogue_freshness.h"
 #include "catalogue/module_registry.h"
 #include "dbupdate/protected_mode.h"
 #include "platform/files.h"
+#include "platform/relative_names.h"
 #include "records/client_version_report.h"
 #include "settings/big_ini_file.h"
 #include "settings/held_profile_file.h"
-#include "transfer/signature_download.h"
+#include "settings/settings_file.h"
+#include "trust/trust.h"
 #include "vendor/vendor_library.h"
 #include "versions/version_rules.h"
 
@@ -38,43 +41,73 @@ void EndWith(const CheckContext& c, const char* caption, const std::string& text
   c.shell.EndProgram();
 }
 
-void CloseQuietly(transfer::FtpSession& ftp) {
+void CloseQuietly(delivery::UpdateSource& source) {
   try {
-    ftp.CloseSession();
+    if (source.IsConnected()) source.Disconnect();
   } catch (const std::exception&) {
     // The connection is gone either way; the failure being reported matters.
   }
 }
 
-void FetchFiles(const CheckContext& c) {
-  transfer::FtpSession& ftp = c.ftp;
-  const std::string catalogue = CatalogueFileName(c.site.edition);
-  c.transfer.expectedTransferSize = std::max<std::int32_t>(1, ftp.RemoteFileSize(catalogue));
-  ftp.FetchFile(catalogue, c.run.catalogueFilePath);
-  if (c.makersKey) transfer::FetchSignature(ftp, c.transfer, catalogue, c.run.catalogueFilePath);
-
-  ftp.ChangeRemoteDir(records::kClientVersionDirectory);
-  const std::string clientFile = c.site.clientId + ".ini";
-  c.transfer.expectedTransferSize = ftp.RemoteFileSize(clientFile);
-  // A client without a file on the server keeps its local one, if any.
-  if (c.transfer.expectedTransferSize != -1) ftp.FetchFile(clientFile, c.clientVersionFilePath);
+// The catalogue refused by the maker's key or as stale: the refusal was
+// logged; it is told and the program ends.
+void Refuse(const CheckContext& c, const std::string& text) {
+  CloseQuietly(c.source);
+  EndWith(c, "KORVA - Atualizações", text);
 }
 
-// With the maker's key, the catalogue must carry the maker's signature: a
-// refusal is logged and told, and the program ends. True when it may be used.
-bool CatalogueSigned(const CheckContext& c) {
-  if (!c.makersKey) return true;
-  // No catalogue at all is rejected further on, as any unreadable one is.
-  if (!platform::FileExists(c.run.catalogueFilePath)) return true;
-  const trust::Verdict verdict =
-      trust::CheckSignedFile(*c.makersKey, c.run.catalogueFilePath, trust::Signed::AsCatalogue);
-  if (verdict == trust::Verdict::Good) return true;
-  const std::string name(platform::FileNameOf(c.run.catalogueFilePath));
-  c.log.LogRefusal(name, trust::ReasonText(verdict));
-  if (c.ftp.IsConnected()) CloseQuietly(c.ftp);
-  EndWith(c, "KORVA - Atualizações",
-          "A assinatura do arquivo de atualização " + name + trust::RefusalEnding(verdict));
+std::string RefusalText(const delivery::Refusal& refusal, const std::string& name) {
+  using Cause = delivery::Refusal::Cause;
+  if (refusal.cause == Cause::TooLarge) {
+    return "O arquivo de atualização " + name + " é " + refusal.reason + ".";
+  }
+  return "A assinatura do arquivo de atualização " + name +
+         (refusal.cause == Cause::SignatureMissing ? " não foi encontrada." : " não confere.");
+}
+
+// The catalogue and the client's version file; a refusal of the catalogue
+// (too large, or its signature) stops here.
+std::optional<delivery::Refusal> FetchFiles(const CheckContext& c, const std::string& catalogue) {
+  delivery::UpdateSource& source = c.source;
+  const delivery::FetchOutcome got =
+      source.Fetch(delivery::FileKind::Catalogue, catalogue, c.run.catalogueFilePath);
+  if (got.refusal) return got.refusal;
+  source.EnterFolder(records::kClientVersionDirectory);
+  // A client without a file on the server keeps its local one, if any.
+  if (c.report.Usable()) source.FetchIfPresent(c.site.clientId + ".ini", c.clientVersionFilePath);
+  return std::nullopt;
+}
+
+// With the maker's key: the catalogue's SERIE and VALIDADE. A kept SERIE that
+// is not one counts as none. True when the catalogue may be used.
+bool Fresh(const CheckContext& c, const settings::ProfileFile& catalogue, const std::string& name,
+           std::string& keptSerie) {
+  const std::string& edition = c.site.edition;
+  keptSerie = settings::ReadKeptSerie(c.settingsFolder, edition);
+  if (!keptSerie.empty() && !trust::IsSerie(keptSerie)) {
+    c.log.LogWriteFile(settings::KeptSerieKey(edition) + " inválida em KORVA.INI: tomada como ausente");
+    keptSerie.clear();
+  }
+  const auto stale = CheckFreshness(catalogue, edition, name, keptSerie, c.clock.Now());
+  if (!stale) return true;
+  c.log.LogRefusal(name, stale->reason);
+  Refuse(c, stale->message);
   return false;
+}
+
+// Every check passed: the catalogue's SERIE becomes the one to beat. A file
+// that cannot take it leaves the check going on.
+void KeepSerie(const CheckContext& c, const settings::ProfileFile& catalogue,
+               const std::string& keptSerie) {
+  const std::string& edition = c.site.edition;
+  const std::string serie = SerieOf(catalogue, edition);
+  if (!Raises(serie, keptSerie)) return;
+  try {
+    settings::KeepSerie(c.settingsFolder, edition, serie);
+  } catch (const std::exception& e) {
+    c.log.LogWriteFile("Não foi possível gravar " + settings::KeptSerieKey(edition) +
+                       " em KORVA.INI: " + e.what());
+  }
 }
 
 // The pending-update list as the check builds it, node by node: a failure
@@ -113,13 +146,20 @@ class PendingList {
 void CheckModule(const CheckContext& c, const settings::ProfileFile& catalogue, PendingList& list,
                  std::size_t slot, const std::string& label, const std::string& executable,
                  const std::string& installedVersion) {
+  // A name from the database that could lead out of the application folder
+  // is never fetched, deleted nor extracted.
+  if (!platform::StaysBelowFolder(executable)) {
+    c.log.LogRefusal(executable, "nome inválido");
+    return;
+  }
   const std::string latest = catalogue.ReadString(executable, kLatestKey, "");
   const bool present =
       platform::FileExists(platform::JoinPath(c.site.applicationFolder, executable));
   // A module the catalogue does not name and that is in place is none of
   // the check's business.
   if (latest.empty() && present) return;
-  const PendingModule module{executable, latest, catalogue.ReadString(executable, "SHA256", "")};
+  const PendingModule module{executable, latest, catalogue.ReadString(executable, "SHA256", ""),
+                             catalogue.ReadString(executable, "TAMANHO", "")};
   if (!present) {
     if (list.Take(slot, module, label)) list.Add("MÓDULO " + label + " - Reinstalação");
   } else if (vendor::ExisteAtualizacao(latest, installedVersion)) {
@@ -152,26 +192,30 @@ std::string CatalogueFileName(std::string_view edition) {
 
 bool BuscaCatalogo(const CheckContext& c, bool baselineReached) {
   const CheckControls& panel = c.controls;
+  const std::string catalogue = CatalogueFileName(c.site.edition);
   try {
-    c.ftp.OpenSession();
+    c.source.Connect();
     Show(c, panel.TBtnConectando, Image::Done);
     Show(c, panel.TBtnVerificando, Image::Transfer);
-    c.ftp.ChangeRemoteDir(RemoteDirectory(c.site.edition));
+    c.source.EnterFolder(RemoteDirectory(c.site.edition));
     if (IsEmpresa(c.site.edition) && !baselineReached) {
       c.shell.ShowMessage(Message{"KORVA",
                                   "Esta versão do KORVA Update deve ser utilizada\r"
                                   "somente por clientes que já estão utilizando o PAF-ECF 2012.",
                                   MsgIcon::Warning, kOk, kOk});
-      CloseQuietly(c.ftp);
+      CloseQuietly(c.source);
       c.shell.EndProgram();
       return false;
     }
-    FetchFiles(c);
+    if (const auto refusal = FetchFiles(c, catalogue)) {
+      Refuse(c, RefusalText(*refusal, catalogue));
+      return false;
+    }
     Show(c, panel.TBtnVerificando, Image::Done);
     Show(c, panel.TBtnDesconectando, Image::Disconnect);
-    c.ftp.CloseSession();
+    c.source.Disconnect();
   } catch (const std::exception& e) {
-    CloseQuietly(c.ftp);
+    CloseQuietly(c.source);
     EndWith(c, "KORVA",
             std::string("Servidor de atualizações não disponível no momento.\r"
                         "Verifique sua conexão com a internet ou tente mais tarde.\r\r"
@@ -207,17 +251,28 @@ void RemoveSecoesAntigas(const std::string& scriptFilePath, std::string_view rec
 
 bool ListaAtualizacoes(const CheckContext& c) {
   const std::string& edition = c.site.edition;
-  if (!CatalogueSigned(c)) return false;
-  const settings::HeldProfileFile open(c.currentProfileFile, c.run.catalogueFilePath);
+  const std::string name(platform::FileNameOf(c.run.catalogueFilePath));
+  delivery::ProfileDelivery delivered =
+      c.source.OpenProfile(delivery::FileKind::Catalogue, c.run.catalogueFilePath);
+  if (delivered.refusal) {
+    Refuse(c, RefusalText(*delivered.refusal, name));
+    return false;
+  }
+  const settings::HeldProfileFile open(c.currentProfileFile, std::move(delivered.file));
   const settings::ProfileFile& catalogue = open.File();
+  // No catalogue at all is rejected below as any unreadable one is.
+  const bool checked = c.source.Keyed() && !delivered.missing;
+  std::string keptSerie;
+  if (checked && !Fresh(c, catalogue, name, keptSerie)) return false;
   // Case counts: only the maker's own catalogue says exactly this.
   if (catalogue.ReadString(edition, "ID", "") != "KORVA") {
-    if (c.ftp.IsConnected()) CloseQuietly(c.ftp);
+    CloseQuietly(c.source);
     EndWith(c, "KORVA - Atualizações",
             IsEmpresa(edition) ? "O arquivo de atualização não é válido."
                                : "O arquivo de atualização de banco de dados não é válido.");
     return false;
   }
+  if (checked) KeepSerie(c, catalogue, keptSerie);
   c.controls.TVAtualizacoes.Clear();
   c.log.LogClear();
   PendingList list(c);

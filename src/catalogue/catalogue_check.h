@@ -13,16 +13,15 @@
 
 #include "catalogue/run_data.h"
 #include "dbupdate/version_row.h"
+#include "delivery/update_source.h"
 #include "form/controls.h"
 #include "form/shell.h"
+#include "platform/clock.h"
 #include "records/client_version_report.h"
 #include "records/update_log.h"
 #include "settings/installed_modules.h"
 #include "settings/profile_file.h"
 #include "settings/site_state.h"
-#include "transfer/ftp_session.h"
-#include "transfer/transfer_state.h"
-#include "trust/trust.h"
 
 namespace korva::catalogue {
 
@@ -48,8 +47,9 @@ struct CheckControls {
 struct CheckContext {
   CheckControls controls;
   Shell& shell;
-  transfer::FtpSession& ftp;
-  transfer::TransferState& transfer;
+  // The catalogue and the client's version file come from here; with the
+  // maker's key the catalogue is used only as the maker signed it.
+  delivery::UpdateSource& source;
   records::UpdateLog& log;
   records::ClientVersionReport& report;
   const settings::SiteState& site;
@@ -61,9 +61,10 @@ struct CheckContext {
   const std::string& clientVersionFilePath;
   // The catalogue while the check reads it.
   std::unique_ptr<settings::ProfileFile>& currentProfileFile;
-  // The maker's key: with one, the catalogue is used only when its ".sig"
-  // proves it the maker's. Null: taken as it comes.
-  const trust::PublicKey* makersKey = nullptr;
+  // Where "KORVA.INI" keeps the catalogue's SERIE, and today's date for its
+  // VALIDADE (both used with the maker's key only).
+  const std::string& settingsFolder;
+  const platform::Clock& clock;
 };
 
 // Internet mode: connects, changes to the edition's folder, passes the
@@ -81,8 +82,10 @@ void RemoveSecoesAntigas(const std::string& scriptFilePath, std::string_view rec
                          std::uint16_t& pruningPasses);
 
 // Reads the catalogue and fills the list, the run data and the client
-// version report. A catalogue that is missing or not the maker's ends the
-// program after its message (the result is then false). A failure of the
+// version report. A catalogue that is missing, not the maker's or older than
+// the last one this site accepted ends the program after its message (the
+// result is then false). A module whose executable name would lead out of the
+// application folder is left out, with its log line. A failure of the
 // vendor library or of a file write reaches the caller; the nodes added so
 // far stay.
 bool ListaAtualizacoes(const CheckContext& context);

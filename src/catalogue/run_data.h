@@ -10,9 +10,11 @@ namespace korva::catalogue {
 struct PendingModule {
   std::string executable;  // empty: the slot holds nothing
   std::string targetVersion;
-  // The package's SHA-256 as the catalogue gives it (hexadecimal); what a
-  // site with the maker's key requires of the package.
+  // The package's SHA-256 (hexadecimal) and size in bytes ("TAMANHO") as
+  // the catalogue gives them; what a site with the maker's key requires of
+  // the package.
   std::string sha256 = {};
+  std::string size = {};
   bool operator==(const PendingModule&) const = default;
 };
 

@@ -10,7 +10,7 @@
 #include "platform/files.h"
 #include "text/cp1252.h"
 #include "text/error.h"
-#include "transfer/signature_download.h"
+#include "trust/trust.h"
 #include "vendor/vendor_library.h"
 #include "versions/version_rules.h"
 
@@ -96,33 +96,35 @@ std::unordered_set<std::string> ListedKeys(const settings::ProfileFile& package,
 }
 
 // Closes the package however the package ends; the main steps delete their
-// local copy too.
+// local copy too, and a signed package's signature with it.
 class OpenPackage {
  public:
-  OpenPackage(const ScriptContext& c, std::string path, bool deleteAfter, bool signedPackage)
-      : c_(c), path_(std::move(path)), deleteAfter_(deleteAfter), signed_(signedPackage) {}
+  OpenPackage(const ScriptContext& c, std::string path, bool deleteAfter)
+      : c_(c), path_(std::move(path)), deleteAfter_(deleteAfter) {}
   ~OpenPackage() {
     c_.currentProfileFile.reset();
     if (!deleteAfter_) return;
-    if (platform::FileExists(path_)) platform::DeleteFile(path_);
-    // A signed package's signature goes with it.
-    const std::string signature = trust::SignatureName(path_);
-    if (signed_ && platform::FileExists(signature)) platform::DeleteFile(signature);
+    for (const std::string& path : {path_, trust::SignatureName(path_)}) {
+      if (platform::FileExists(path)) platform::DeleteFile(path);
+    }
   }
   OpenPackage(const OpenPackage&) = delete;
   OpenPackage& operator=(const OpenPackage&) = delete;
-  const settings::ProfileFile& Open() {
-    c_.currentProfileFile = std::make_unique<settings::ProfileFile>(path_);
-    return *c_.currentProfileFile;
-  }
   void DeleteAfter() { deleteAfter_ = true; }
 
  private:
   const ScriptContext& c_;
   std::string path_;
   bool deleteAfter_;
-  bool signed_;
 };
+
+// How the failure message ends for a package that was not taken.
+std::string RefusalText(const delivery::Refusal& refusal, const std::string& name) {
+  using Cause = delivery::Refusal::Cause;
+  if (refusal.cause == Cause::TooLarge) return "O pacote " + name + " é " + refusal.reason + ".";
+  return "A assinatura do pacote " + name +
+         (refusal.cause == Cause::SignatureMissing ? " não foi encontrada." : " não confere.");
+}
 
 // A failed group or a package that cannot be trusted: the run stops here.
 bool Fail(const StepConfig& config, const ScriptContext& c, const std::string& reason) {
@@ -184,38 +186,37 @@ bool AplicaPacotesScript(Step step, const ScriptContext& c) {
     previous = next;
 
     const std::string local = platform::JoinPath(c.folder, name);
-    OpenPackage package(c, local, config.deletesLocalPackage, c.makersKey != nullptr);
-    if (c.internetMode) {
-      if (!c.ftp.IsConnected()) c.ftp.OpenSession();
+    OpenPackage package(c, local, config.deletesLocalPackage);
+    delivery::UpdateSource& source = c.source;
+    if (source.InternetMode()) {
+      source.Connect();
       c.log.LogMakeRoom();
-      c.ftp.ChangeRemoteDir(config.remoteDirectory);
+      source.EnterFolder(config.remoteDirectory);
       c.log.LogAddLine("Baixando atualização " + next + config.downloadSuffix);
-      const std::int32_t size = c.ftp.RemoteFileSize(name);
-      c.transfer.expectedTransferSize = std::max<std::int32_t>(1, size);
-      c.ftp.FetchFile(name, local);
-      // Half a package is not executed: a group could lose its last lines.
-      const transfer::TransferOutcome& got = c.ftp.LastTransfer();
-      if (got.aborted || (size > 0 && got.bytes < size)) {
+      const delivery::FetchOutcome got =
+          source.Fetch(delivery::FileKind::ScriptPackage, name, local);
+      if (got.refusal) {
+        package.DeleteAfter();
+        return Fail(config, c, RefusalText(*got.refusal, name));
+      }
+      if (!got.complete) {
         package.DeleteAfter();
         return Fail(config, c, "O download do pacote " + name + " não foi concluído.");
       }
-      if (c.makersKey) transfer::FetchSignature(c.ftp, c.transfer, name, local);
       c.log.LogCheckLastLine();
       c.log.LogSelectLastLine();
       c.shell.Repaint();
     }
     if (!platform::FileExists(local)) throw KorvaError("Arquivo não localizado:\r" + local);
-    if (c.makersKey) {
-      const trust::Verdict verdict =
-          trust::CheckSignedFile(*c.makersKey, local, trust::Signed::AsScriptPackage);
-      if (verdict != trust::Verdict::Good) {
-        c.log.LogRefusal(name, trust::ReasonText(verdict));
-        if (c.internetMode) package.DeleteAfter();
-        return Fail(config, c, "A assinatura do pacote " + name + trust::RefusalEnding(verdict));
-      }
+    delivery::ProfileDelivery delivered =
+        source.OpenProfile(delivery::FileKind::ScriptPackage, local);
+    if (delivered.refusal) {
+      if (source.InternetMode()) package.DeleteAfter();
+      return Fail(config, c, RefusalText(*delivered.refusal, name));
     }
 
-    const settings::ProfileFile& file = package.Open();
+    c.currentProfileFile = std::move(delivered.file);
+    const settings::ProfileFile& file = *c.currentProfileFile;
     const std::unordered_set<std::string> keys = ListedKeys(file, next);
     const auto present = [&](int g, int l) { return keys.count(text::Upper1252(StatementKey(g, l))) > 0; };
     int k = 0;

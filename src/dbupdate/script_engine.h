@@ -8,15 +8,13 @@
 #include <string>
 
 #include "dbupdate/database_state.h"
+#include "delivery/update_source.h"
 #include "dbupdate/version_row.h"
 #include "form/controls.h"
 #include "form/shell.h"
 #include "records/client_version_report.h"
 #include "records/update_log.h"
 #include "settings/profile_file.h"
-#include "transfer/ftp_session.h"
-#include "transfer/transfer_state.h"
-#include "trust/trust.h"
 
 namespace korva::dbupdate {
 
@@ -34,8 +32,9 @@ struct ScriptContext {
   const std::string& target;
   DatabaseState& database;
   TransactionState& transactions;
-  transfer::FtpSession& ftp;
-  transfer::TransferState& transfer;
+  // Where the packages come from: the update server in internet mode, the
+  // updater's folder in local mode; with the maker's key, only as signed.
+  delivery::UpdateSource& source;
   records::UpdateLog& log;
   records::ClientVersionReport& report;
   Shell& shell;
@@ -43,10 +42,6 @@ struct ScriptContext {
   bool& runSucceeded;
   std::unique_ptr<settings::ProfileFile>& currentProfileFile;
   const std::string& folder;  // the updater's own folder
-  bool internetMode;
-  // With the maker's key, a package is executed only when the ".sig" beside
-  // it proves it the maker's package of that name.
-  const trust::PublicKey* makersKey = nullptr;
 };
 
 // The package of a version for a step: "script_usuario_3_1_12.ini".
@@ -57,7 +52,7 @@ const char* RemoteDirectory(Step step);
 // True when the database reached the target; false, after the step's failure
 // message, when a statement group failed (it was rolled back; the groups
 // before it stay committed with their version recorded) or a package arrived
-// cut short or its signature does not prove it the maker's. Any other
+// cut short or was refused by the maker's key. Any other
 // failure (transfer, file, version) reaches the caller; a package is never
 // executed when it comes before its first group.
 bool AplicaPacotesScript(Step step, const ScriptContext& context);

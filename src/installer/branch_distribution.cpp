@@ -1,5 +1,7 @@
 #include "installer/branch_distribution.h"
 
+#include <optional>
+
 #include "installer/package_extraction.h"
 #include "installer/zip/zip_reader.h"
 #include "platform/files.h"
@@ -8,9 +10,28 @@
 
 namespace korva::installer {
 
+namespace {
+
+// With the maker's key, the copy at the branch is the catalogue's package or
+// it goes: nobody is to unpack a package known to be wrong. nullopt: refused.
+std::optional<delivery::HeldPackage> VerifiedCopy(const BranchVerification* verification,
+                                                  Shell& shell, const std::string& typed,
+                                                  const std::string& copy,
+                                                  const std::string& packageName) {
+  if (!verification) return delivery::HeldPackage{};
+  delivery::PackageDelivery checked =
+      verification->source.VerifyPackage(packageName, copy, verification->pin);
+  if (!checked.refusal) return std::move(checked.package);
+  TellExtractionFailed(shell, typed);
+  platform::DeleteFile(copy);
+  return std::nullopt;
+}
+
+}  // namespace
+
 void CopiaParaFiliais(const BranchControls& controls, Shell& shell, ZipReader& reader,
                       const std::string& folder, const std::string& executableName,
-                      const std::string& packageName) {
+                      const std::string& packageName, const BranchVerification* verification) {
   form::CheckList& list = controls.list;
   list.Clear();
   list.SetVisible(true);
@@ -32,8 +53,13 @@ void CopiaParaFiliais(const BranchControls& controls, Shell& shell, ZipReader& r
       // Blanks typed around the folder are not part of where the copy goes
       // (the original file system dropped them); the extraction below still
       // gets the folder exactly as typed.
-      if (platform::CopyFile(source, text::Trim(platform::JoinPath(trimmed, packageName)))) {
-        if (DescompactaPacote(shell, reader, typed, executableName, packageName)) {
+      const std::string copy = text::Trim(platform::JoinPath(trimmed, packageName));
+      if (platform::CopyFile(source, copy)) {
+        std::optional<delivery::HeldPackage> verified =
+            VerifiedCopy(verification, shell, typed, copy, packageName);
+        if (!verified) break;
+        if (DescompactaPacote(shell, reader, typed, executableName, packageName,
+                              verification ? &*verified : nullptr)) {
           reader.Close();
           platform::DeleteFile(platform::JoinPath(trimmed, packageName));
           list.Add(lines[n]);

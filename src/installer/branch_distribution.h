@@ -3,6 +3,7 @@
 #include <array>
 #include <string>
 
+#include "delivery/update_source.h"
 #include "form/controls.h"
 #include "form/shell.h"
 
@@ -24,8 +25,17 @@ struct BranchControls {
 // installation and every branch that got the module. A copy that fails is
 // offered again (Yes) or the branch skipped (No). A copied package that is
 // not a readable archive raises KorvaError to the caller.
+//
+// With the maker's key each branch's copy is verified again against its pin
+// before it is unpacked there: a copy that is not the catalogue's package is
+// an extraction failure at that branch, and is deleted.
+struct BranchVerification {
+  delivery::UpdateSource& source;
+  const delivery::PackagePin& pin;
+};
 void CopiaParaFiliais(const BranchControls& controls, Shell& shell, ZipReader& reader,
                       const std::string& folder, const std::string& executableName,
-                      const std::string& packageName);
+                      const std::string& packageName,
+                      const BranchVerification* verification = nullptr);
 
 }  // namespace korva::installer

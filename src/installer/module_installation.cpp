@@ -8,6 +8,7 @@
 #include "form/maker.h"
 #include "installer/package_extraction.h"
 #include "platform/files.h"
+#include "settings/installed_modules.h"
 #include "text/cp1252.h"
 #include "text/strings.h"
 #include "vendor/vendor_library.h"
@@ -52,13 +53,13 @@ class Installation {
     panel.LblGravando.SetText("Gravando em: " + text::Upper1252(c_.site.applicationFolder));
     panel.GgDownModulo.SetProgress(0);
     c_.shell.Repaint();
-    if (c_.internetMode) {
+    if (c_.source.InternetMode()) {
       panel.PnlDownModulo.SetVisible(true);
       Show(c_, panel.TBtnConect, Image::Connect);
-      if (!c_.ftp.IsConnected()) c_.ftp.OpenSession();
+      c_.source.Connect();
       Show(c_, panel.TBtnConect, Image::Done);
       Show(c_, panel.TBtnFazDownModulo, Image::Transfer);
-      c_.ftp.ChangeRemoteDir(catalogue::RemoteDirectory(c_.site.edition));
+      c_.source.EnterFolder(catalogue::RemoteDirectory(c_.site.edition));
     }
     for (const catalogue::PendingModule& slot : c_.run.PendingModules) {
       if (slot.executable.empty()) continue;
@@ -76,10 +77,9 @@ class Installation {
     c_.log.LogMakeRoom();
     c_.log.LogAddLine("Fazendo download do arquivo " + package);
 
-    c_.transfer.expectedTransferSize = c_.internetMode ? c_.ftp.RemoteFileSize(package) : 1;
     // Only a size of 0 means "not there": a server that gives no size
     // (-1) is tried all the same.
-    if (static_cast<std::uint32_t>(c_.transfer.expectedTransferSize) == 0) {
+    if (static_cast<std::uint32_t>(c_.source.PackageSize(package)) == 0) {
       c_.runSucceeded = false;
       c_.shell.ShowMessage(Message{"KORVA - Uploader",
                                    "Não foi encontrado o aquivo " + slot.executable +
@@ -89,21 +89,27 @@ class Installation {
     }
 
     SlotCleanUp cleanUp(c_.reader, localPackage);
-    if (!Obtain(slot, package, localPackage)) return SlotEnd::Next;
+    const delivery::PackagePin pin{slot.sha256, slot.size};
+    delivery::HeldPackage verified;
+    if (!Obtain(package, localPackage, pin, verified)) return SlotEnd::Next;
     c_.log.LogSelectLastLine();
     c_.log.LogCheckLastLine();
     c_.log.LogAddLine("Descompactando arquivo " + package);
     c_.log.LogWriteFile("Iniciar a descompactação de " + package);
     // Local mode downloads nothing: a package that is not the catalogue's
     // fails as an extraction, before the module's executable is touched.
-    if (!c_.internetMode && platform::FileExists(localPackage) &&
-        Refused(slot, package, localPackage)) {
-      lastModuleOk_ = false;
-      TellExtractionFailed(c_.shell, folder);
-      c_.log.LogWriteFile("NÃO FOI POSSÍVEL descompactar " + package);
-      return SlotEnd::Next;
+    if (!c_.source.InternetMode() && platform::FileExists(localPackage)) {
+      delivery::PackageDelivery checked = c_.source.VerifyPackage(package, localPackage, pin);
+      if (checked.refusal) {
+        lastModuleOk_ = false;
+        TellExtractionFailed(c_.shell, folder);
+        c_.log.LogWriteFile("NÃO FOI POSSÍVEL descompactar " + package);
+        return SlotEnd::Next;
+      }
+      verified = std::move(checked.package);
     }
-    lastModuleOk_ = DescompactaPacote(c_.shell, c_.reader, folder, slot.executable, package);
+    lastModuleOk_ = DescompactaPacote(c_.shell, c_.reader, folder, slot.executable, package,
+                                      c_.source.Keyed() ? &verified : nullptr);
     if (!lastModuleOk_) {
       c_.log.LogWriteFile("NÃO FOI POSSÍVEL descompactar " + package);
       return SlotEnd::Next;
@@ -119,32 +125,20 @@ class Installation {
       if (!Record(package, slot.targetVersion)) return SlotEnd::StopRun;
       c_.log.LogCheckLastLine();
       c_.log.LogSelectLastLine();
+      const BranchVerification branches{c_.source, pin};
       CopiaParaFiliais(c_.controls.branches, c_.shell, c_.reader, folder, slot.executable,
-                       package);
+                       package, c_.source.Keyed() ? &branches : nullptr);
     }
     c_.report.RegistraVersaoCliente(package, installedBuild_);
     return SlotEnd::Next;
   }
 
-  // With the maker's key: true, after the log line that says why, when the
-  // package's SHA-256 is not the catalogue's. A package that cannot be read
-  // is not the catalogue's either.
-  bool Refused(const catalogue::PendingModule& slot, const std::string& package,
-               const std::string& localPackage) {
-    if (!c_.makersKey) return false;
-    trust::Verdict verdict = trust::Verdict::DigestWrong;
-    try {
-      verdict = trust::CheckPackageDigest(localPackage, slot.sha256);
-    } catch (const std::exception&) {
-    }
-    if (verdict == trust::Verdict::Good) return false;
-    c_.log.LogRefusal(package, trust::ReasonText(verdict));
-    return true;
-  }
-
-  bool Obtain(const catalogue::PendingModule& slot, const std::string& package,
-              const std::string& localPackage) {
-    if (!c_.internetMode) {
+  // The package in the application folder: downloaded in internet mode (and
+  // there verified), as it lies in local mode. False, after the failure's
+  // message and log line, when the slot ends here.
+  bool Obtain(const std::string& package, const std::string& localPackage,
+              const delivery::PackagePin& pin, delivery::HeldPackage& verified) {
+    if (!c_.source.InternetMode()) {
       lastModuleOk_ = true;
       return true;
     }
@@ -154,17 +148,16 @@ class Installation {
         throw KorvaError("Não foi possível excluir " + localPackage);
       }
       c_.log.LogWriteFile("Iniciar download de " + package + " em " + c_.site.applicationFolder);
-      // With the maker's key, a package the catalogue gives no digest for
-      // is not worth fetching.
-      if (c_.makersKey && text::Trim(slot.sha256).empty()) {
-        c_.log.LogRefusal(package, trust::ReasonText(trust::Verdict::DigestMissing));
-        return DownloadFailed(package);
-      }
-      c_.ftp.FetchFile(package, localPackage);
+      // With the maker's key, a package its section does not pin is not
+      // worth fetching.
+      if (c_.source.PinRefusal(package, pin)) return DownloadFailed(package);
+      const delivery::FetchOutcome got = c_.source.FetchPackage(package, localPackage, pin);
       // An aborted download is not checked (the abort is told at the end),
       // but with the key it is not used either.
-      if (c_.makersKey && c_.ftp.LastTransfer().aborted) return DownloadFailed(package);
-      if (Refused(slot, package, localPackage)) return DownloadFailed(package);
+      if (got.refusal || (c_.source.Keyed() && !got.complete)) return DownloadFailed(package);
+      delivery::PackageDelivery checked = c_.source.VerifyPackage(package, localPackage, pin);
+      if (checked.refusal) return DownloadFailed(package);
+      verified = std::move(checked.package);
       lastModuleOk_ = true;
       c_.log.LogWriteFile("Download de " + package + " concluído");
       return true;
@@ -216,11 +209,12 @@ class Installation {
 
   void Finish() {
     const ModuleControls& panel = c_.controls;
-    if (c_.runSucceeded || c_.internetMode) c_.report.UploadVersaoCliente();
-    if (c_.internetMode) {
+    const bool internet = c_.source.InternetMode();
+    if (c_.runSucceeded || internet) c_.report.UploadVersaoCliente();
+    if (internet) {
       Show(c_, panel.TBtnFazDownModulo, Image::Done);
       Show(c_, panel.TbtnDesconect, Image::Disconnect);
-      c_.ftp.CloseSession();
+      c_.source.Disconnect();
       Show(c_, panel.TbtnDesconect, Image::Done);
     }
     if (c_.transfer.runAbortRequested) {
@@ -250,13 +244,7 @@ class Installation {
 }  // namespace
 
 std::string PackageName(const std::string& executable) {
-  const auto nameStart = executable.find_last_of("\\/:");
-  const auto dot = executable.rfind('.');
-  const bool hasExtension = dot != std::string::npos &&
-                            (nameStart == std::string::npos || dot > nameStart);
-  std::string package = (hasExtension ? executable.substr(0, dot) : executable) + ".zip";
-  for (char& ch : package) ch = text::LowerChar1252(ch);
-  return package;
+  return settings::PackageNameOf(executable);
 }
 
 void AtualizaModulos(const InstallContext& c) {
@@ -266,9 +254,9 @@ void AtualizaModulos(const InstallContext& c) {
     // Nothing that reached here leaves the run in a state worth going on
     // from: the program ends, after a word to the operator in internet mode.
     c.runSucceeded = false;
-    if (c.internetMode) {
+    if (c.source.InternetMode()) {
       try {
-        c.ftp.CloseSession();
+        c.source.Disconnect();
       } catch (const std::exception&) {
       }
       c.shell.ShowMessage(Message{"KORVA - Atualizações", "Falha na conexão com o servidor KORVA",

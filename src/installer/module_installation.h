@@ -8,6 +8,7 @@
 #include "catalogue/run_data.h"
 #include "dbupdate/database_state.h"
 #include "dbupdate/version_row.h"
+#include "delivery/update_source.h"
 #include "form/controls.h"
 #include "form/shell.h"
 #include "installer/branch_distribution.h"
@@ -15,9 +16,7 @@
 #include "records/client_version_report.h"
 #include "records/update_log.h"
 #include "settings/site_state.h"
-#include "transfer/ftp_session.h"
 #include "transfer/transfer_state.h"
-#include "trust/trust.h"
 
 namespace korva::installer {
 
@@ -36,8 +35,10 @@ struct ModuleControls {
 struct InstallContext {
   ModuleControls controls;
   Shell& shell;
-  transfer::FtpSession& ftp;
-  transfer::TransferState& transfer;
+  // Where the packages come from; with the maker's key, a package is put
+  // into effect only when it is the one its catalogue section pins.
+  delivery::UpdateSource& source;
+  transfer::TransferState& transfer;  // the operator's abort of the run
   records::UpdateLog& log;
   records::ClientVersionReport& report;
   ZipReader& reader;
@@ -46,10 +47,6 @@ struct InstallContext {
   dbupdate::VersionRow& mainRow;  // the edition's
   dbupdate::TransactionState& transactions;
   bool& runSucceeded;
-  bool internetMode;
-  // With the maker's key, a package is put into effect only when its SHA-256
-  // is the one its catalogue section gives.
-  const trust::PublicKey* makersKey = nullptr;
 };
 
 // The package of a module's executable: "efin.zip" for "EFIN.EXE".

@@ -21,7 +21,8 @@ std::string SetAsideName(const std::string& executablePath) {
 }
 
 bool DescompactaPacote(Shell& shell, ZipReader& reader, const std::string& folder,
-                       const std::string& executableName, const std::string& packageName) {
+                       const std::string& executableName, const std::string& packageName,
+                       delivery::HeldPackage* verified) {
   const std::string executablePath = platform::JoinPath(folder, executableName);
   const std::string packagePath = platform::JoinPath(folder, packageName);
   if (!platform::FileExists(packagePath)) {
@@ -32,7 +33,17 @@ bool DescompactaPacote(Shell& shell, ZipReader& reader, const std::string& folde
 
   reader.SetBaseFolder(platform::IncludeTrailingSeparator(folder));
   // The caller reports a package that cannot be read.
-  reader.Open(packagePath);
+  if (verified && !verified->IsHeld()) {
+    // With the key, a package that came after its check (it was not there
+    // then) is one nobody verified.
+    TellExtractionFailed(shell, folder);
+    return false;
+  }
+  if (verified) {
+    reader.Open(std::move(verified->file));
+  } else {
+    reader.Open(packagePath);
+  }
 
   // The module's executable stays in place, runnable, until a whole new one
   // is there to take its name: only then is it set aside as ".Old". The set

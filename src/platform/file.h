@@ -62,6 +62,12 @@ class File {
   // (kIsFolder), so is anything else that is not a plain file (kNotAFile),
   // and a pipe never makes the open wait; a missing file gives kNotFound.
   static File OpenRead(const std::string& path);
+  // The same, for a file whose bytes are to be vouched for and must stay
+  // those while it is open: on Windows others may read it but neither write,
+  // rename nor delete it; on POSIX, which has no such sharing rule, what is
+  // read is a private copy taken at the open, of at most limit + 1 bytes
+  // when a limit is given (what lies past it is of no use to the caller).
+  static File OpenReadHeld(const std::string& path, std::int64_t limit = -1);
   // Creates the file for writing, or empties the one that is there.
   static File Create(const std::string& path);
   // Opens the file for writing at its end, creating it when missing.

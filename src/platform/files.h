@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/file.h"
@@ -31,6 +32,9 @@ std::string ExecutableFolder();
 void OverrideExecutablePath(std::optional<std::string> path);
 
 bool FileExists(const std::string& path);  // a file, not a folder
+// The names of the plain files in a folder, in no particular order; empty
+// when it cannot be read.
+std::vector<std::string> FileNamesIn(const std::string& folder);
 bool DirectoryExists(const std::string& path);
 std::optional<std::int64_t> FileSize(const std::string& path);
 

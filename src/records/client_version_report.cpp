@@ -1,6 +1,7 @@
 #include "records/client_version_report.h"
 
 #include "platform/files.h"
+#include "platform/relative_names.h"
 #include "settings/profile_file.h"
 #include "text/error.h"
 
@@ -20,8 +21,13 @@ ClientVersionReport::ClientVersionReport(const settings::SiteState& site, const 
                                          platform::LocaleFormats locale)
     : site_(site), files_(files), ftp_(ftp), clock_(clock), locale_(std::move(locale)) {}
 
+bool ClientVersionReport::Usable() const {
+  return platform::IsBareFileName(site_.clientId + ".ini");
+}
+
 void ClientVersionReport::RegistraVersaoCliente(std::string_view componentName,
                                                 std::string_view version) {
+  if (!Usable()) return;
   const std::string section = ClientVersionSection(componentName);
   // One reading of the clock: the date and the time belong to the same write.
   const platform::LocalDateTime now = clock_.Now();
@@ -32,6 +38,7 @@ void ClientVersionReport::RegistraVersaoCliente(std::string_view componentName,
 }
 
 void ClientVersionReport::UploadVersaoCliente() {
+  if (!Usable()) return;
   const bool wasOpen = ftp_.IsConnected();
   if (!wasOpen) ftp_.OpenSession();
   try {

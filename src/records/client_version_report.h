@@ -26,6 +26,10 @@ class ClientVersionReport {
                       transfer::FtpSession& ftp, const platform::Clock& clock,
                       platform::LocaleFormats locale);
 
+  // Whether the client identifier can name the file: a bare file name only.
+  // A report whose identifier cannot is neither written nor sent.
+  bool Usable() const;
+
   // Writes "versao", "data" and "hora" of the component's section; the file
   // is created when missing. A refused write fails with the profile file's
   // message.

@@ -54,7 +54,13 @@ void UpdateLog::LogWriteFile(const std::string& text) {
 }
 
 void UpdateLog::LogRefusal(std::string_view fileName, std::string_view reason) {
-  LogWriteFile("Arquivo " + std::string(fileName) + " recusado: " + std::string(reason));
+  // A refused name may come from a hostile server or database: it never
+  // breaks the line into lines of its own.
+  std::string name(fileName);
+  for (char& ch : name) {
+    if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F) ch = '?';
+  }
+  LogWriteFile("Arquivo " + name + " recusado: " + std::string(reason));
 }
 
 }  // namespace korva::records

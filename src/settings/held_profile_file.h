@@ -14,6 +14,11 @@ class HeldProfileFile {
   HeldProfileFile(std::unique_ptr<ProfileFile>& holder, const std::string& path) : holder_(holder) {
     holder_ = std::make_unique<ProfileFile>(path);
   }
+  // A file already made (one read from verified bytes).
+  HeldProfileFile(std::unique_ptr<ProfileFile>& holder, std::unique_ptr<ProfileFile> file)
+      : holder_(holder) {
+    holder_ = std::move(file);
+  }
   ~HeldProfileFile() { holder_.reset(); }
   HeldProfileFile(const HeldProfileFile&) = delete;
   HeldProfileFile& operator=(const HeldProfileFile&) = delete;

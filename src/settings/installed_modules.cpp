@@ -1,5 +1,6 @@
 #include "settings/installed_modules.h"
 
+#include "text/cp1252.h"
 #include "text/strings.h"
 
 namespace korva::settings {
@@ -11,6 +12,16 @@ std::string ModuleExecutableName(std::string_view nomeExecutavel) {
   if (dot != std::string::npos && (folderEnd == std::string::npos || dot > folderEnd))
     name.erase(dot);
   return name + ".EXE";
+}
+
+std::string PackageNameOf(std::string_view executable) {
+  const auto nameStart = executable.find_last_of("\\/:");
+  const auto dot = executable.rfind('.');
+  const bool hasExtension =
+      dot != std::string::npos && (nameStart == std::string::npos || dot > nameStart);
+  std::string package = std::string(hasExtension ? executable.substr(0, dot) : executable) + ".zip";
+  for (char& ch : package) ch = text::LowerChar1252(ch);
+  return package;
 }
 
 InstalledModules ReadInstalledModules(db::Connection& users) {

@@ -24,6 +24,10 @@ InstalledModules ReadInstalledModules(db::Connection& users);
 // replaced by ".EXE"; a name without one gets ".EXE" appended.
 std::string ModuleExecutableName(std::string_view nomeExecutavel);
 
+// The module package of an executable: its name with the extension replaced
+// by ".zip", all in lower case ("efin.zip" for "EFIN.EXE").
+std::string PackageNameOf(std::string_view executable);
+
 // CNPJ_CPF of the first row of EMPRESA_LIC, trimmed; empty for an empty table.
 std::string ReadClientId(db::Connection& users);
 

@@ -94,9 +94,19 @@ std::string Rewritten(const ParsedProfile* parsed, std::string_view section, std
 
 ProfileFile::ProfileFile(std::string path) : path_(std::move(path)) {}
 
+ProfileFile ProfileFile::OverBytes(std::string path, std::string bytes) {
+  ProfileFile file(std::move(path));
+  file.pinned_ = profile::ParseProfile(std::move(bytes));
+  return file;
+}
+
+std::shared_ptr<const ParsedProfile> ProfileFile::Parsed() const {
+  return pinned_ ? pinned_ : CurrentProfile(path_);
+}
+
 std::string ProfileFile::ReadString(std::string_view section, std::string_view key,
                                     std::string_view defaultValue) const {
-  const auto parsed = CurrentProfile(path_);
+  const auto parsed = Parsed();
   if (!parsed) return std::string(defaultValue);
   const profile::Section* found = parsed->FindSection(section);
   if (!found) return std::string(defaultValue);
@@ -116,7 +126,7 @@ std::int32_t ProfileFile::ReadInteger(std::string_view section, std::string_view
 
 std::vector<std::string> ProfileFile::ReadSection(std::string_view section) const {
   std::vector<std::string> names;
-  const auto parsed = CurrentProfile(path_);
+  const auto parsed = Parsed();
   if (!parsed) return names;
   const profile::Section* found = parsed->FindSection(section);
   if (!found) return names;
@@ -131,8 +141,18 @@ std::vector<std::string> ProfileFile::ReadSection(std::string_view section) cons
   return names;
 }
 
+std::vector<std::string> ProfileFile::ReadSections() const {
+  std::vector<std::string> names;
+  const auto parsed = Parsed();
+  if (!parsed) return names;
+  for (const profile::Section& section : parsed->sections) {
+    names.emplace_back(parsed->Text(section.name));
+  }
+  return names;
+}
+
 bool ProfileFile::ValueExists(std::string_view section, std::string_view key) const {
-  const auto parsed = CurrentProfile(path_);
+  const auto parsed = Parsed();
   if (!parsed) return false;
   const profile::Section* found = parsed->FindSection(section);
   if (!found) return false;
@@ -149,6 +169,7 @@ bool ProfileFile::ValueExists(std::string_view section, std::string_view key) co
 void ProfileFile::WriteString(std::string_view section, std::string_view key,
                               std::string_view value) {
   CheckWritable(path_, section, key, value);
+  if (pinned_) throw KorvaError("Unable to write to " + path_ + ": an update file is only read");
   const auto parsed = CurrentProfile(path_);
   // A file that is there but cannot be read (or is too large to be a profile
   // file) would lose its content.

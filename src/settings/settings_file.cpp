@@ -44,6 +44,20 @@ std::string ReadPublicKeyText(const std::string& folder) {
                         .ReadString(kSettingsSection, "CHAVE_PUBLICA", ""));
 }
 
+std::string KeptSerieKey(std::string_view edition) {
+  return "SERIE_" + std::string(edition);
+}
+
+std::string ReadKeptSerie(const std::string& folder, std::string_view edition) {
+  return text::Trim(ProfileFile(platform::JoinPath(folder, kSettingsFileName))
+                        .ReadString(kSettingsSection, KeptSerieKey(edition), ""));
+}
+
+void KeepSerie(const std::string& folder, std::string_view edition, std::string_view serie) {
+  ProfileFile(platform::JoinPath(folder, kSettingsFileName))
+      .WriteString(kSettingsSection, KeptSerieKey(edition), serie);
+}
+
 std::string TransferModeText(bool passive) {
   return passive ? "FTP Passivo" : "FTP Ativo";
 }

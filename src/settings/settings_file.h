@@ -60,6 +60,14 @@ LoadedSettings LoadSettings(const std::string& folder);
 // it (Base64); empty when the site has none. Never written by the updater.
 std::string ReadPublicKeyText(const std::string& folder);
 
+// The highest "SERIE" of the edition's catalogue that this installation has
+// accepted, as kept in "SERIE_" + edition ("SERIE_EMPRESA", "SERIE_CARTORIO");
+// empty when none is kept. The operator never edits it.
+std::string KeptSerieKey(std::string_view edition);
+std::string ReadKeptSerie(const std::string& folder, std::string_view edition);
+// A refused write fails with the profile file's "Unable to write to <path>".
+void KeepSerie(const std::string& folder, std::string_view edition, std::string_view serie);
+
 // "host" or "host:port" (port 1 to 65535, default 21); fails otherwise.
 UpdateServerAddress ParseUpdateServer(std::string_view value, const std::string& filePath);
 

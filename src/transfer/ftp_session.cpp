@@ -822,7 +822,8 @@ void FtpSession::ResyncAfterFailure(int pendingReplies) noexcept {
   }
 }
 
-void FtpSession::FetchFile(const std::string& remoteName, const std::string& localPath) {
+void FtpSession::FetchFile(const std::string& remoteName, const std::string& localPath,
+                           std::int64_t limit) {
   TransferScope scope(*this, remoteName);
   lastTransfer_ = TransferOutcome{};
   LocalFile file = LocalFile::Create(localPath);
@@ -857,6 +858,14 @@ void FtpSession::FetchFile(const std::string& remoteName, const std::string& loc
         }
         if (n == 0) {
           if (t.controlLost) std::rethrow_exception(t.controlLost);
+          break;
+        }
+        if (limit >= 0 && received + static_cast<std::int64_t>(n) > limit) {
+          // Not one byte past the limit reaches the disk.
+          file.Write(piece, static_cast<std::size_t>(limit - received));
+          lastTransfer_.bytes = limit;
+          lastTransfer_.overLimit = true;
+          AbortTransfer();
           break;
         }
         file.Write(piece, n);

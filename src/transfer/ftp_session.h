@@ -53,6 +53,9 @@ struct FtpProxy {
 struct TransferOutcome {
   std::int64_t bytes = 0;
   bool aborted = false;
+  // The file went past the limit its caller set: it was cut there, as an
+  // abort cuts it, and holds the limit's bytes at most.
+  bool overLimit = false;
 };
 
 struct FtpReply {
@@ -120,10 +123,14 @@ class FtpSession {
   void ChangeRemoteDir(const std::string& directory);
   // -1 when the server gives no size.
   std::int32_t RemoteFileSize(const std::string& name);
-  // Downloads into localPath, replacing whatever was there. A download that
+  // Downloads into localPath, replacing whatever was there. A file that
+  // grows past limit bytes (when limit is not negative) is cut there by an
+  // abort: the local file never holds more than limit bytes. A download that
   // fails leaves no file there: a part of it could later be taken for the
   // whole. One cut short by AbortTransfer returns normally with the part.
-  void FetchFile(const std::string& remoteName, const std::string& localPath);
+  static constexpr std::int64_t kNoLimit = -1;
+  void FetchFile(const std::string& remoteName, const std::string& localPath,
+                 std::int64_t limit = kNoLimit);
   // Uploads into the current remote directory, replacing the server's file.
   void SendFile(const std::string& localPath, const std::string& remoteName);
   // Only acts on a running download (the progress handler's or the idle

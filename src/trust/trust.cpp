@@ -7,8 +7,6 @@
 #include <stdexcept>
 
 #include "platform/file.h"
-#include "platform/files.h"
-#include "text/cp1252.h"
 #include "text/error.h"
 #include "text/strings.h"
 
@@ -16,10 +14,7 @@ namespace korva::trust {
 namespace {
 
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-// What a script package's signature covers starts with this, so that the
-// signature of a package is never that of a file of the same name and bytes
-// served as something else. A catalogue's covers its bytes alone.
-constexpr std::string_view kPackageDomain = "KORVA-PACOTE-DE-SCRIPT\n";
+constexpr std::size_t kReadPiece = std::size_t{1} << 18;
 
 void Initialise() {
   static std::once_flag once;
@@ -136,16 +131,29 @@ std::optional<PublicKey> ParsePublicKey(std::string_view base64) {
   return ToArray<32>(*bytes);
 }
 
-std::string PackageMessage(std::string_view name, std::string_view bytes) {
-  std::string message(kPackageDomain);
-  for (char ch : name) message += text::LowerChar1252(ch);
-  message += '\0';
-  message.append(bytes);
-  return message;
+const char* DomainText(Domain domain) {
+  return domain == Domain::Catalogue ? "KORVA-CATALOGO-V2" : "KORVA-PACOTE-DE-SCRIPT-V2";
+}
+
+std::optional<std::string> Statement(Domain domain, std::string_view fileName,
+                                     const Digest512& digest) {
+  if (fileName.empty() || fileName.size() > kLongestName) return std::nullopt;
+  std::string statement(DomainText(domain));
+  statement += '\n';
+  for (const char ch : fileName) {
+    // Printable ASCII only: the maker's tool and the site must write the
+    // name with the same bytes whatever their code pages.
+    if (ch < 0x20 || ch > 0x7E) return std::nullopt;
+    statement += ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch;
+  }
+  statement += '\0';
+  statement.append(reinterpret_cast<const char*>(digest.data()), digest.size());
+  return statement;
 }
 
 bool VerifySignature(const PublicKey& key, std::string_view message,
                      std::string_view signatureFile) {
+  if (message.size() > kLongestMessage) return false;
   Initialise();
   const auto signature = DecodeBase64(signatureFile);
   if (!signature || signature->size() != 64) return false;
@@ -166,82 +174,83 @@ std::string SignatureName(const std::string& path) {
   return path + ".sig";
 }
 
-const char* ReasonText(Verdict verdict) {
-  switch (verdict) {
-    case Verdict::Good:
-      return "";
-    case Verdict::SignatureMissing:
-      return "assinatura não encontrada";
-    case Verdict::SignatureWrong:
-      return "assinatura não confere";
-    case Verdict::DigestMissing:
-      return "SHA256 ausente no catálogo";
-    case Verdict::DigestWrong:
-      return "SHA256 não confere";
-  }
-  return "";
+Verdict CheckStatement(const PublicKey& key, Domain domain, std::string_view fileName,
+                       const Digest512& digest, const std::optional<std::string>& signatureFile) {
+  if (!signatureFile) return Verdict::SignatureMissing;
+  const auto statement = Statement(domain, fileName, digest);
+  return statement && VerifySignature(key, *statement, *signatureFile) ? Verdict::Good
+                                                                        : Verdict::SignatureWrong;
 }
 
-const char* RefusalEnding(Verdict verdict) {
-  return verdict == Verdict::SignatureMissing ? " não foi encontrada." : " não confere.";
-}
-
-std::string SignedMessage(const std::string& path, std::string bytes, Signed how) {
-  if (how == Signed::AsCatalogue) return bytes;
-  return PackageMessage(platform::FileNameOf(path), bytes);
-}
-
-Verdict CheckSignedFile(const PublicKey& key, const std::string& path, Signed how) {
-  // A ".sig" is one line of Base64; anything much longer is not one.
-  constexpr std::int64_t kLongestSignature = 4096;
-  const std::string signaturePath = SignatureName(path);
-  if (!platform::FileExists(signaturePath)) return Verdict::SignatureMissing;
-  const auto size = platform::FileSize(signaturePath);
-  if (!size || *size > kLongestSignature) return Verdict::SignatureWrong;
-  const auto signature = platform::ReadFileBytes(signaturePath);
-  const auto bytes = platform::ReadFileBytes(path);
-  if (!signature || !bytes) return Verdict::SignatureWrong;
-  return VerifySignature(key, SignedMessage(path, *bytes, how), *signature)
-             ? Verdict::Good
-             : Verdict::SignatureWrong;
-}
-
-Verdict CheckPackageDigest(const std::string& path, std::string_view expectedHex) {
-  if (text::Trim(expectedHex).empty()) return Verdict::DigestMissing;
-  return SameDigest(expectedHex, FileSha256(path)) ? Verdict::Good : Verdict::DigestWrong;
-}
-
-Sha256::Sha256() {
+Hash::Hash(Algorithm algorithm) : algorithm_(algorithm) {
   Initialise();
   gcry_md_hd_t handle = nullptr;
-  if (gcry_md_open(&handle, GCRY_MD_SHA256, 0)) throw KorvaError("SHA-256 is not available");
+  const int id = algorithm == Algorithm::Sha256 ? GCRY_MD_SHA256 : GCRY_MD_SHA512;
+  if (gcry_md_open(&handle, id, 0)) throw KorvaError("The digest is not available");
   handle_ = handle;
 }
 
-Sha256::~Sha256() {
+Hash::~Hash() {
   gcry_md_close(static_cast<gcry_md_hd_t>(handle_));
 }
 
-void Sha256::Update(const void* data, std::size_t size) {
+void Hash::Update(const void* data, std::size_t size) {
   gcry_md_write(static_cast<gcry_md_hd_t>(handle_), data, size);
 }
 
+const unsigned char* Hash::Read() {
+  return gcry_md_read(static_cast<gcry_md_hd_t>(handle_),
+                      algorithm_ == Algorithm::Sha256 ? GCRY_MD_SHA256 : GCRY_MD_SHA512);
+}
+
 Digest Sha256::Finish() {
-  const unsigned char* value = gcry_md_read(static_cast<gcry_md_hd_t>(handle_), GCRY_MD_SHA256);
   Digest digest{};
-  std::copy(value, value + digest.size(), digest.begin());
+  std::copy_n(Read(), digest.size(), digest.begin());
   return digest;
 }
 
-Digest FileSha256(const std::string& path) {
-  platform::File file = platform::File::OpenRead(path);
-  Sha256 sha;
-  std::string buffer(1 << 18, '\0');
+Digest512 Sha512::Finish() {
+  Digest512 digest{};
+  std::copy_n(Read(), digest.size(), digest.begin());
+  return digest;
+}
+
+Digest512 Sha512Of(std::string_view bytes) {
+  Sha512 sha;
+  sha.Update(bytes);
+  return sha.Finish();
+}
+
+namespace {
+
+// Feeds the file from its first byte; the count of bytes read when asked.
+void HashFile(const platform::File& file, Hash& hash, std::int64_t* size) {
+  std::string buffer(kReadPiece, '\0');
+  std::uint64_t offset = 0;
   for (;;) {
-    const std::size_t n = file.Read(buffer.data(), buffer.size());
+    const std::size_t n = file.ReadAt(offset, buffer.data(), buffer.size());
     if (n == 0) break;
-    sha.Update(buffer.data(), n);
+    hash.Update(buffer.data(), n);
+    offset += n;
   }
+  if (size) *size = static_cast<std::int64_t>(offset);
+}
+
+}  // namespace
+
+Digest FileSha256(const platform::File& file, std::int64_t* size) {
+  Sha256 sha;
+  HashFile(file, sha, size);
+  return sha.Finish();
+}
+
+Digest FileSha256(const std::string& path) {
+  return FileSha256(platform::File::OpenRead(path));
+}
+
+Digest512 FileSha512(const std::string& path) {
+  Sha512 sha;
+  HashFile(platform::File::OpenRead(path), sha, nullptr);
   return sha.Finish();
 }
 
@@ -255,6 +264,13 @@ std::string Hex(const Digest& digest) {
   return out;
 }
 
+bool IsDigestText(std::string_view text) {
+  const std::string trimmed = text::Trim(text);
+  return trimmed.size() == 64 && std::all_of(trimmed.begin(), trimmed.end(), [](char ch) {
+           return (ch >= '0' && ch <= '9') || (ch >= 'a' && ch <= 'f') || (ch >= 'A' && ch <= 'F');
+         });
+}
+
 bool SameDigest(std::string_view text, const Digest& digest) {
   const std::string trimmed = text::Trim(text);
   const std::string expected = Hex(digest);
@@ -265,6 +281,11 @@ bool SameDigest(std::string_view text, const Digest& digest) {
     if (ch != expected[i]) return false;
   }
   return true;
+}
+
+bool IsSerie(std::string_view text) {
+  return !text.empty() && text.size() <= 9 &&
+         std::all_of(text.begin(), text.end(), [](char ch) { return ch >= '0' && ch <= '9'; });
 }
 
 KeyPair GenerateKeyPair() {
@@ -304,6 +325,9 @@ PublicKey PublicKeyOf(const std::array<std::uint8_t, 32>& seed) {
 }
 
 std::string Sign(const KeyPair& key, std::string_view message) {
+  if (message.size() > kLongestMessage) {
+    throw KorvaError("A message of " + std::to_string(message.size()) + " bytes is not signed");
+  }
   Initialise();
   Sexp secret, data, sig;
   if (gcry_sexp_build(secret.Out(), nullptr,

@@ -10,6 +10,7 @@
 #include "support/firebird_fixture.h"
 #include "support/update_site.h"
 #include "text/error.h"
+#include "trust/trust.h"
 
 namespace korva {
 namespace {
@@ -276,6 +277,47 @@ TEST(CatalogueCheckCapacity, AModulePastTheLastSlotIsNamedNotDropped) {
   EXPECT_EQ(s.shell.messages[0].caption, "KORVA - Atualizações");
   EXPECT_NE(s.shell.messages[0].text.find("MÓDULO VEI\r"), std::string::npos);
   EXPECT_EQ(s.ClientVersion("EVEI"), "");
+}
+
+// Names from outside that would lead out of their folder, with and without
+// the maker's key: executables of MODULO and a client identifier that is no
+// bare file name. Each is left out with its log line; the check goes on.
+TEST(CatalogueCheckNames, NamesThatLeaveTheirFolderAreLeftOut) {
+  for (const bool keyed : {false, true}) {
+    SCOPED_TRACE(keyed);
+    const trust::KeyPair maker = trust::GenerateKeyPair();
+    std::vector<std::string> arguments{"--module=X=..\\..\\X.EXE", "--module=Y=../../Y.EXE",
+                                       "--module=FIN=EFIN.EXE", "--client-id=12.345.678/0001-90"};
+    if (keyed) {
+      arguments.push_back("--public-key=" +
+                          trust::EncodeBase64(std::string(maker.publicKey.begin(),
+                                                          maker.publicKey.end())));
+    }
+    UpdateSite s(SiteOptions{"EMPRESA", "FDB", arguments}, FtpServerKind::Pyftpdlib);
+    ASSERT_TRUE(s.Start());
+    const std::string catalogue =
+        CrLf("[EMPRESA]\nID=KORVA\nSERIE=1\n[..\\..\\X.EXE]\nÚltimaVersão=9.9.9\n"
+             "[../../Y.EXE]\nÚltimaVersão=9.9.9\n");
+    if (keyed) {
+      s.PutSigned(maker, trust::Domain::Catalogue, s.CatalogueName(), catalogue);
+    } else {
+      s.PutCatalogue(catalogue);
+    }
+    s.principal->BtBtnNovasAtualizacoesClick();
+    EXPECT_THAT(s.Nodes(), ElementsAre("MÓDULO FIN - Reinstalação", "MÓDULO VEI - Reinstalação"));
+    for (const catalogue::PendingModule& slot : s.principal->Session().run.PendingModules) {
+      EXPECT_EQ(slot.executable.find(".."), std::string::npos) << slot.executable;
+    }
+    EXPECT_EQ(ReadBytes(s.Local("LogUpdate.txt")),
+              "Arquivo 12.345.678/0001-90.ini recusado: nome inválido\r\n"
+              "Arquivo ..\\..\\X.EXE recusado: nome inválido\r\n"
+              "Arquivo ../../Y.EXE recusado: nome inválido\r\n");
+    // The client's version file was neither fetched nor written.
+    EXPECT_FALSE(std::filesystem::exists(s.Local("12.345.678")));
+    for (const std::string& command : s.server->Commands())
+      EXPECT_EQ(command.find("0001-90"), std::string::npos) << command;
+    EXPECT_TRUE(s.shell.messages.empty());
+  }
 }
 
 TEST(ModuleRegistry, LabelAndPackageLookupsOfBothEditions) {

@@ -135,6 +135,18 @@ TEST_F(PackageTest, AMissingOrUnreadablePackageLeavesTheOldVersionRunnable) {
             (Tree{{"EFIN.Old", "version 0"}, {"efin.zip", ReadBytes(app() + "/efin.zip")}}));
 }
 
+// With the maker's key a package is extracted only through the handle its
+// check held: one that is there by name only (it came after the check) is
+// never opened.
+TEST_F(PackageTest, WithTheKeyAPackageNotHeldFromItsCheckIsNeverOpened) {
+  MakePackage(app(), "efin.zip", {{"EFIN.EXE", "version 2"}});
+  delivery::HeldPackage notHeld;
+  EXPECT_FALSE(DescompactaPacote(shell, reader, app(), "EFIN.EXE", "efin.zip", &notHeld));
+  EXPECT_EQ(shell.messages, std::vector<Message>{ExtractionFailed(app())});
+  EXPECT_EQ(ReadBytes(app() + "/EFIN.EXE"), "version 1");
+  EXPECT_FALSE(reader.IsOpen());
+}
+
 TEST_F(PackageTest, ACorruptExecutableIsPutToTheOperatorAndNeverReplacesTheOldOne) {
   MakePackage(app(), "efin.zip", {{"EFIN.EXE", "version 2 body"}, {"EXTRA.EXE", "x"}}, "-0");
   std::string bytes = ReadBytes(app() + "/efin.zip");

@@ -1,17 +1,5 @@
 #include "support/scripted_shell.h"
 
-namespace korva {
-
-void PrintTo(const Message& message, std::ostream* out) {
-  std::string text;
-  for (char c : message.text) text += c == '\r' ? std::string("\\r") : std::string(1, c);
-  *out << "{\"" << message.caption << "\", \"" << text << "\", icon " << static_cast<int>(message.icon)
-       << ", buttons " << static_cast<unsigned>(message.buttons) << ", default "
-       << static_cast<unsigned>(message.defaultButton) << "}";
-}
-
-}  // namespace korva
-
 namespace korva::testing {
 
 MsgButton ScriptedShell::ShowMessage(const Message& message) {

@@ -2,17 +2,20 @@
 // A Shell for tests: answers message boxes from a queue, records every message
 // exactly, counts repaints and input-processing slices.
 #include <deque>
-#include <functional>
 #include <ostream>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "form/shell.h"
+#include "text/cp1252.h"
 
 namespace korva {
-// Messages in failure output: caption, text (line breaks shown as \r), icon
-// and buttons as numbers.
-void PrintTo(const Message& message, std::ostream* out);
+// A message as a failed assertion shows it: caption and text, readable.
+inline void PrintTo(const Message& m, std::ostream* os) {
+  *os << "{\"" << text::ToUtf8(m.caption) << "\", \"" << text::ToUtf8(m.text)
+      << "\", icon " << static_cast<int>(m.icon) << ", buttons " << m.buttons << "}";
+}
 }  // namespace korva
 
 namespace korva::testing {

@@ -1,5 +1,7 @@
 #include "support/update_site.h"
 
+#include <algorithm>
+
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -49,7 +51,11 @@ UpdateSite::UpdateSite(SiteOptions options, std::optional<FtpServerKind> serverK
     server->MakeDir("/httpdocs/empresa_2012");
     server->MakeDir("/httpdocs/versao_cliente");
   }
-  options_.extraArguments.push_back(std::string("--client-id=") + kClientId);
+  const auto& given = options_.extraArguments;
+  if (std::none_of(given.begin(), given.end(),
+                   [](const std::string& a) { return a.rfind("--client-id=", 0) == 0; })) {
+    options_.extraArguments.push_back(std::string("--client-id=") + kClientId);
+  }
   site = BuildSite(dir.Path(), options_);
   platform::OverrideExecutablePath(platform::JoinPath(site.folder, "korvaupdate"));
   principal = std::make_unique<Principal>(form, shell, clock);
@@ -125,6 +131,17 @@ void UpdateSite::PutUpdateFile(const std::string& name, const std::string& bytes
   } else {
     WriteBytes(Local(name), bytes);
   }
+}
+
+std::string SignatureOf(const trust::KeyPair& maker, trust::Domain domain,
+                        const std::string& name, const std::string& bytes) {
+  return trust::Sign(maker, *trust::Statement(domain, name, trust::Sha512Of(bytes)));
+}
+
+void UpdateSite::PutSigned(const trust::KeyPair& maker, trust::Domain domain,
+                           const std::string& name, const std::string& bytes) {
+  PutUpdateFile(name, bytes);
+  PutUpdateFile(name + ".sig", SignatureOf(maker, domain, name, bytes));
 }
 
 void UpdateSite::RemoveUpdateFile(const std::string& name) {

@@ -19,6 +19,7 @@
 #include "support/scripted_shell.h"
 #include "support/site_builder.h"
 #include "support/temp_dir.h"
+#include "trust/trust.h"
 
 namespace korva::testing {
 
@@ -31,7 +32,8 @@ class SetClock : public platform::Clock {
 
 class UpdateSite {
  public:
-  // The site's client identifier: digits only, so that it names a file.
+  // The site's client identifier unless the options give one: digits only,
+  // so that it names a file.
   static constexpr const char* kClientId = "12345678000190";
 
   // server: none for local mode tests (the menu is switched to local mode);
@@ -60,6 +62,9 @@ class UpdateSite {
   // A file the update run fetches from the edition's folder on the server
   // (internet mode) or takes from beside the updater (local mode).
   void PutUpdateFile(const std::string& name, const std::string& bytes);
+  // The same with the ".sig" the maker's key makes for it beside it.
+  void PutSigned(const trust::KeyPair& maker, trust::Domain domain, const std::string& name,
+                 const std::string& bytes);
   // Takes such a file away again (where it is, if it is).
   void RemoveUpdateFile(const std::string& name);
   // A module's package made by Info-ZIP holding its executable with that
@@ -93,6 +98,10 @@ class UpdateSite {
 // A runnable module executable whose build information says `build`, as
 // build-site --app-module makes them.
 std::string ModuleBytes(const std::string& executable, const std::string& build);
+
+// The ".sig" of a file as the maker's key signs it.
+std::string SignatureOf(const trust::KeyPair& maker, trust::Domain domain,
+                        const std::string& name, const std::string& bytes);
 
 // "[section]\r\nkey=value\r\n..." from lines written with "\n".
 std::string CrLf(const std::string& lfText);

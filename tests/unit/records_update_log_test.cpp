@@ -125,6 +125,11 @@ TEST_F(UpdateLogTest, WriteFileAppendsCrLfLinesInTheCodePage) {
             "da\r\nSegunda linha\r\n");
 }
 
+TEST_F(UpdateLogTest, ARefusedNameCannotBreakItsLineInTwo) {
+  log.LogRefusal("a\r\nArquivo b.ini", "nome inválido");
+  EXPECT_EQ(testing::ReadBytes(logPath), "Arquivo a??Arquivo b.ini recusado: nome inv\xE1lido\r\n");
+}
+
 TEST_F(UpdateLogTest, OnScreenLinesNeverTouchTheFile) {
   Fill(16);
   log.LogMakeRoom();

@@ -2,8 +2,8 @@
 # The maker's korvasign.exe of the Windows build (signatures and hashes over
 # the mingw libgcrypt), checked on the Linux side against other tools: its
 # SHA-256 of a package against sha256sum, its Ed25519 signature of a
-# catalogue verified by OpenSSL with the public key it printed, and a
-# catalogue changed after signing refused.
+# catalogue's statement (domain, name, SHA-512) verified by OpenSSL with the
+# public key it printed, and a catalogue changed after signing refused.
 #
 #   korvasign_windows.sh WINE KORVASIGN.EXE SCRATCH_DIR
 set -eu
@@ -15,7 +15,7 @@ mkdir -p "$dir"
 cd "$dir"
 
 head -c 300007 /dev/urandom >pacote.zip
-printf '[VERSAO]\r\nEMPRESA=3.16.48\r\n' >catalogo.ini
+printf '[EMPRESA]\r\nID=KORVA\r\nSERIE=1\r\n' >catalogo.ini
 
 expected=$(sha256sum pacote.zip | cut -d' ' -f1)
 got=$("$wine" "$exe" sha256 pacote.zip | tr -d '\r')
@@ -35,12 +35,19 @@ public=$("$wine" "$exe" chave-publica chave.txt | tr -d '\r' | sed -n 's/^CHAVE_
   printf '%s' "$public" | base64 -d
 } >public.der
 tr -d '\r\n' <catalogo.ini.sig | base64 -d >signature.bin
+# What the signature covers, built here on its own.
+statement() {
+  printf 'KORVA-CATALOGO-V2\ncatalogo.ini\000'
+  openssl dgst -sha512 -binary catalogo.ini
+}
+statement >statement.bin
 openssl pkeyutl -verify -pubin -keyform DER -inkey public.der -rawin \
-  -in catalogo.ini -sigfile signature.bin
+  -in statement.bin -sigfile signature.bin
 
 printf 'EMPRESA=3.16.49\r\n' >>catalogo.ini
+statement >statement.bin
 if openssl pkeyutl -verify -pubin -keyform DER -inkey public.der -rawin \
-  -in catalogo.ini -sigfile signature.bin >/dev/null 2>&1; then
+  -in statement.bin -sigfile signature.bin >/dev/null 2>&1; then
   echo "a changed catalogue still verified" >&2
   exit 1
 fi

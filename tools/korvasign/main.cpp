@@ -1,16 +1,19 @@
 // korvasign: the maker's side of signed updates. Makes the maker's key pair,
 // prints the "CHAVE_PUBLICA" line for a site's "KORVA.INI", writes the ".sig"
-// beside a catalogue or a script package, and prints the "SHA256" line of a
-// module package for its catalogue section.
+// beside a catalogue or a script package, prints the "SHA256" line of a
+// module package, and publishes an update server's folder in one step.
 //
 //   korvasign gerar-chave ARQUIVO_DA_CHAVE
 //   korvasign chave-publica ARQUIVO_DA_CHAVE
 //   korvasign assinar-catalogo ARQUIVO_DA_CHAVE CATALOGO...
 //   korvasign assinar-pacote ARQUIVO_DA_CHAVE PACOTE...
 //   korvasign sha256 PACOTE...
+//   korvasign publicar ARQUIVO_DA_CHAVE PASTA
 //
-// The key file holds the 32-byte private seed in Base64 on one line. It is
-// written once, readable by its owner only, and never overwritten.
+// A signature covers a statement of the file's kind, name and SHA-512, never
+// the file itself, so files of any size are signed. The key file holds the
+// 32-byte private seed in Base64 on one line. It is written once, readable by
+// its owner only, and never overwritten.
 #include <array>
 #include <cstring>
 #include <exception>
@@ -20,6 +23,7 @@
 
 #include "platform/file.h"
 #include "platform/files.h"
+#include "publish.h"
 #include "text/cp1252.h"
 #include "text/error.h"
 #include "trust/trust.h"
@@ -30,45 +34,27 @@ using korva::KorvaError;
 namespace platform = korva::platform;
 namespace trust = korva::trust;
 namespace text = korva::text;
+namespace sign = korva::sign;
 
 constexpr const char* kUsage =
     "uso: korvasign gerar-chave ARQUIVO_DA_CHAVE\n"
     "     korvasign chave-publica ARQUIVO_DA_CHAVE\n"
     "     korvasign assinar-catalogo ARQUIVO_DA_CHAVE CATALOGO...\n"
     "     korvasign assinar-pacote ARQUIVO_DA_CHAVE PACOTE...\n"
-    "     korvasign sha256 PACOTE...\n";
+    "     korvasign sha256 PACOTE...\n"
+    "     korvasign publicar ARQUIVO_DA_CHAVE PASTA\n";
 
 std::string PublicKeyLine(const trust::PublicKey& key) {
   return "CHAVE_PUBLICA=" +
          trust::EncodeBase64(std::string(reinterpret_cast<const char*>(key.data()), key.size()));
 }
 
-trust::KeyPair ReadKey(const std::string& path) {
-  const auto text = platform::ReadFileBytes(path);
-  if (!text) throw KorvaError("Não foi possível ler a chave " + path + ".");
-  const auto seed = trust::DecodeBase64(*text);
-  if (!seed || seed->size() != 32) throw KorvaError("O arquivo " + path + " não contém uma chave.");
-  trust::KeyPair pair{};
-  std::memcpy(pair.seed.data(), seed->data(), 32);
-  pair.publicKey = trust::PublicKeyOf(pair.seed);
-  return pair;
-}
-
-void WriteSignature(const std::string& path, const std::string& signature) {
-  platform::ReplaceFileContent(trust::SignatureName(path),
-                               [&](platform::File& file) { file.Write(signature); });
-}
-
-void Sign(const std::string& keyPath, const std::vector<std::string>& files, trust::Signed how) {
-  const trust::KeyPair key = ReadKey(keyPath);
+void SignFiles(const std::string& keyPath, const std::vector<std::string>& files,
+               trust::Domain domain) {
+  const trust::KeyPair key = sign::ReadKey(keyPath);
   for (const std::string& path : files) {
-    const auto bytes = platform::ReadFileBytes(path);
-    if (!bytes) throw KorvaError("Não foi possível ler " + path + ".");
-    WriteSignature(path, trust::Sign(key, trust::SignedMessage(path, *bytes, how)));
-    // What the site will check, checked here first.
-    if (trust::CheckSignedFile(key.publicKey, path, how) != trust::Verdict::Good) {
-      throw KorvaError("A assinatura de " + path + " não confere.");
-    }
+    if (domain == trust::Domain::Catalogue) sign::RequireSerie(path);
+    sign::WriteSignature(key, domain, path);
     std::cout << text::ToUtf8(trust::SignatureName(path)) << '\n';
   }
 }
@@ -90,17 +76,24 @@ int Run(const std::vector<std::string>& args) {
     return 0;
   }
   if (verb == "chave-publica" && rest.size() == 1) {
-    std::cout << text::ToUtf8(PublicKeyLine(ReadKey(rest[0]).publicKey)) << '\n';
+    std::cout << text::ToUtf8(PublicKeyLine(sign::ReadKey(rest[0]).publicKey)) << '\n';
     return 0;
   }
   if ((verb == "assinar-catalogo" || verb == "assinar-pacote") && rest.size() >= 2) {
-    Sign(rest[0], {rest.begin() + 1, rest.end()},
-         verb == "assinar-catalogo" ? trust::Signed::AsCatalogue : trust::Signed::AsScriptPackage);
+    SignFiles(rest[0], {rest.begin() + 1, rest.end()},
+              verb == "assinar-catalogo" ? trust::Domain::Catalogue
+                                         : trust::Domain::ScriptPackage);
     return 0;
   }
   if (verb == "sha256" && !rest.empty()) {
     for (const std::string& path : rest) {
       std::cout << "SHA256=" << trust::Hex(trust::FileSha256(path)) << '\n';
+    }
+    return 0;
+  }
+  if (verb == "publicar" && rest.size() == 2) {
+    for (const std::string& line : sign::Publish(rest[0], rest[1])) {
+      std::cout << text::ToUtf8(line) << '\n';
     }
     return 0;
   }

@@ -1,5 +1,6 @@
 #include "installer/zip/zip_names.h"
 
+#include "platform/relative_names.h"
 #include "text/cp1252.h"
 
 namespace korva::installer {
@@ -7,24 +8,6 @@ namespace {
 
 bool IsSeparator(char c) {
   return c == '/' || c == '\\';
-}
-
-bool IsAsciiLetter(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
-// ".." and what Windows would read as "..": trailing dots and blanks are
-// dropped there, so "...", ".. " or ". ." name the parent folder as well.
-bool NamesParentFolder(std::string_view part) {
-  std::size_t dots = 0;
-  for (const char c : part) {
-    if (c == '.') {
-      ++dots;
-    } else if (c != ' ') {
-      return false;
-    }
-  }
-  return dots >= 2;
 }
 
 }  // namespace
@@ -65,22 +48,7 @@ bool EntryMatchesMask(std::string_view storedName, std::string_view mask) {
 }
 
 std::optional<std::vector<std::string>> SplitEntryPath(std::string_view storedName) {
-  if (storedName.find('\0') != std::string_view::npos) return std::nullopt;
-  if (!storedName.empty() && IsSeparator(storedName.front())) return std::nullopt;
-  if (storedName.size() >= 2 && IsAsciiLetter(storedName[0]) && storedName[1] == ':') {
-    return std::nullopt;
-  }
-  std::vector<std::string> parts;
-  std::size_t start = 0;
-  while (start <= storedName.size()) {
-    std::size_t end = start;
-    while (end < storedName.size() && !IsSeparator(storedName[end])) ++end;
-    const std::string_view part = storedName.substr(start, end - start);
-    if (NamesParentFolder(part)) return std::nullopt;
-    if (!part.empty() && part != ".") parts.emplace_back(part);
-    start = end + 1;
-  }
-  return parts;
+  return platform::SplitRelativePath(storedName);
 }
 
 }  // namespace korva::installer

@@ -144,10 +144,8 @@ void ZipReader::Open(const std::string& archiveFileName) {
   archiveFileName_ = archiveFileName;
   if (archiveFileName.empty()) throw KorvaError("No archive file name was given");
   // No lock: others may read or replace the package meanwhile.
-  std::int64_t size = 0;
   try {
     file_ = platform::File::OpenRead(archiveFileName);
-    size = file_.Size();
   } catch (const platform::FileSystemError& e) {
     Close();
     using Cause = platform::FileSystemError::Cause;
@@ -161,8 +159,19 @@ void ZipReader::Open(const std::string& archiveFileName) {
         throw KorvaError("Cannot open " + archiveFileName + ": " + e.Reason());
     }
   }
+  ReadOpened();
+}
+
+void ZipReader::Open(platform::File archive) {
+  Close();
+  archiveFileName_ = archive.Path();
+  file_ = std::move(archive);
+  ReadOpened();
+}
+
+void ZipReader::ReadOpened() {
   try {
-    ReadCentralDirectory(static_cast<std::uint64_t>(size));
+    ReadCentralDirectory(static_cast<std::uint64_t>(file_.Size()));
   } catch (...) {
     Close();
     throw;
@@ -394,6 +403,9 @@ bool ZipReader::ExtractEntry(const ZipEntry& entry, std::string_view guarded,
   } catch (const platform::FileSystemError& e) {
     RemoveQuietly(folder, name);
     throw EntryFailure("Cannot replace " + shownPath + ": " + e.Reason());
+  } catch (...) {
+    RemoveQuietly(folder, name);
+    throw;
   }
   return true;
 }

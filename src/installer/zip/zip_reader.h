@@ -61,6 +61,9 @@ class ZipReader {
   // KorvaError when the name is empty, the file missing or not a readable
   // ZIP archive.
   void Open(const std::string& archiveFileName);
+  // The same for an archive already open (one whose digest was taken through
+  // this very handle): the reader holds it until Close.
+  void Open(platform::File archive);
   bool IsOpen() const { return file_.IsOpen(); }
   const std::string& ArchiveFileName() const { return archiveFileName_; }
   const std::vector<ZipEntry>& Entries() const { return entries_; }
@@ -73,7 +76,8 @@ class ZipReader {
   // The file named `guarded` at the top of the base folder (a module's
   // executable) is written beside its place and put there only when it is
   // whole, right after beforePlacing runs: a failed or abandoned one never
-  // replaces what stood there. The result says whether a whole one was put
+  // replaces what stood there, nor does one for which beforePlacing throws
+  // (the error then leaves this function). The result says whether a whole one was put
   // in place.
   bool ExtractFiles(std::string_view mask, std::string_view guarded = {},
                     const std::function<void()>& beforePlacing = {});
@@ -82,6 +86,7 @@ class ZipReader {
   void Close();
 
  private:
+  void ReadOpened();
   void ReadCentralDirectory(std::uint64_t fileSize);
   // True when it put the guarded file in place.
   bool ExtractEntry(const ZipEntry& entry, std::string_view guarded,

@@ -1,11 +1,14 @@
 #include "platform/file.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
+#include <string>
 
 #include "platform/files.h"
 #include "platform/posix/local_time.h"
@@ -91,6 +94,28 @@ std::int64_t WallClockNanoseconds() {
 
 File File::OpenRead(const std::string& path) {
   return OpenPlainFile(AT_FDCWD, path.c_str(), path, 0);
+}
+
+File File::OpenReadHeld(const std::string& path, std::int64_t limit) {
+  // POSIX cannot forbid others to write into a file that we hold open. A
+  // private copy in memory (a Linux memfd), which no other process can
+  // reach, stands in for it: the bytes read from it now are the bytes read
+  // from it later.
+  File source = OpenRead(path);
+  const int fd = ::memfd_create("korva-held", MFD_CLOEXEC);
+  if (fd < 0) ThrowFileError(path, errno);
+  File copy(OwnedHandle(NativeHandle(fd)), path);
+  std::string piece(std::size_t{1} << 18, '\0');
+  std::int64_t copied = 0;
+  while (limit < 0 || copied <= limit) {
+    std::size_t want = piece.size();
+    if (limit >= 0) want = static_cast<std::size_t>(std::min<std::int64_t>(want, limit + 1 - copied));
+    const std::size_t n = source.Read(piece.data(), want);
+    if (n == 0) break;
+    copy.Write(piece.data(), n);
+    copied += static_cast<std::int64_t>(n);
+  }
+  return copy;
 }
 
 File File::Create(const std::string& path) {

@@ -1,5 +1,6 @@
 #include "platform/files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -118,6 +119,17 @@ std::string ExecutableFolder() {
   const std::string path = ExecutablePath();
   const auto slash = path.rfind(kSeparator);
   return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+std::vector<std::string> FileNamesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return names;
+  while (const dirent* e = ::readdir(dir)) {
+    if (FileExists(JoinPath(folder, e->d_name))) names.emplace_back(e->d_name);
+  }
+  ::closedir(dir);
+  return names;
 }
 
 bool FileExists(const std::string& path) {

@@ -64,13 +64,13 @@ bool IsLink(DWORD attributes) {
 
 // Only a plain file on disk is read: a folder is refused (kIsFolder), and so
 // is a device or pipe (kNotAFile).
-File OpenPlainFile(const std::string& path, DWORD flags) {
+File OpenPlainFile(const std::string& path, DWORD flags, DWORD share = kShareAll) {
   const std::wstring wide = Wide(path);
   const DWORD attributes = ::GetFileAttributesW(wide.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     ThrowFileError(path, ERROR_DIRECTORY);
   }
-  const HANDLE handle = ::CreateFileW(wide.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+  const HANDLE handle = ::CreateFileW(wide.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL | flags, nullptr);
   if (handle == INVALID_HANDLE_VALUE) ThrowLastFileError(path);
   File file(OwnedHandle(Native(handle)), path);
@@ -139,6 +139,12 @@ std::int64_t WallClockNanoseconds() {
 
 File File::OpenRead(const std::string& path) {
   return OpenPlainFile(path, 0);
+}
+
+File File::OpenReadHeld(const std::string& path, std::int64_t /*limit*/) {
+  // Nobody may write, rename or delete the file while it is held: what is
+  // read is the file itself, however large.
+  return OpenPlainFile(path, 0, FILE_SHARE_READ);
 }
 
 File File::Create(const std::string& path) {
