@@ -156,21 +156,32 @@ TEST_P(ServerGone, TheRunStopsAndTheNextAppliesWhatIsLeftOnce) {
   ASSERT_FALSE(fb.Running()) << "the moment never came";
 
   // The run stopped where the server went, with the database's words (the
-  // module's record has a message of its own).
-  constexpr const char* kLost = "Error reading data from the connection.";
-  const std::map<Moment, Message> stopped = {
-      {Moment::BeforeVersionRecord, {"KORVA", kMainFailure + std::string(kLost), MsgIcon::Error,
-                                     kOk, kOk}},
-      {Moment::AtCommit, {"KORVA", kMainFailure + std::string(kLost), MsgIcon::Error, kOk, kOk}},
-      {Moment::ModuleVersionRecord,
-       {"KORVA - Atualizações de Banco de Dados",
-        "Não foi possível atualizar Versões dos Módulos.\rEntre em contato com o suporte da "
-        "VESTRAMON.",
-        MsgIcon::Error, kOk, kOk}},
-      {Moment::UsersCount, {"", kLost, MsgIcon::Error, kOk, kOk}},
+  // module's record has a message of its own). Whether the client noticed
+  // the server gone while it wrote or while it read is the network's affair.
+  const auto lost = [](const std::string& before, const std::string& caption) {
+    return ::testing::AnyOf(
+        Message{caption, before + "Error reading data from the connection.", MsgIcon::Error, kOk,
+                kOk},
+        Message{caption, before + "Error writing data to the connection.", MsgIcon::Error, kOk,
+                kOk});
   };
   ASSERT_FALSE(s.shell.messages.empty());
-  EXPECT_EQ(s.shell.messages.back(), stopped.at(c.moment));
+  const Message& last = s.shell.messages.back();
+  switch (c.moment) {
+    case Moment::BeforeVersionRecord:
+    case Moment::AtCommit:
+      EXPECT_THAT(last, lost(kMainFailure, "KORVA"));
+      break;
+    case Moment::ModuleVersionRecord:
+      EXPECT_EQ(last, (Message{"KORVA - Atualizações de Banco de Dados",
+                               "Não foi possível atualizar Versões dos Módulos.\rEntre em contato "
+                               "com o suporte da VESTRAMON.",
+                               MsgIcon::Error, kOk, kOk}));
+      break;
+    case Moment::UsersCount:
+      EXPECT_THAT(last, lost("", ""));
+      break;
+  }
   if (c.moment == Moment::ModuleVersionRecord) {
     EXPECT_THAT(ReadBytes(s.Local("LogUpdate.txt")),
                 HasSubstr("Gravação (CCOMMIT) de versão de efin.zip FALHOU\r\n"));
