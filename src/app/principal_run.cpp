@@ -1,6 +1,7 @@
 // The update run, from "Iniciar &Atualizações" to the end: the backup page,
 // the warnings, the database steps in order and the module installation.
 #include "app/principal.h"
+#include "app/site_lock.h"
 #include "dbupdate/script_engine.h"
 #include "installer/module_installation.h"
 #include "text/strings.h"
@@ -52,6 +53,8 @@ void Principal::BtbtnIniciarAtualizacaoClick() {
     AtualizaConsultaConexoes();
     return;
   }
+  SiteLock lock;
+  if (!lock.Take(session_.site.applicationFolder, clock_.Now(), shell_, log_)) return;
   form_.ShowPage(form_.TbShtLog);
   shell_.Repaint();
   AtualizaModulos();
@@ -79,6 +82,8 @@ void Principal::BtBtnContinuarClick() {
     }
   }
 
+  SiteLock lock;
+  if (!lock.Take(session_.site.applicationFolder, clock_.Now(), shell_, log_)) return;
   const auto step = [&](Step which) { return AtualizaBanco(which); };
   bool goOn = true;
   if (run.usersUpdatePending) {

@@ -311,6 +311,7 @@ void Connection::StartTransaction(const TransactionDesc& desc) {
 void Connection::Commit(const TransactionDesc&) {
   Impl& d = *impl_;
   if (!d.transaction) throw KorvaError("No transaction is active on " + name_);
+  if (commitObserver_) commitObserver_();
   Status status;
   // A failed commit leaves the transaction open for the caller's rollback.
   Guarded([&] {

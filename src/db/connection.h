@@ -72,6 +72,7 @@ class Connection {
  public:
   using BeforeConnect = std::function<ParameterList()>;
   using StatementObserver = std::function<void(std::string_view sql)>;
+  using CommitObserver = std::function<void()>;
 
   explicit Connection(std::string name);
   ~Connection();
@@ -85,6 +86,8 @@ class Connection {
   void SetBeforeConnect(BeforeConnect hook) { beforeConnect_ = std::move(hook); }
   // Lets tests and tracing see every statement text sent to the server.
   void SetStatementObserver(StatementObserver observer) { observer_ = std::move(observer); }
+  // The same for every commit of an explicit transaction, before it is sent.
+  void SetCommitObserver(CommitObserver observer) { commitObserver_ = std::move(observer); }
 
   // The parameters of the last opening (or those set by hand).
   const ParameterList& Params() const { return params_; }
@@ -126,6 +129,7 @@ class Connection {
   std::string name_;
   BeforeConnect beforeConnect_;
   StatementObserver observer_;
+  CommitObserver commitObserver_;
   ParameterList params_;
   std::uint64_t generation_ = 0;
   std::unique_ptr<Impl> impl_;

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "platform/file.h"
+#include "platform/files.h"
 #include "text/strings.h"
 
 namespace korva::transfer {
@@ -21,6 +22,10 @@ using std::chrono::steady_clock;
 constexpr std::chrono::milliseconds kConnectSlice = 125ms;
 constexpr std::chrono::milliseconds kWaitSlice = 250ms;
 constexpr int kListenBacklog = 15;
+// What the server is given after ABOR to say how the transfer ended and to
+// answer: about two seconds, so that "&Abortar" takes effect promptly
+// whatever the server does.
+constexpr int kAbortGraceSlices = 8;
 
 // A reply line quoted in a message: bounded and without control characters.
 std::string Quote(std::string_view line) {
@@ -96,6 +101,18 @@ class LocalFile {
     std::memcpy(buffer, buffer_.get() + readAt_, n);
     readAt_ += n;
     return n;
+  }
+  // A download that failed: what came of it goes, so that it is never taken
+  // for the whole file later.
+  void Discard() noexcept {
+    unwritten_ = 0;
+    if (!file_.IsOpen()) return;
+    const std::string path = file_.Path();
+    try {
+      file_.Close();
+    } catch (const platform::FileSystemError&) {
+    }
+    platform::DeleteFile(path);
   }
   // What is still buffered must reach the disk, or the download failed.
   void Close() {
@@ -212,6 +229,9 @@ bool IsPreliminary(int code) {
 // the transfer: the wait is left, and that reply is taken as the final one.
 struct EndedByServer {};
 
+// Thrown from the idle hook of a wait after ABOR once the grace is spent.
+struct GraceOver {};
+
 }  // namespace
 
 // Marks the session busy for one operation. Input is processed inside the
@@ -250,6 +270,58 @@ class FtpSession::TransferScope {
  private:
   OperationScope operation_;
   FtpSession& session_;
+};
+
+// The wait slices the server has left after ABOR. Each wait processes the
+// window's input as any other; the grace spent, the server gone or a reply
+// that is none end the waiting, never the operation.
+class FtpSession::AbortGrace {
+ public:
+  explicit AbortGrace(FtpSession& session) : session_(session) {}
+
+  // The next reply whose code `ends` takes; none once the grace is over.
+  std::optional<FtpReply> ReadReply(const std::function<bool(int)>& ends) {
+    if (over_) return std::nullopt;
+    std::size_t bytes = 0;
+    try {
+      for (;;) {
+        while (!session_.TakeReply()) session_.ReceiveControl(platform::kNoDeadline, Idle());
+        if (ends(session_.reply_.code)) return session_.reply_;
+        bytes += session_.replyBytes_;
+        if (bytes > kMaxReplyBytes) break;
+      }
+    } catch (const GraceOver&) {
+    } catch (const KorvaError&) {
+    }
+    over_ = true;
+    return std::nullopt;
+  }
+
+  bool Send(std::string_view line) {
+    if (over_ || !session_.control_.IsOpen()) return false;
+    std::string bytes(line);
+    bytes += "\r\n";
+    try {
+      session_.control_.Send(bytes, platform::kNoDeadline, kWaitSlice, Idle());
+      return true;
+    } catch (const GraceOver&) {
+    } catch (const KorvaError&) {
+    }
+    over_ = true;
+    return false;
+  }
+
+ private:
+  platform::IdleHook Idle() {
+    return [this] {
+      session_.Idle();
+      if (--slicesLeft_ <= 0) throw GraceOver{};
+    };
+  }
+
+  FtpSession& session_;
+  int slicesLeft_ = kAbortGraceSlices;
+  bool over_ = false;
 };
 
 struct FtpSession::Transfer {
@@ -692,9 +764,15 @@ void FtpSession::RunTransfer(Transfer& transfer, std::int64_t total,
   }
   keepFirst([&] { Status("Transfer complete"); });
   if (failure) {
-    ResyncAfterFailure((transfer.final ? 0 : 1) + (transfer.abortSent ? 1 : 0));
+    // After ABOR nothing the server still owes is waited for: the session goes.
+    if (transfer.abortSent) {
+      CloseConnections();
+    } else {
+      ResyncAfterFailure((transfer.final ? 0 : 1));
+    }
     std::rethrow_exception(failure);
   }
+  if (transfer.abortSent) return FinishAbortedTransfer(transfer);
   FinishTransfer(transfer);
 }
 
@@ -702,19 +780,9 @@ void FtpSession::FinishTransfer(Transfer& transfer) {
   if (!transfer.final) transfer.final = ReadFinalReply({});
   const FtpReply final = *transfer.final;
   const bool accepted = Accepts({225, 226, 250, 426, 450}, final.code);
-  const bool serverAborted = final.code == 426 || final.code == 450;
-  if (transfer.abortSent) {
-    // The answer to ABOR follows whatever the transfer's own reply was; it is
-    // read even when that reply is a failure, so the next command gets its own.
-    ReadAbortAnswer(final);
-    if (!accepted) throw FtpReplyError(final);
-    lastTransfer_.aborted = true;
-    Status("Transfer aborted");
-    return;
-  }
   // A final reply before the data connection was made: no data came.
   if (!accepted || !transfer.connected) throw FtpReplyError(final);
-  if (serverAborted) {
+  if (final.code == 426 || final.code == 450) {
     // The server gave up on its own: what arrived is not the whole file.
     lastTransfer_.aborted = true;
     Status("Transfer aborted");
@@ -722,30 +790,28 @@ void FtpSession::FinishTransfer(Transfer& transfer) {
   }
 }
 
-void FtpSession::ReadAbortAnswer(const FtpReply& final) {
-  if (!control_.IsOpen()) return;
-  // A server need not know ABOR (500, 502): the closed data connection cut
-  // the transfer short all the same.
-  if (final.code >= 300) {
+void FtpSession::FinishAbortedTransfer(Transfer& transfer) {
+  // The server has a short grace to say how the transfer ended and to answer
+  // ABOR. Whatever it says after that would be taken for the answer to the
+  // next command, so the session is closed in any case: its next user opens
+  // a new one.
+  AbortGrace grace(*this);
+  std::optional<FtpReply> final = transfer.final;
+  const auto anyFinal = [](int code) { return !IsPreliminary(code); };
+  if (!final) final = grace.ReadReply(anyFinal);
+  if (final && final->code >= 300) {
     // The transfer was cut short: the answer to ABOR comes next.
-    ReadFinalReply({226, 225, 500, 502});
-    return;
+    grace.ReadReply(anyFinal);
+  } else if (final && grace.Send("NOOP")) {
+    // The transfer had ended before the server read ABOR. Some servers
+    // answer ABOR on its own then, some do not (225, 226), and some know no
+    // ABOR (500, 502): the first other final reply is NOOP's own answer.
+    grace.ReadReply([](int code) { return !IsPreliminary(code) && code != 225 && code != 226; });
   }
-  // The transfer had ended before the server read ABOR. Some servers answer
-  // ABOR on its own then, some do not; the answer to NOOP, which every
-  // server knows, marks the end of whatever comes.
-  SendLine("NOOP");
-  std::size_t bytes = 0;
-  for (;;) {
-    const int code = ReadAnyReply().code;
-    const bool answersAbor = code == 225 || code == 226 || code == 500 || code == 502;
-    if (!IsPreliminary(code) && !answersAbor) break;
-    bytes += replyBytes_;
-    if (bytes > kMaxReplyBytes) {
-      CloseConnections();
-      ThrowTooLong();
-    }
-  }
+  CloseConnections();
+  if (final && !Accepts({225, 226, 250, 426, 450}, final->code)) throw FtpReplyError(*final);
+  lastTransfer_.aborted = true;
+  Status("Transfer aborted");
 }
 
 void FtpSession::ResyncAfterFailure(int pendingReplies) noexcept {
@@ -761,52 +827,60 @@ void FtpSession::FetchFile(const std::string& remoteName, const std::string& loc
   TransferScope scope(*this, remoteName);
   lastTransfer_ = TransferOutcome{};
   LocalFile file = LocalFile::Create(localPath);
-  Status("Starting FTP transfer");
-  Transfer transfer{TransferDirection::Download};
-  if (passive_) {
-    data_ = ConnectData(PassivePort());
-    transfer.connected = true;
-  } else {
-    ListenActive();
-  }
-  Command("RETR " + remoteName, {125, 150, 154});
-  RunTransfer(transfer, 0, [&](Transfer& t) {
-    if (!t.connected) AcceptActive(t);
-    const platform::IdleHook idle = [this] { TransferIdle(); };
-    char piece[kReceivePiece];
-    std::int64_t received = 0;
-    for (;;) {
-      const auto now = steady_clock::now();
-      WatchControlWhileDataFlows(t, now);
-      // Once the control connection is gone, only what has come is taken.
-      const platform::Deadline deadline = t.controlLost ? now : now + idleLimit_;
-      std::size_t n = 0;
-      try {
-        n = data_.Receive(piece, sizeof piece, deadline, kWaitSlice, idle);
-      } catch (const platform::SocketTimeout&) {
-        if (t.controlLost) std::rethrow_exception(t.controlLost);
-        CloseConnections();
-        throw platform::SocketTimeout("The FTP server sent no data for " + IdleLimitText() + ".");
-      }
-      if (n == 0) {
-        if (t.controlLost) std::rethrow_exception(t.controlLost);
-        break;
-      }
-      if (limit >= 0 && received + static_cast<std::int64_t>(n) > limit) {
-        // Not one byte past the limit reaches the disk.
-        file.Write(piece, static_cast<std::size_t>(limit - received));
-        lastTransfer_.bytes = limit;
-        lastTransfer_.overLimit = true;
-        AbortTransfer();
-        break;
-      }
-      file.Write(piece, n);
-      received += static_cast<std::int64_t>(n);
-      lastTransfer_.bytes = received;
-      if (events_ && !events_->OnProgress(TransferDirection::Download, received)) AbortTransfer();
+  try {
+    Status("Starting FTP transfer");
+    Transfer transfer{TransferDirection::Download};
+    if (passive_) {
+      data_ = ConnectData(PassivePort());
+      transfer.connected = true;
+    } else {
+      ListenActive();
     }
-  });
-  file.Close();
+    Command("RETR " + remoteName, {125, 150, 154});
+    RunTransfer(transfer, 0, [&](Transfer& t) {
+      if (!t.connected) AcceptActive(t);
+      const platform::IdleHook idle = [this] { TransferIdle(); };
+      char piece[kReceivePiece];
+      std::int64_t received = 0;
+      for (;;) {
+        const auto now = steady_clock::now();
+        WatchControlWhileDataFlows(t, now);
+        // Once the control connection is gone, only what has come is taken.
+        const platform::Deadline deadline = t.controlLost ? now : now + idleLimit_;
+        std::size_t n = 0;
+        try {
+          n = data_.Receive(piece, sizeof piece, deadline, kWaitSlice, idle);
+        } catch (const platform::SocketTimeout&) {
+          if (t.controlLost) std::rethrow_exception(t.controlLost);
+          CloseConnections();
+          throw platform::SocketTimeout("The FTP server sent no data for " + IdleLimitText() +
+                                        ".");
+        }
+        if (n == 0) {
+          if (t.controlLost) std::rethrow_exception(t.controlLost);
+          break;
+        }
+        if (limit >= 0 && received + static_cast<std::int64_t>(n) > limit) {
+          // Not one byte past the limit reaches the disk.
+          file.Write(piece, static_cast<std::size_t>(limit - received));
+          lastTransfer_.bytes = limit;
+          lastTransfer_.overLimit = true;
+          AbortTransfer();
+          break;
+        }
+        file.Write(piece, n);
+        received += static_cast<std::int64_t>(n);
+        lastTransfer_.bytes = received;
+        if (events_ && !events_->OnProgress(TransferDirection::Download, received)) {
+          AbortTransfer();
+        }
+      }
+    });
+    file.Close();
+  } catch (...) {
+    file.Discard();
+    throw;
+  }
 }
 
 void FtpSession::SendFile(const std::string& localPath, const std::string& remoteName) {

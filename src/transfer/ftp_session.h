@@ -125,7 +125,9 @@ class FtpSession {
   std::int32_t RemoteFileSize(const std::string& name);
   // Downloads into localPath, replacing whatever was there. A file that
   // grows past limit bytes (when limit is not negative) is cut there by an
-  // abort: the local file never holds more than limit bytes.
+  // abort: the local file never holds more than limit bytes. A download that
+  // fails leaves no file there: a part of it could later be taken for the
+  // whole. One cut short by AbortTransfer returns normally with the part.
   static constexpr std::int64_t kNoLimit = -1;
   void FetchFile(const std::string& remoteName, const std::string& localPath,
                  std::int64_t limit = kNoLimit);
@@ -134,7 +136,9 @@ class FtpSession {
   // Only acts on a running download (the progress handler's or the idle
   // handler's false answer calls it, and so may the handlers themselves):
   // sends ABOR and drops the data connection, or stops waiting for it;
-  // FetchFile then returns normally with the part received.
+  // FetchFile then returns normally with the part received, once the server
+  // has answered or 8 wait slices have passed, and leaves the session
+  // closed, so that no late answer is left for the next command.
   void AbortTransfer();
   // No QUIT: the control connection is simply closed.
   void CloseSession();
@@ -208,8 +212,10 @@ class FtpSession {
   void RunTransfer(Transfer& transfer, std::int64_t total,
                    const std::function<void(Transfer&)>& pump);
   void FinishTransfer(Transfer& transfer);
-  // Reads what the server owes after ABOR besides the transfer's final reply.
-  void ReadAbortAnswer(const FtpReply& final);
+  // After ABOR: what the server says within a short grace, then the session
+  // is closed.
+  class AbortGrace;
+  void FinishAbortedTransfer(Transfer& transfer);
   // After a transfer failed on our side: read the replies the server still
   // owes, so that the next command gets its own; drop the session otherwise.
   void ResyncAfterFailure(int pendingReplies) noexcept;

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <stdexcept>
 
 namespace korva::testing {
@@ -41,6 +42,63 @@ bool RunInChild(const std::function<bool(const std::function<void()>& report)>& 
   int status = 0;
   ::waitpid(child, &status, 0);
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+PausingChild::PausingChild(const std::function<bool(const std::function<void()>& pause)>& body) {
+  int paused[2];
+  int resume[2];
+  if (::pipe(paused) != 0 || ::pipe(resume) != 0) throw std::runtime_error("pipe");
+  pid_ = ::fork();
+  if (pid_ < 0) throw std::runtime_error("fork");
+  if (pid_ == 0) {
+    ::close(paused[0]);
+    ::close(resume[1]);
+    bool done = false;
+    try {
+      done = body([&] {
+        const char byte = 1;
+        char go;
+        if (::write(paused[1], &byte, 1) != 1 || ::read(resume[0], &go, 1) != 1) ::_exit(4);
+      });
+    } catch (...) {
+    }
+    ::_exit(done ? 0 : 3);
+  }
+  ::close(paused[1]);
+  ::close(resume[0]);
+  paused_ = paused[0];
+  resume_ = resume[1];
+}
+
+PausingChild::~PausingChild() {
+  if (!ended_) Kill();
+  ::close(paused_);
+  ::close(resume_);
+}
+
+bool PausingChild::WaitUntilPaused() {
+  char byte;
+  return ::read(paused_, &byte, 1) == 1;
+}
+
+void PausingChild::Resume() {
+  const char byte = 1;
+  if (::write(resume_, &byte, 1) != 1) throw std::runtime_error("the child is gone");
+}
+
+void PausingChild::Kill() {
+  if (ended_) return;
+  ::kill(pid_, SIGKILL);
+  Succeeded();
+}
+
+bool PausingChild::Succeeded() {
+  if (!ended_) {
+    while (::waitpid(pid_, &status_, 0) < 0 && errno == EINTR) {
+    }
+    ended_ = true;
+  }
+  return WIFEXITED(status_) && WEXITSTATUS(status_) == 0;
 }
 
 }  // namespace korva::testing

@@ -119,6 +119,17 @@ std::string ScriptedPeer::Expect(const std::string& prefix) {
   }
 }
 
+bool ScriptedPeer::ClientHangsUp() {
+  for (;;) {
+    if (inbox_.find("\r\n") != std::string::npos) return false;
+    if (control_ < 0 || !WaitReadable(control_)) return false;
+    char buf[4096];
+    const ssize_t n = ::recv(control_, buf, sizeof buf, 0);
+    if (n <= 0) return true;
+    inbox_.append(buf, static_cast<std::size_t>(n));
+  }
+}
+
 void ScriptedPeer::LogIn() {
   Send("220 Scripted server ready.\r\n");
   Expect("USER");

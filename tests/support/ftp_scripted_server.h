@@ -56,6 +56,9 @@ class ScriptedPeer {
   std::string Expect(const std::string& prefix);
   // Greeting, USER/PASS, TYPE I, SYST answered the usual way.
   void LogIn();
+  // True when the client closes the control connection without another
+  // command (within the script's wait).
+  bool ClientHangsUp();
 
   // Opens a passive listener on 127.0.0.1; returns the "227 ..." reply text
   // for it, announcing `announced` ("h1,h2,h3,h4") as its address.

@@ -32,7 +32,10 @@ class ScriptedShell : public Shell {
     if (onRepaint) onRepaint();
   }
   void ProcessPendingInput() override;
-  void SetBusyCursor(bool busy) override { busyCursor = busy; }
+  void SetBusyCursor(bool busy) override {
+    busyCursor = busy;
+    if (onBusyCursor) onBusyCursor(busy);
+  }
   void SetApplicationTitle(const std::string& title) override {
     applicationTitle = title;
     ++titleChanges;
@@ -69,6 +72,9 @@ class ScriptedShell : public Shell {
   // Runs at every repaint: a test's stand-in for a click that arrives while
   // the window is being painted in the middle of an operation.
   std::function<void()> onRepaint;
+  // Runs when the busy pointer goes on or off: the start and end of a wait
+  // for the database.
+  std::function<void(bool)> onBusyCursor;
 
  private:
   std::deque<MsgButton> answers_;

@@ -13,6 +13,7 @@
 #include "platform/files.h"
 #include "platform/posix/local_time.h"
 #include "platform/posix/system_error.h"
+#include "platform/posix/write_primitive.h"
 
 namespace korva::platform {
 namespace {
@@ -160,7 +161,7 @@ std::size_t File::ReadAt(std::uint64_t offset, void* buffer, std::size_t size) c
 void File::Write(const void* data, std::size_t size) {
   const auto* in = static_cast<const char*>(data);
   while (size > 0) {
-    const ssize_t n = ::write(Fd(handle_), in, size);
+    const ssize_t n = posix::WriteSome(Fd(handle_), in, size, path_);
     if (n < 0) {
       if (errno == EINTR) continue;
       ThrowFileError(path_, errno);
