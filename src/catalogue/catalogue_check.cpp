@@ -109,8 +109,12 @@ void KeepSerie(const CheckContext& c, const settings::ProfileFile& catalogue,
   try {
     settings::KeepSerie(c.settingsFolder, edition, serie);
   } catch (const std::exception& e) {
-    c.log.LogWriteFile("Não foi possível gravar " + settings::KeptSerieKey(edition) +
-                       " em KORVA.INI: " + e.what());
+    try {
+      c.log.LogWriteFile("Não foi possível gravar " + settings::KeptSerieKey(edition) +
+                         " em KORVA.INI: " + e.what());
+    } catch (const std::exception&) {
+      // A disk too full for the SERIE may be too full for its line as well.
+    }
   }
 }
 

@@ -1,7 +1,7 @@
 // A full disk at every place the updater writes: a package download, the new
 // executable beside the old one, the branch copy and the branch extraction;
 // "LogUpdate.txt", the pending list export, "SCRIPT_g.TXT" and the client
-// version file; "KORVA.INI" and the script file. Each point runs twice: on a
+// version file; "KORVA.INI" (the kept SERIE included) and the script file. Each point runs twice: on a
 // small tmpfs of the test's own, filled for real, and through the write seam
 // of the test programs, which fails the platform's writes as the full disk
 // does. At each point the step fails as its Part says, every module keeps a
@@ -19,7 +19,10 @@
 #include "platform/write_faults.h"
 #include "support/firebird_fixture.h"
 #include "support/small_disk.h"
+#include "support/run_site.h"
 #include "support/update_site.h"
+#include "delivery/update_source.h"
+#include "trust/trust.h"
 
 namespace korva {
 namespace {
@@ -33,8 +36,6 @@ namespace fs = std::filesystem;
 // Before any thread exists: the mounts of this program stay its own.
 const bool kPrivateMounts = EnterPrivateMounts();
 
-const Message kSuccess{"KORVA", "Atualizações efetuadas com sucesso", MsgIcon::Information, kOk,
-                       kOk};
 const Message kDownloadError{"KORVA",
                              std::string("Erro no Download do arquivo. Por Favor entre em "
                                          "contato com o suporte.\rVESTRAMON Sistemas - Suporte: ") +
@@ -57,6 +58,7 @@ enum class Point {
   ScriptExport,
   ClientVersionFile,
   Settings,
+  KeptSerie,
   ScriptFile,
 };
 
@@ -80,6 +82,7 @@ const Case kCases[] = {
     {"ScriptExportFiles", Point::ScriptExport, Disk::Working, true},
     {"ClientVersionFile", Point::ClientVersionFile, Disk::Updater, true},
     {"KorvaIniSettings", Point::Settings, Disk::Updater, true},
+    {"KorvaIniKeptSerie", Point::KeptSerie, Disk::Updater, true},
     {"ScriptIniFile", Point::ScriptFile, Disk::Updater, true},
 };
 
@@ -106,14 +109,24 @@ const std::string kScriptFile =
          "S1_2=SET CODCLIENTE = 1\nS2_1=DELETE FROM CLIENTE\n");
 const std::string kOldSection = CrLf("[3.16.45]\nS1_1=SELECT 2 FROM RDB$DATABASE\n");
 
+// Only the kept SERIE needs the maker's key; the other points run unsigned.
+std::vector<std::string> SiteArguments(const std::string& branch, const trust::KeyPair& maker,
+                                       bool keyed) {
+  std::vector<std::string> arguments{"--app-module=EFIN.EXE=2.1.7", "--app-module=EEST.EXE=2.0.3",
+                                     "--app-module=EADM.EXE=1.9.12", "--app-module=EVEI.EXE=1.0.0",
+                                     "--branch=" + branch};
+  if (keyed) {
+    arguments.push_back("--public-key=" + trust::EncodeBase64(std::string(
+                                              maker.publicKey.begin(), maker.publicKey.end())));
+  }
+  return arguments;
+}
+
 class DiskFull : public ::testing::TestWithParam<Param> {
  protected:
   DiskFull()
-      : s(SiteOptions{"EMPRESA",
-                      "FDB",
-                      {"--app-module=EFIN.EXE=2.1.7", "--app-module=EEST.EXE=2.0.3",
-                       "--app-module=EADM.EXE=1.9.12", "--app-module=EVEI.EXE=1.0.0",
-                       "--branch=" + places.File("filial")}},
+      : s(SiteOptions{"EMPRESA", "FDB",
+                      SiteArguments(places.File("filial"), maker, GetParam().c.point == Point::KeptSerie)},
           FtpServerKind::Pyftpdlib) {
     const Case& c = GetParam().c;
     fs::create_directories(Folder(Disk::Branch));
@@ -123,16 +136,31 @@ class DiskFull : public ::testing::TestWithParam<Param> {
     fs::permissions(Branch("EFIN.EXE"), fs::perms::owner_exec, fs::perm_options::add);
     Isql(s.site.mainDatabase, "CREATE TABLE CLIENTE (CODCLIENTE INTEGER);\nCOMMIT;");
     const bool users = c.point == Point::ScriptPackage;
-    s.PutCatalogue(CrLf(std::string("[EMPRESA]\nID=KORVA\n[BANCO_USUÁRIO]\nÚltimaVersão=") +
-                        (users ? "1.4.3" : "1.4.2") + "\n[BANCO_KORVA]\nÚltimaVersão=" +
-                        (c.databaseOffered ? "3.16.51" : "3.16.50") +
-                        "\n[EFIN.EXE]\nÚltimaVersão=2.2.0\n"));
-    s.PutUpdateFile("script_korva_3_16_51.ini",
-                    ScriptPackage("3.16.51", {{"INSERT INTO CLIENTE VALUES (1)"}}));
-    s.PutUpdateFile("script_usuario_1_4_3.ini",
-                    ScriptPackage("1.4.3", {{"CREATE TABLE PERFIL (CODPERFIL INTEGER)"}}) + ";" +
-                        Noise(200 * 1024) + "\r\n");
-    s.PutModulePackage("EFIN.EXE", "2.2.0", {{"EFIN.EXE", NewEfin()}, {"EFIN.DAT", Noise(200 * 1024)}});
+    const bool keyed = c.point == Point::KeptSerie;
+    const std::string efin =
+        s.PutModulePackage("EFIN.EXE", "2.2.0", {{"EFIN.EXE", NewEfin()}, {"EFIN.DAT", Noise(200 * 1024)}});
+    trust::Sha256 sha;
+    sha.Update(efin);
+    const std::string pins = keyed ? "SHA256=" + trust::Hex(sha.Finish()) + "\nTAMANHO=" +
+                                         std::to_string(efin.size()) + "\n"
+                                   : "";
+    const auto put = [&](trust::Domain domain, const std::string& name, const std::string& bytes) {
+      if (keyed) {
+        s.PutSigned(maker, domain, name, bytes);
+      } else {
+        s.PutUpdateFile(name, bytes);
+      }
+    };
+    put(trust::Domain::Catalogue, s.CatalogueName(),
+        CrLf(std::string("[EMPRESA]\nID=KORVA\nSERIE=3\n[BANCO_USUÁRIO]\nÚltimaVersão=") +
+             (users ? "1.4.3" : "1.4.2") + "\n[BANCO_KORVA]\nÚltimaVersão=" +
+             (c.databaseOffered ? "3.16.51" : "3.16.50") + "\n[EFIN.EXE]\nÚltimaVersão=2.2.0\n" +
+             pins));
+    put(trust::Domain::ScriptPackage, "script_korva_3_16_51.ini",
+        ScriptPackage("3.16.51", {{"INSERT INTO CLIENTE VALUES (1)"}}));
+    put(trust::Domain::ScriptPackage, "script_usuario_1_4_3.ini",
+        ScriptPackage("1.4.3", {{"CREATE TABLE PERFIL (CODPERFIL INTEGER)"}}) + ";" +
+            Noise(200 * 1024) + "\r\n");
     WriteBytes(s.Local("scriptEMPRESA.ini"),
                kScriptFile + (c.point == Point::ScriptFile ? kOldSection : ""));
     WriteBytes(Folder(Disk::Export) + "/lista.txt", "a list exported before\r\n");
@@ -267,6 +295,7 @@ class DiskFull : public ::testing::TestWithParam<Param> {
   }
 
   TempDir places;
+  trust::KeyPair maker = trust::GenerateKeyPair();
   UpdateSite s;
   std::vector<std::unique_ptr<SmallDisk>> disks;
   std::map<std::string, std::string> before;
@@ -411,6 +440,19 @@ TEST_P(DiskFull, TheStepFailsAsItsPartSaysAndTheNextRunCompletes) {
       p().Dispatch([&] { p().BtBtnGravaConfigClick(); });
       expected = {{"", "Unable to write to " + s.Local("KORVA.INI"), MsgIcon::Error, kOk, kOk}};
       break;
+    case Point::KeptSerie:
+      // The disk fills the moment the catalogue is verified: its SERIE is
+      // not kept, the check goes on to the client version file, whose write
+      // ends it as its Part says.
+      delivery::UpdateSource::SetAfterVerificationHookForTests([&](const std::string& path) {
+        if (path == s.Local(s.CatalogueName())) LeaveFree(c.disk, 0);
+      });
+      Check();
+      delivery::UpdateSource::SetAfterVerificationHookForTests(nullptr);
+      expected = {{"",
+                   "Unable to write to " + s.Local(std::string(UpdateSite::kClientId) + ".ini"),
+                   MsgIcon::Error, kOk, kOk}};
+      break;
     case Point::ScriptFile:
       LeaveFree(c.disk, catalogue);
       Check();
@@ -463,13 +505,17 @@ TEST_P(DiskFull, TheStepFailsAsItsPartSaysAndTheNextRunCompletes) {
   Check();
   const bool branchOnly = c.point == Point::BranchCopy || c.point == Point::BranchExtraction;
   if (branchOnly) {
-    // The application folder is current; a branch left behind is the
-    // business of the branches' own catch-up.
-    EXPECT_THAT(s.Nodes(), ElementsAre("Nenhuma atualização disponível no momento."));
-  } else {
-    Run();
-    EXPECT_THAT(s.shell.messages, ElementsAre(kSuccess));
-    EXPECT_EQ(ReadBytes(Branch("EFIN.EXE")), NewEfin());
+    // The application folder is current; the branch left behind is owed
+    // the module, and this run brings it level.
+    EXPECT_THAT(s.Nodes(),
+                ElementsAre("FILIAL " + Folder(Disk::Branch) + " - MÓDULO FIN - Cópia pendente"));
+  }
+  Run();
+  EXPECT_THAT(s.shell.messages, ElementsAre(kSuccess));
+  EXPECT_EQ(ReadBytes(Branch("EFIN.EXE")), NewEfin());
+  EXPECT_FALSE(fs::exists(s.Local("FiliaisPendentes.ini")));
+  if (c.point == Point::KeptSerie) {
+    EXPECT_THAT(ReadBytes(s.Local("KORVA.INI")), ::testing::HasSubstr("SERIE_EMPRESA=3\r\n"));
   }
   EXPECT_EQ(ReadBytes(app + "/EFIN.EXE"), NewEfin());
   EXPECT_EQ(Column("VERSAO_FIN"), "2.2.0");
