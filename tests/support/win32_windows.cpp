@@ -157,14 +157,31 @@ HWND WaitForWindow(const wchar_t* windowClass, const wchar_t* title, int slices)
   return nullptr;
 }
 
-ShownBox AnswerBox(const std::wstring& caption, int answer) {
+namespace {
+
+// The message box of that caption that belongs to `process`: tests run side
+// by side, and a box of the same caption in another test is not ours.
+HWND BoxOf(const std::wstring& caption, DWORD process) {
+  for (HWND box = ::FindWindowExW(nullptr, nullptr, L"#32770", caption.c_str()); box;
+       box = ::FindWindowExW(nullptr, box, L"#32770", caption.c_str())) {
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(box, &owner);
+    if (owner == process) return box;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+ShownBox AnswerBox(const std::wstring& caption, int answer, DWORD process) {
+  if (process == 0) process = ::GetCurrentProcessId();
   ShownBox shown;
   HWND box = nullptr;
   // Found as soon as it exists; read once it shows, its buttons laid out and
   // the preselected one focused.
   bool ready = false;
   for (int slice = 0; slice < 600 && !ready; ++slice) {
-    box = ::FindWindowW(L"#32770", caption.c_str());
+    box = BoxOf(caption, process);
     GUITHREADINFO focus{};
     focus.cbSize = sizeof focus;
     ready = box && ::IsWindowVisible(box) &&

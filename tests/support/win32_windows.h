@@ -50,8 +50,9 @@ struct ShownBox {
 };
 // Waits for the box of that caption to show (its buttons laid out and the
 // preselected one focused), reads it and clicks `answer`. Runs on a thread
-// of its own while the box runs on the test's.
-ShownBox AnswerBox(const std::wstring& caption, int answer);
+// of its own while the box runs on the test's. Only boxes of `process` count
+// (0: this one), so tests that run side by side never answer each other's.
+ShownBox AnswerBox(const std::wstring& caption, int answer, DWORD process = 0);
 
 // The common print dialog of this process, once it shows, answered with OK
 // or Cancel (IDOK, IDCANCEL). False when none showed.

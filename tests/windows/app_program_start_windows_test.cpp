@@ -7,7 +7,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <future>
 #include <string>
 
 #include "app/program_start.h"
@@ -30,24 +29,42 @@ bool InsideTheFolder() {
   return std::getenv("KORVA_IN_FOLDER") != nullptr;
 }
 
-// Runs a program of the folder with the arguments; its exit status.
-DWORD RunIn(const std::wstring& program, const std::wstring& arguments, bool child) {
-  std::wstring commandLine = L"\"" + program + L"\" " + arguments;
-  if (child) ::SetEnvironmentVariableW(L"KORVA_IN_FOLDER", L"1");
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  const BOOL started = ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0,
-                                        nullptr, nullptr, &startup, &process);
-  ::SetEnvironmentVariableW(L"KORVA_IN_FOLDER", nullptr);
-  if (!started) return ~DWORD{0};
-  ::WaitForSingleObject(process.hProcess, INFINITE);
-  DWORD status = 0;
-  ::GetExitCodeProcess(process.hProcess, &status);
-  ::CloseHandle(process.hThread);
-  ::CloseHandle(process.hProcess);
-  return status;
-}
+// A program of the folder, started with the arguments; and, once it ends,
+// its exit status. A program still running after a minute is ended and
+// counts as failed: a box nobody answers never holds the test run.
+class Started {
+ public:
+  Started(const std::wstring& program, const std::wstring& arguments, bool child) {
+    std::wstring commandLine = L"\"" + program + L"\" " + arguments;
+    if (child) ::SetEnvironmentVariableW(L"KORVA_IN_FOLDER", L"1");
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    started_ = ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                nullptr, &startup, &process_);
+    ::SetEnvironmentVariableW(L"KORVA_IN_FOLDER", nullptr);
+  }
+  ~Started() {
+    if (!started_) return;
+    if (::WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) {
+      ::TerminateProcess(process_.hProcess, 1);
+    }
+    ::CloseHandle(process_.hThread);
+    ::CloseHandle(process_.hProcess);
+  }
+  DWORD Id() const { return process_.dwProcessId; }
+  DWORD Status() {
+    if (!started_ || ::WaitForSingleObject(process_.hProcess, 60000) != WAIT_OBJECT_0) {
+      return ~DWORD{0};
+    }
+    DWORD status = 0;
+    ::GetExitCodeProcess(process_.hProcess, &status);
+    return status;
+  }
+
+ private:
+  BOOL started_ = FALSE;
+  PROCESS_INFORMATION process_{};
+};
 
 class ForeignFolder : public ::testing::Test {
  protected:
@@ -66,17 +83,17 @@ class ForeignFolder : public ::testing::Test {
 };
 
 TEST_F(ForeignFolder, TheCopyThereFindsItselfOrStopsSayingWhy) {
-  EXPECT_EQ(RunIn((folder_ / L"start_test.exe").wstring(), L"--gtest_filter=InTheFolder.*", true),
-            0u);
+  Started copy((folder_ / L"start_test.exe").wstring(), L"--gtest_filter=InTheFolder.*", true);
+  EXPECT_EQ(copy.Status(), 0u);
 }
 
 TEST_F(ForeignFolder, TheProgramThereReachesItsDatabaseNotAMissingLibrary) {
   // No fbclient.dll in this build: the start goes as far as the database
   // and stops there with its own message. Before short names were used it
   // stopped at "KorvaLib.Dll não disponível.", the library being there.
-  auto box = std::async(std::launch::async, testing::AnswerBox, std::wstring(L"KORVA"), IDOK);
-  RunIn((folder_ / L"korvaupdate.exe").wstring(), L"", false);
-  const testing::ShownBox shown = box.get();
+  Started program((folder_ / L"korvaupdate.exe").wstring(), L"", false);
+  const testing::ShownBox shown = testing::AnswerBox(L"KORVA", IDOK, program.Id());
+  program.Status();
   ASSERT_TRUE(shown.found);
   EXPECT_NE(
       shown.text.find(L"N\u00e3o foi poss\u00edvel se conectar ao servidor de Banco de Dados."),

@@ -361,7 +361,7 @@ TEST_F(WindowTest, PopupMenusOpenOnTheirHotAreasAndTheirItemsRunTheirHandlers) {
   // page says where the operator must be.
   auto second = std::async(std::launch::async, ReadMenuAndPress, window.Handle(), "PMnScript",
                            std::vector<WPARAM>{VK_DOWN, VK_RETURN});
-  auto box = std::async(std::launch::async, AnswerBox, std::wstring(L"KORVA"), IDOK);
+  auto box = std::async(std::launch::async, AnswerBox, std::wstring(L"KORVA"), IDOK, DWORD{0});
   openMenu("LblScript");
   const OpenedMenu script = second.get();
   ASSERT_TRUE(script.found);
@@ -497,7 +497,7 @@ TEST_F(WindowTest, SecondCopyFindsTheFirstByItsWindowAndEnds) {
   }
   EXPECT_EQ(windows, 1);
   // Answered once it is ready for the operator, not as soon as it exists.
-  const ShownBox shown = AnswerBox(L"KORVA - UPDATE", IDOK);
+  const ShownBox shown = AnswerBox(L"KORVA - UPDATE", IDOK, process.dwProcessId);
   ASSERT_TRUE(shown.found);
   EXPECT_EQ(shown.text, L"Aplica\u00e7\u00e3o j\u00e1 est\u00e1 sendo executada.");
   EXPECT_EQ(shown.buttons, std::set<int>{IDOK});
@@ -559,7 +559,7 @@ TEST(Win32ShellTest, MessageBoxesShowTheirIconButtonsAndDefaultAndReturnTheClick
   shell.SetApplicationTitle("KORVA Update");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message.text + " / " + std::to_string(c.click));
-    auto shown = std::async(std::launch::async, AnswerBox, c.caption, c.click);
+    auto shown = std::async(std::launch::async, AnswerBox, c.caption, c.click, DWORD{0});
     const MsgButton answer = shell.ShowMessage(c.message);
     const ShownBox box = shown.get();
     ASSERT_TRUE(box.found);
