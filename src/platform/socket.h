@@ -68,7 +68,8 @@ class TcpSocket {
   std::size_t Receive(char* buffer, std::size_t capacity, Deadline deadline,
                       std::chrono::milliseconds slice, const IdleHook& idle);
   // Writes every byte, waiting while the peer's window is full. Some of
-  // them may be gone when it times out.
+  // them may be gone when it times out. Closing the socket from the idle
+  // hook ends the wait with the rest unsent.
   void Send(std::string_view bytes, Deadline deadline, std::chrono::milliseconds slice,
             const IdleHook& idle);
 

@@ -5,14 +5,17 @@
 // the wait hook, which the owner points at Shell::ProcessPendingInput.
 #include <chrono>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/socket.h"
 #include "text/error.h"
+#include "transfer/ftp_reply.h"
 
 namespace korva::transfer {
 
@@ -58,24 +61,7 @@ struct TransferOutcome {
   bool overLimit = false;
 };
 
-struct FtpReply {
-  int code = 0;
-  // Each reply line without its first four characters.
-  std::vector<std::string> lines;
-  // The lines joined with CR LF: the message of a refused command.
-  std::string Text() const;
-};
-
-// The server answered with a code the command does not accept. The dialogue
-// is still in step; the session stays open.
-class FtpReplyError : public KorvaError {
- public:
-  explicit FtpReplyError(const FtpReply& reply) : KorvaError(reply.Text()), reply_(reply) {}
-  const FtpReply& Reply() const { return reply_; }
-
- private:
-  FtpReply reply_;
-};
+class LocalFile;
 
 class FtpSession {
  public:
@@ -83,7 +69,7 @@ class FtpSession {
   static constexpr const char* kPassword = "K7p3R#";
   static constexpr std::uint16_t kDefaultPort = 21;
   // Limits of the dialogue with a server that may misbehave.
-  static constexpr std::size_t kMaxReplyBytes = 64 * 1024;
+  static constexpr std::size_t kMaxReplyBytes = FtpReplyReader::kMaxReplyBytes;
   static constexpr std::size_t kReceivePiece = 8192;
   static constexpr std::size_t kSendPiece = 1024;
 
@@ -154,6 +140,7 @@ class FtpSession {
  private:
   class OperationScope;
   class TransferScope;
+  class AbortGrace;
   struct Transfer;
 
   void Status(const std::string& text);
@@ -162,6 +149,9 @@ class FtpSession {
   platform::Deadline IdleDeadline() const;
   // "60 seconds": the idle limit in the texts of its failures.
   std::string IdleLimitText() const;
+  // The session's own words for a wait that reached the idle limit: the
+  // session is closed, and the text names what the server did not do.
+  [[noreturn]] void FailIdle(const std::string& what);
 
   // The dialogue: one command line out, one reply in, checked against the
   // accepted codes (an empty list accepts any).
@@ -170,13 +160,14 @@ class FtpSession {
   const FtpReply& ReadReply(std::initializer_list<int> accepted);
   // Reads on past preliminary replies (1xx) to the final one.
   const FtpReply& ReadFinalReply(std::initializer_list<int> accepted);
-  // One reply, unchecked, each byte within the idle limit.
-  const FtpReply& ReadAnyReply();
-  // Moves whole lines from inbox_ into the reply being read; true once that
-  // reply is complete (it is then reply_).
-  bool TakeReply();
-  // Appends what arrives on the control connection to inbox_; the server's
-  // close fails the operation and closes the control connection.
+  // One reply (a final one when `final`), each byte within the idle limit.
+  const FtpReply& ReadAnyReply(bool final);
+  // Takes the next reply the reader holds (the next final one when
+  // `final`); true once it is reply_. A reply the reader refuses closes the
+  // session.
+  bool TakeReply(bool final = false);
+  // Feeds what arrives on the control connection to the reader; the
+  // server's close fails the operation and closes the control connection.
   void ReceiveControl(platform::Deadline deadline, const platform::IdleHook& idle);
   // The same without waiting; false when nothing has arrived.
   bool ReceiveControlNow();
@@ -197,28 +188,47 @@ class FtpSession {
   std::uint16_t PassivePort();
   platform::TcpSocket ConnectData(std::uint16_t port);
   void ListenActive();
-  // Waits for the server's data connection; others are turned away.
-  void AcceptActive(Transfer& transfer);
+  // Waits for the server's data connection; others are turned away. True
+  // when it came; false when the server's final reply came instead or the
+  // transfer was aborted.
+  bool AcceptActive(Transfer& transfer);
+  // Only the server delivers the data; anybody else is turned away.
+  void TakeConnection(Transfer& transfer, const std::string& server,
+                      platform::TcpSocket connection);
+  // Takes the server's connection if one waits in the listener's queue, then
+  // closes the listener.
+  void TakeQueued(Transfer& transfer, const std::string& server);
   // A connection already waiting in the listener's queue, without waiting.
   platform::TcpSocket AcceptQueued();
   // The idle slice of a transfer's wait: the window's input, the operator's
-  // abort, the control connection.
-  void TransferIdle();
+  // abort, the control connection. False once the server's final reply has
+  // ended the transfer.
+  bool TransferIdle(Transfer& transfer);
+  // The idle hook of a wait on the data connection: once the server has
+  // ended the transfer, the connection is closed, which ends the wait.
+  platform::IdleHook DataIdle(Transfer& transfer);
   // Takes what the server said on the control connection meanwhile, without
   // waiting: preliminary replies are passed over, a final one is kept.
   void WatchControl(Transfer& transfer);
-  // The same once a slice while the data flows without pause.
-  void WatchControlWhileDataFlows(Transfer& transfer, std::chrono::steady_clock::time_point now);
+  // The same once a slice while the data flows without pause; false once a
+  // failure reply has ended the transfer.
+  bool WatchControlWhileDataFlows(Transfer& transfer, std::chrono::steady_clock::time_point now);
   void RunTransfer(Transfer& transfer, std::int64_t total,
                    const std::function<void(Transfer&)>& pump);
+  // Runs the step; its failure is kept unless an earlier one was.
+  static void KeepFirstFailure(std::exception_ptr& failure, const std::function<void()>& step);
   void FinishTransfer(Transfer& transfer);
   // After ABOR: what the server says within a short grace, then the session
   // is closed.
-  class AbortGrace;
   void FinishAbortedTransfer(Transfer& transfer);
   // After a transfer failed on our side: read the replies the server still
   // owes, so that the next command gets its own; drop the session otherwise.
   void ResyncAfterFailure(int pendingReplies) noexcept;
+  // The data connection of a download, made or awaited.
+  void OpenDownload(Transfer& transfer, const std::string& remoteName);
+  void OpenUpload(Transfer& transfer, const std::string& remoteName);
+  void ReceiveInto(Transfer& transfer, LocalFile& file, std::int64_t limit);
+  void SendFrom(Transfer& transfer, LocalFile& file);
 
   std::string host_;
   std::uint16_t port_;
@@ -233,32 +243,12 @@ class FtpSession {
   platform::TcpSocket data_;
   // Active mode: where the server's data connection is awaited.
   platform::TcpListener listener_;
-  std::string inbox_;              // control bytes read but not yet taken as lines
-  std::size_t inboxSearched_ = 0;  // bytes of inbox_ known to hold no line end
-  FtpReply partial_;               // the reply whose lines are being taken
-  std::size_t partialBytes_ = 0;
-  std::size_t replyBytes_ = 0;  // the size of reply_ on the wire
+  FtpReplyReader reader_;
   FtpReply reply_;
   TransferOutcome lastTransfer_;
   bool busy_ = false;
   // The transfer whose waits and progress events may call AbortTransfer.
   Transfer* running_ = nullptr;
 };
-
-// Reads the six numbers of a 227 reply's first line: "h1,h2,h3,h4,p1,p2"
-// between the first "(" and ")", or after the last blank. Each must be a
-// decimal number from 0 to 255; anything else is an error. The address is
-// what the server announced: the session only checks its form and connects
-// to its control connection's peer, so that a server cannot send the data
-// connection to a third host.
-struct PassiveAddress {
-  std::string address;
-  std::uint16_t port = 0;
-};
-PassiveAddress ParsePassiveReply(std::string_view firstLine);
-// "PORT 192,168,0,5,19,137" for 192.168.0.5 and port 5001.
-std::string FormatPortCommand(const std::string& address, std::uint16_t port);
-// The number of a 213 reply's text, or -1.
-std::int32_t ParseSizeReply(const FtpReply& reply);
 
 }  // namespace korva::transfer

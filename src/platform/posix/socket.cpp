@@ -165,8 +165,8 @@ std::size_t TcpSocket::Receive(char* buffer, std::size_t capacity, Deadline dead
 
 void TcpSocket::Send(std::string_view bytes, Deadline deadline, milliseconds slice,
                      const IdleHook& idle) {
+  if (!IsOpen()) ThrowErrno(ENOTCONN);
   while (!bytes.empty()) {
-    if (!IsOpen()) ThrowErrno(ENOTCONN);
     // MSG_NOSIGNAL: a peer that went away is an error here, not SIGPIPE.
     const ssize_t n = ::send(Fd(handle_), bytes.data(), bytes.size(), MSG_NOSIGNAL);
     if (n >= 0) {
@@ -178,6 +178,7 @@ void TcpSocket::Send(std::string_view bytes, Deadline deadline, milliseconds sli
     if (PollOne(Fd(handle_), POLLOUT, SliceMs(slice)) > 0) continue;
     CheckDeadline(deadline, "Write timed out.");
     RunIdle(idle);
+    if (!IsOpen()) return;
   }
 }
 

@@ -186,8 +186,8 @@ std::size_t TcpSocket::Receive(char* buffer, std::size_t capacity, Deadline dead
 
 void TcpSocket::Send(std::string_view bytes, Deadline deadline, milliseconds slice,
                      const IdleHook& idle) {
+  if (!IsOpen()) ThrowError(WSAENOTCONN);
   while (!bytes.empty()) {
-    if (!IsOpen()) ThrowError(WSAENOTCONN);
     const int chunk = static_cast<int>(std::min<std::size_t>(bytes.size(), 1 << 30));
     const int n = ::send(Sock(handle_), bytes.data(), chunk, 0);
     if (n >= 0) {
@@ -198,6 +198,7 @@ void TcpSocket::Send(std::string_view bytes, Deadline deadline, milliseconds sli
     if (WaitSlice(Sock(handle_), Wait::kWrite, SliceMs(slice))) continue;
     CheckDeadline(deadline, "Write timed out.");
     RunIdle(idle);
+    if (!IsOpen()) return;
   }
 }
 
