@@ -11,6 +11,7 @@
 #include <cerrno>
 
 #include "platform/posix/system_error.h"
+#include "platform/socket_primitives.h"
 
 namespace korva::platform {
 namespace {
@@ -28,10 +29,6 @@ int Fd(const OwnedHandle& handle) {
   return static_cast<int>(handle.Get().Value());
 }
 
-void CheckDeadline(Deadline deadline, const char* timedOut) {
-  if (steady_clock::now() >= deadline) throw SocketTimeout(timedOut);
-}
-
 sockaddr_in MakeAddress(const std::string& address, std::uint16_t port) {
   sockaddr_in sa{};
   sa.sin_family = AF_INET;
@@ -40,13 +37,6 @@ sockaddr_in MakeAddress(const std::string& address, std::uint16_t port) {
     throw SocketError("Invalid IPv4 address: " + address);
   }
   return sa;
-}
-
-OwnedHandle NewStreamSocket() {
-  // Non-blocking: every wait goes through poll, so that it can be sliced.
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) ThrowErrno(errno);
-  return OwnedHandle(NativeHandle(fd), OwnedHandle::Kind::kSocket);
 }
 
 // poll() for the whole slice; the number of ready descriptors (0: the slice
@@ -64,37 +54,19 @@ int PollSlice(pollfd* fds, nfds_t count, int timeoutMs) {
   }
 }
 
-int PollOne(int fd, short events, int timeoutMs) {
-  pollfd p{fd, events, 0};
-  return PollSlice(&p, 1, timeoutMs);
-}
-
-int SliceMs(milliseconds slice) {
-  return static_cast<int>(std::max<milliseconds::rep>(1, slice.count()));
-}
-
-void RunIdle(const IdleHook& idle) {
-  if (idle) idle();
-}
-
 std::string AddressText(const sockaddr_in& sa) {
   char text[INET_ADDRSTRLEN] = {};
   ::inet_ntop(AF_INET, &sa.sin_addr, text, sizeof text);
   return text;
 }
 
-sockaddr_in LocalName(const OwnedHandle& handle) {
-  sockaddr_in sa{};
-  socklen_t len = sizeof sa;
-  if (::getsockname(Fd(handle), reinterpret_cast<sockaddr*>(&sa), &len) != 0) ThrowErrno(errno);
-  return sa;
+socket_primitives::Endpoint EndpointOf(const sockaddr_in& sa) {
+  return {AddressText(sa), ntohs(sa.sin_port)};
 }
 
-sockaddr_in PeerName(const OwnedHandle& handle) {
-  sockaddr_in sa{};
-  socklen_t len = sizeof sa;
-  if (::getpeername(Fd(handle), reinterpret_cast<sockaddr*>(&sa), &len) != 0) ThrowErrno(errno);
-  return sa;
+// Nothing to do without waiting: the caller waits, in slices.
+bool WouldBlock(int error) {
+  return error == EAGAIN || error == EWOULDBLOCK;
 }
 
 }  // namespace
@@ -124,125 +96,100 @@ std::string ResolveIPv4(const std::string& host) {
   return address;
 }
 
-// --- TcpSocket ---
+namespace socket_primitives {
 
-TcpSocket TcpSocket::Connect(const std::string& address, std::uint16_t port, Deadline deadline,
-                             milliseconds slice, const IdleHook& idle) {
-  constexpr const char* kTimedOut = "Connect timed out.";
+OwnedHandle NewStreamSocket() {
+  // Non-blocking: every wait goes through poll, so that it can be sliced.
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) ThrowErrno(errno);
+  return OwnedHandle(NativeHandle(fd), OwnedHandle::Kind::kSocket);
+}
+
+bool StartConnect(const OwnedHandle& socket, const std::string& address, std::uint16_t port) {
   const sockaddr_in sa = MakeAddress(address, port);
-  TcpSocket s(NewStreamSocket());
-  if (::connect(Fd(s.handle_), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0) return s;
+  if (::connect(Fd(socket), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0) return true;
   if (errno != EINPROGRESS && errno != EINTR) ThrowErrno(errno);
-  for (;;) {
-    CheckDeadline(deadline, kTimedOut);
-    const auto left = std::chrono::ceil<milliseconds>(deadline - steady_clock::now());
-    if (PollOne(Fd(s.handle_), POLLOUT, SliceMs(std::min(slice, left))) > 0) break;
-    CheckDeadline(deadline, kTimedOut);
-    RunIdle(idle);
-  }
+  return false;
+}
+
+void CheckConnected(const OwnedHandle& socket) {
   int error = 0;
   socklen_t len = sizeof error;
-  if (::getsockopt(Fd(s.handle_), SOL_SOCKET, SO_ERROR, &error, &len) != 0) ThrowErrno(errno);
+  if (::getsockopt(Fd(socket), SOL_SOCKET, SO_ERROR, &error, &len) != 0) ThrowErrno(errno);
   if (error != 0) ThrowErrno(error);
-  return s;
 }
 
-std::size_t TcpSocket::Receive(char* buffer, std::size_t capacity, Deadline deadline,
-                               milliseconds slice, const IdleHook& idle) {
+std::optional<std::size_t> TryReceive(const OwnedHandle& socket, char* buffer,
+                                      std::size_t capacity) {
   for (;;) {
-    if (!IsOpen()) return 0;
-    // Read first and poll only when nothing is there: while data streams in,
-    // one system call per piece.
-    const ssize_t n = ::recv(Fd(handle_), buffer, capacity, 0);
+    const ssize_t n = ::recv(Fd(socket), buffer, capacity, 0);
     if (n >= 0) return static_cast<std::size_t>(n);
     if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) ThrowErrno(errno);
-    if (PollOne(Fd(handle_), POLLIN, SliceMs(slice)) > 0) continue;
-    CheckDeadline(deadline, "Read timed out.");
-    RunIdle(idle);
-  }
-}
-
-void TcpSocket::Send(std::string_view bytes, Deadline deadline, milliseconds slice,
-                     const IdleHook& idle) {
-  if (!IsOpen()) ThrowErrno(ENOTCONN);
-  while (!bytes.empty()) {
-    // MSG_NOSIGNAL: a peer that went away is an error here, not SIGPIPE.
-    const ssize_t n = ::send(Fd(handle_), bytes.data(), bytes.size(), MSG_NOSIGNAL);
-    if (n >= 0) {
-      bytes.remove_prefix(static_cast<std::size_t>(n));
-      continue;
-    }
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) ThrowErrno(errno);
-    if (PollOne(Fd(handle_), POLLOUT, SliceMs(slice)) > 0) continue;
-    CheckDeadline(deadline, "Write timed out.");
-    RunIdle(idle);
-    if (!IsOpen()) return;
-  }
-}
-
-bool TcpSocket::Readable() const {
-  if (!IsOpen()) return false;
-  return PollOne(Fd(handle_), POLLIN, 0) > 0;
-}
-
-std::string TcpSocket::LocalAddress() const {
-  return AddressText(LocalName(handle_));
-}
-
-std::uint16_t TcpSocket::LocalPort() const {
-  return ntohs(LocalName(handle_).sin_port);
-}
-
-std::string TcpSocket::PeerAddress() const {
-  return AddressText(PeerName(handle_));
-}
-
-// --- TcpListener ---
-
-TcpListener TcpListener::Listen(const std::string& address, std::uint16_t port, int backlog) {
-  const sockaddr_in sa = MakeAddress(address, port);
-  TcpListener l;
-  l.handle_ = NewStreamSocket();
-  if (::bind(Fd(l.handle_), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
+    if (WouldBlock(errno)) return std::nullopt;
     ThrowErrno(errno);
   }
-  if (::listen(Fd(l.handle_), backlog) != 0) ThrowErrno(errno);
-  return l;
 }
 
-std::string TcpListener::Address() const {
-  return AddressText(LocalName(handle_));
-}
-
-std::uint16_t TcpListener::Port() const {
-  return ntohs(LocalName(handle_).sin_port);
-}
-
-TcpSocket TcpListener::AcceptUnless(const TcpSocket& watched, Deadline deadline, milliseconds slice,
-                                    const IdleHook& idle) {
+std::optional<std::size_t> TrySend(const OwnedHandle& socket, std::string_view bytes) {
   for (;;) {
-    if (!IsOpen()) return TcpSocket();
-    pollfd p[2] = {{Fd(handle_), POLLIN, 0}, {Fd(watched.handle_), POLLIN, 0}};
-    const int rc = PollSlice(p, 2, SliceMs(slice));
-    if (rc == 0) {
-      CheckDeadline(deadline, "Accept timed out.");
-      RunIdle(idle);
-      continue;
-    }
-    // A connection that is already queued wins over the watched socket: a
-    // quick server may connect, send and answer before we get here.
-    if (p[0].revents != 0) {
-      const int fd = ::accept4(Fd(handle_), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-      if (fd >= 0) return TcpSocket(OwnedHandle(NativeHandle(fd), OwnedHandle::Kind::kSocket));
-      if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && errno != ECONNABORTED) {
-        ThrowErrno(errno);
-      }
-      continue;
-    }
-    if (p[1].revents != 0) return TcpSocket();
+    // MSG_NOSIGNAL: a peer that went away is an error here, not SIGPIPE.
+    const ssize_t n = ::send(Fd(socket), bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    if (n >= 0) return static_cast<std::size_t>(n);
+    if (errno == EINTR) continue;
+    if (WouldBlock(errno)) return std::nullopt;
+    ThrowErrno(errno);
   }
 }
 
+void ThrowNotConnected() {
+  ThrowErrno(ENOTCONN);
+}
+
+bool WaitReady(const OwnedHandle& socket, Ready ready, int milliseconds) {
+  // A finished connect, well or not, makes the socket writable.
+  pollfd p{Fd(socket), static_cast<short>(ready == Ready::kRead ? POLLIN : POLLOUT), 0};
+  return PollSlice(&p, 1, milliseconds) > 0;
+}
+
+OwnedHandle ListenOn(const std::string& address, std::uint16_t port, int backlog) {
+  const sockaddr_in sa = MakeAddress(address, port);
+  OwnedHandle handle = NewStreamSocket();
+  if (::bind(Fd(handle), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
+    ThrowErrno(errno);
+  }
+  if (::listen(Fd(handle), backlog) != 0) ThrowErrno(errno);
+  return handle;
+}
+
+Arrival WaitArrival(const OwnedHandle& listener, const OwnedHandle& watched, int milliseconds) {
+  // An unopened watched socket is -1, which poll passes over.
+  pollfd p[2] = {{Fd(listener), POLLIN, 0}, {Fd(watched), POLLIN, 0}};
+  if (PollSlice(p, 2, milliseconds) == 0) return Arrival::kNothing;
+  if (p[0].revents != 0) return Arrival::kConnection;
+  return p[1].revents != 0 ? Arrival::kWatchedReadable : Arrival::kNothing;
+}
+
+OwnedHandle TryAccept(const OwnedHandle& listener) {
+  const int fd = ::accept4(Fd(listener), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  if (fd >= 0) return OwnedHandle(NativeHandle(fd), OwnedHandle::Kind::kSocket);
+  // The connection went away before we took it: wait for the next.
+  if (!WouldBlock(errno) && errno != EINTR && errno != ECONNABORTED) ThrowErrno(errno);
+  return OwnedHandle();
+}
+
+Endpoint LocalEndpoint(const OwnedHandle& socket) {
+  sockaddr_in sa{};
+  socklen_t len = sizeof sa;
+  if (::getsockname(Fd(socket), reinterpret_cast<sockaddr*>(&sa), &len) != 0) ThrowErrno(errno);
+  return EndpointOf(sa);
+}
+
+Endpoint PeerEndpoint(const OwnedHandle& socket) {
+  sockaddr_in sa{};
+  socklen_t len = sizeof sa;
+  if (::getpeername(Fd(socket), reinterpret_cast<sockaddr*>(&sa), &len) != 0) ThrowErrno(errno);
+  return EndpointOf(sa);
+}
+
+}  // namespace socket_primitives
 }  // namespace korva::platform

@@ -2,14 +2,12 @@
 
 #include <algorithm>
 
+#include "platform/socket_primitives.h"
 #include "platform/windows/system_error.h"
 #include "platform/windows/win32_api.h"
 
 namespace korva::platform {
 namespace {
-
-using std::chrono::milliseconds;
-using std::chrono::steady_clock;
 
 // Winsock is started once for the process and never stopped: sockets may be
 // open until the very end.
@@ -35,10 +33,6 @@ SOCKET Sock(const OwnedHandle& handle) {
   return static_cast<SOCKET>(handle.Get().Value());
 }
 
-void CheckDeadline(Deadline deadline, const char* timedOut) {
-  if (steady_clock::now() >= deadline) throw SocketTimeout(timedOut);
-}
-
 sockaddr_in MakeAddress(const std::string& address, std::uint16_t port) {
   sockaddr_in sa{};
   sa.sin_family = AF_INET;
@@ -51,46 +45,21 @@ sockaddr_in MakeAddress(const std::string& address, std::uint16_t port) {
 
 // Non-blocking, and not inherited by programs we start: every wait goes
 // through select, so that it can be sliced.
-void MakeOurs(SOCKET s) {
+OwnedHandle MakeOurs(SOCKET s) {
+  OwnedHandle handle(NativeHandle(static_cast<std::intptr_t>(s)), OwnedHandle::Kind::kSocket);
   u_long nonBlocking = 1;
   if (::ioctlsocket(s, FIONBIO, &nonBlocking) != 0) ThrowLastError();
   ::SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
-}
-
-OwnedHandle NewStreamSocket() {
-  StartWinsock();
-  const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (s == INVALID_SOCKET) ThrowLastError();
-  OwnedHandle handle(NativeHandle(static_cast<std::intptr_t>(s)), OwnedHandle::Kind::kSocket);
-  MakeOurs(s);
   return handle;
 }
 
-enum class Wait { kRead, kWrite, kConnect };
-
-// select() for at most the slice; true when the socket is ready (for a
-// connect: finished, well or not).
-bool WaitSlice(SOCKET s, Wait wait, int timeoutMs) {
-  fd_set ready;
-  fd_set failed;
-  FD_ZERO(&ready);
-  FD_ZERO(&failed);
-  FD_SET(s, &ready);
-  if (wait == Wait::kConnect) FD_SET(s, &failed);
-  timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-  const int rc =
-      ::select(0, wait == Wait::kRead ? &ready : nullptr, wait == Wait::kRead ? nullptr : &ready,
-               wait == Wait::kConnect ? &failed : nullptr, &limit);
-  if (rc == SOCKET_ERROR) ThrowLastError();
-  return rc > 0;
+timeval Limit(int milliseconds) {
+  return timeval{milliseconds / 1000, (milliseconds % 1000) * 1000};
 }
 
-int SliceMs(milliseconds slice) {
-  return static_cast<int>(std::max<milliseconds::rep>(1, slice.count()));
-}
-
-void RunIdle(const IdleHook& idle) {
-  if (idle) idle();
+// Winsock counts bytes in an int.
+int Clamped(std::size_t count) {
+  return static_cast<int>(std::min<std::size_t>(count, 1 << 30));
 }
 
 std::string AddressText(const sockaddr_in& sa) {
@@ -99,18 +68,8 @@ std::string AddressText(const sockaddr_in& sa) {
   return text;
 }
 
-sockaddr_in LocalName(const OwnedHandle& handle) {
-  sockaddr_in sa{};
-  int len = sizeof sa;
-  if (::getsockname(Sock(handle), reinterpret_cast<sockaddr*>(&sa), &len) != 0) ThrowLastError();
-  return sa;
-}
-
-sockaddr_in PeerName(const OwnedHandle& handle) {
-  sockaddr_in sa{};
-  int len = sizeof sa;
-  if (::getpeername(Sock(handle), reinterpret_cast<sockaddr*>(&sa), &len) != 0) ThrowLastError();
-  return sa;
+socket_primitives::Endpoint EndpointOf(const sockaddr_in& sa) {
+  return {AddressText(sa), ::ntohs(sa.sin_port)};
 }
 
 }  // namespace
@@ -142,143 +101,118 @@ std::string ResolveIPv4(const std::string& host) {
   return address;
 }
 
-// --- TcpSocket ---
+namespace socket_primitives {
 
-TcpSocket TcpSocket::Connect(const std::string& address, std::uint16_t port, Deadline deadline,
-                             milliseconds slice, const IdleHook& idle) {
-  constexpr const char* kTimedOut = "Connect timed out.";
+OwnedHandle NewStreamSocket() {
+  StartWinsock();
+  const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (s == INVALID_SOCKET) ThrowLastError();
+  return MakeOurs(s);
+}
+
+bool StartConnect(const OwnedHandle& socket, const std::string& address, std::uint16_t port) {
   const sockaddr_in sa = MakeAddress(address, port);
-  TcpSocket s(NewStreamSocket());
-  const SOCKET sock = Sock(s.handle_);
-  if (::connect(sock, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0) return s;
+  if (::connect(Sock(socket), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0) return true;
   if (::WSAGetLastError() != WSAEWOULDBLOCK) ThrowLastError();
-  for (;;) {
-    CheckDeadline(deadline, kTimedOut);
-    const auto left = std::chrono::ceil<milliseconds>(deadline - steady_clock::now());
-    if (WaitSlice(sock, Wait::kConnect, SliceMs(std::min(slice, left)))) break;
-    CheckDeadline(deadline, kTimedOut);
-    RunIdle(idle);
-  }
+  return false;
+}
+
+void CheckConnected(const OwnedHandle& socket) {
   int error = 0;
   int len = sizeof error;
-  if (::getsockopt(sock, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &len) != 0) {
+  if (::getsockopt(Sock(socket), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &len) !=
+      0) {
     ThrowLastError();
   }
   if (error != 0) ThrowError(error);
-  return s;
 }
 
-std::size_t TcpSocket::Receive(char* buffer, std::size_t capacity, Deadline deadline,
-                               milliseconds slice, const IdleHook& idle) {
-  for (;;) {
-    if (!IsOpen()) return 0;
-    // Read first and wait only when nothing is there: while data streams in,
-    // one call per piece.
-    const int wanted = static_cast<int>(std::min<std::size_t>(capacity, 1 << 30));
-    const int n = ::recv(Sock(handle_), buffer, wanted, 0);
-    if (n >= 0) return static_cast<std::size_t>(n);
-    if (::WSAGetLastError() != WSAEWOULDBLOCK) ThrowLastError();
-    if (WaitSlice(Sock(handle_), Wait::kRead, SliceMs(slice))) continue;
-    CheckDeadline(deadline, "Read timed out.");
-    RunIdle(idle);
-  }
+std::optional<std::size_t> TryReceive(const OwnedHandle& socket, char* buffer,
+                                      std::size_t capacity) {
+  const int n = ::recv(Sock(socket), buffer, Clamped(capacity), 0);
+  if (n >= 0) return static_cast<std::size_t>(n);
+  if (::WSAGetLastError() != WSAEWOULDBLOCK) ThrowLastError();
+  return std::nullopt;
 }
 
-void TcpSocket::Send(std::string_view bytes, Deadline deadline, milliseconds slice,
-                     const IdleHook& idle) {
-  if (!IsOpen()) ThrowError(WSAENOTCONN);
-  while (!bytes.empty()) {
-    const int chunk = static_cast<int>(std::min<std::size_t>(bytes.size(), 1 << 30));
-    const int n = ::send(Sock(handle_), bytes.data(), chunk, 0);
-    if (n >= 0) {
-      bytes.remove_prefix(static_cast<std::size_t>(n));
-      continue;
-    }
-    if (::WSAGetLastError() != WSAEWOULDBLOCK) ThrowLastError();
-    if (WaitSlice(Sock(handle_), Wait::kWrite, SliceMs(slice))) continue;
-    CheckDeadline(deadline, "Write timed out.");
-    RunIdle(idle);
-    if (!IsOpen()) return;
-  }
+std::optional<std::size_t> TrySend(const OwnedHandle& socket, std::string_view bytes) {
+  const int n = ::send(Sock(socket), bytes.data(), Clamped(bytes.size()), 0);
+  if (n >= 0) return static_cast<std::size_t>(n);
+  if (::WSAGetLastError() != WSAEWOULDBLOCK) ThrowLastError();
+  return std::nullopt;
 }
 
-bool TcpSocket::Readable() const {
-  if (!IsOpen()) return false;
-  return WaitSlice(Sock(handle_), Wait::kRead, 0);
+void ThrowNotConnected() {
+  ThrowError(WSAENOTCONN);
 }
 
-std::string TcpSocket::LocalAddress() const {
-  return AddressText(LocalName(handle_));
+bool WaitReady(const OwnedHandle& socket, Ready ready, int milliseconds) {
+  const SOCKET s = Sock(socket);
+  fd_set set;
+  fd_set failed;
+  FD_ZERO(&set);
+  FD_ZERO(&failed);
+  FD_SET(s, &set);
+  // A connect that failed shows in the exception set, not as writable.
+  if (ready == Ready::kConnectDone) FD_SET(s, &failed);
+  timeval limit = Limit(milliseconds);
+  const bool read = ready == Ready::kRead;
+  const int rc = ::select(0, read ? &set : nullptr, read ? nullptr : &set,
+                          ready == Ready::kConnectDone ? &failed : nullptr, &limit);
+  if (rc == SOCKET_ERROR) ThrowLastError();
+  return rc > 0;
 }
 
-std::uint16_t TcpSocket::LocalPort() const {
-  return ::ntohs(LocalName(handle_).sin_port);
-}
-
-std::string TcpSocket::PeerAddress() const {
-  return AddressText(PeerName(handle_));
-}
-
-// --- TcpListener ---
-
-TcpListener TcpListener::Listen(const std::string& address, std::uint16_t port, int backlog) {
+OwnedHandle ListenOn(const std::string& address, std::uint16_t port, int backlog) {
   const sockaddr_in sa = MakeAddress(address, port);
-  TcpListener l;
-  l.handle_ = NewStreamSocket();
+  OwnedHandle handle = NewStreamSocket();
   // Nobody else may take the same port beside us.
   BOOL exclusive = TRUE;
-  ::setsockopt(Sock(l.handle_), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
+  ::setsockopt(Sock(handle), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
                reinterpret_cast<const char*>(&exclusive), sizeof exclusive);
-  if (::bind(Sock(l.handle_), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
+  if (::bind(Sock(handle), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
     ThrowLastError();
   }
-  if (::listen(Sock(l.handle_), backlog) != 0) ThrowLastError();
-  return l;
+  if (::listen(Sock(handle), backlog) != 0) ThrowLastError();
+  return handle;
 }
 
-std::string TcpListener::Address() const {
-  return AddressText(LocalName(handle_));
+Arrival WaitArrival(const OwnedHandle& listener, const OwnedHandle& watched, int milliseconds) {
+  fd_set ready;
+  FD_ZERO(&ready);
+  FD_SET(Sock(listener), &ready);
+  if (watched.IsOpen()) FD_SET(Sock(watched), &ready);
+  timeval limit = Limit(milliseconds);
+  const int rc = ::select(0, &ready, nullptr, nullptr, &limit);
+  if (rc == SOCKET_ERROR) ThrowLastError();
+  if (rc == 0) return Arrival::kNothing;
+  if (FD_ISSET(Sock(listener), &ready)) return Arrival::kConnection;
+  return watched.IsOpen() && FD_ISSET(Sock(watched), &ready) ? Arrival::kWatchedReadable
+                                                             : Arrival::kNothing;
 }
 
-std::uint16_t TcpListener::Port() const {
-  return ::ntohs(LocalName(handle_).sin_port);
+OwnedHandle TryAccept(const OwnedHandle& listener) {
+  const SOCKET s = ::accept(Sock(listener), nullptr, nullptr);
+  if (s != INVALID_SOCKET) return MakeOurs(s);
+  // The connection went away before we took it: wait for the next.
+  const int error = ::WSAGetLastError();
+  if (error != WSAEWOULDBLOCK && error != WSAECONNRESET && error != WSAEINTR) ThrowError(error);
+  return OwnedHandle();
 }
 
-TcpSocket TcpListener::AcceptUnless(const TcpSocket& watched, Deadline deadline, milliseconds slice,
-                                    const IdleHook& idle) {
-  for (;;) {
-    if (!IsOpen()) return TcpSocket();
-    fd_set ready;
-    FD_ZERO(&ready);
-    FD_SET(Sock(handle_), &ready);
-    if (watched.IsOpen()) FD_SET(Sock(watched.handle_), &ready);
-    const int ms = SliceMs(slice);
-    timeval limit{ms / 1000, (ms % 1000) * 1000};
-    const int rc = ::select(0, &ready, nullptr, nullptr, &limit);
-    if (rc == SOCKET_ERROR) ThrowLastError();
-    if (rc == 0) {
-      CheckDeadline(deadline, "Accept timed out.");
-      RunIdle(idle);
-      continue;
-    }
-    // A connection that is already queued wins over the watched socket: a
-    // quick server may connect, send and answer before we get here.
-    if (FD_ISSET(Sock(handle_), &ready)) {
-      const SOCKET s = ::accept(Sock(handle_), nullptr, nullptr);
-      if (s != INVALID_SOCKET) {
-        OwnedHandle accepted(NativeHandle(static_cast<std::intptr_t>(s)),
-                             OwnedHandle::Kind::kSocket);
-        MakeOurs(s);
-        return TcpSocket(std::move(accepted));
-      }
-      const int error = ::WSAGetLastError();
-      if (error != WSAEWOULDBLOCK && error != WSAECONNRESET && error != WSAEINTR) {
-        ThrowError(error);
-      }
-      continue;
-    }
-    if (watched.IsOpen() && FD_ISSET(Sock(watched.handle_), &ready)) return TcpSocket();
-  }
+Endpoint LocalEndpoint(const OwnedHandle& socket) {
+  sockaddr_in sa{};
+  int len = sizeof sa;
+  if (::getsockname(Sock(socket), reinterpret_cast<sockaddr*>(&sa), &len) != 0) ThrowLastError();
+  return EndpointOf(sa);
 }
 
+Endpoint PeerEndpoint(const OwnedHandle& socket) {
+  sockaddr_in sa{};
+  int len = sizeof sa;
+  if (::getpeername(Sock(socket), reinterpret_cast<sockaddr*>(&sa), &len) != 0) ThrowLastError();
+  return EndpointOf(sa);
+}
+
+}  // namespace socket_primitives
 }  // namespace korva::platform
