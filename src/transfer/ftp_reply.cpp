@@ -83,9 +83,18 @@ void FtpReplyReader::Clear() {
   *this = FtpReplyReader{};
 }
 
+void FtpReplyReader::Feed(std::string_view bytes) {
+  // The lines taken go now, not one by one: a long reply of short lines
+  // would otherwise be moved once per line.
+  inbox_.erase(0, taken_);
+  inboxSearched_ -= taken_;
+  taken_ = 0;
+  inbox_.append(bytes);
+}
+
 std::optional<std::string> FtpReplyReader::TakeLine() {
   const auto end = inbox_.find('\n', inboxSearched_);
-  const std::size_t lineBytes = end == std::string::npos ? inbox_.size() : end + 1;
+  const std::size_t lineBytes = (end == std::string::npos ? inbox_.size() : end + 1) - taken_;
   // Counted before the line is whole: a server that never ends one cannot
   // make the inbox grow without bound.
   if (partialBytes_ + lineBytes > kMaxReplyBytes) ThrowTooLong();
@@ -93,10 +102,10 @@ std::optional<std::string> FtpReplyReader::TakeLine() {
     inboxSearched_ = inbox_.size();
     return std::nullopt;
   }
-  std::string line = inbox_.substr(0, end);
+  std::string line = inbox_.substr(taken_, end - taken_);
   if (!line.empty() && line.back() == '\r') line.pop_back();
-  inbox_.erase(0, lineBytes);
-  inboxSearched_ = 0;
+  taken_ += lineBytes;
+  inboxSearched_ = taken_;
   partialBytes_ += lineBytes;
   return line;
 }

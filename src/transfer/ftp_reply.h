@@ -50,7 +50,7 @@ class FtpReplyReader {
  public:
   static constexpr std::size_t kMaxReplyBytes = 64 * 1024;
 
-  void Feed(std::string_view bytes) { inbox_.append(bytes); }
+  void Feed(std::string_view bytes);
   // The next whole reply; none until more bytes come.
   std::optional<FtpReply> Take();
   // The next reply that is not preliminary. The preliminary ones before it
@@ -60,7 +60,7 @@ class FtpReplyReader {
   // The size on the wire of the reply taken last.
   std::size_t LastReplyBytes() const { return replyBytes_; }
   // Bytes fed and not yet taken as whole lines.
-  bool HasUnread() const { return !inbox_.empty(); }
+  bool HasUnread() const { return inbox_.size() > taken_; }
   void Clear();
 
  private:
@@ -69,8 +69,9 @@ class FtpReplyReader {
   // Adds a line to the reply being read; true once that reply is complete.
   bool AddLine(const std::string& line);
 
-  std::string inbox_;              // bytes fed but not yet taken as lines
-  std::size_t inboxSearched_ = 0;  // bytes of inbox_ known to hold no line end
+  std::string inbox_;  // bytes fed, the first taken_ of them taken as lines
+  std::size_t taken_ = 0;
+  std::size_t inboxSearched_ = 0;  // where in inbox_ a line end may be
   FtpReply partial_;               // the reply whose lines are being taken
   std::size_t partialBytes_ = 0;
   std::size_t replyBytes_ = 0;

@@ -1,11 +1,15 @@
-// The numbers the session takes from replies and puts into commands: strict
-// ranges, never a wrap.
+// The replies as the control connection delivers them, in pieces of any size
+// and within their limits, and the numbers the session takes from replies and
+// puts into commands: strict ranges, never a wrap.
 #include <gtest/gtest.h>
 
-#include "transfer/ftp_session.h"
+#include "support/error_text.h"
+#include "transfer/ftp_reply.h"
 
 namespace korva::transfer {
 namespace {
+
+using testing::ErrorOf;
 
 std::string PasvError(const std::string& line) {
   try {
@@ -85,6 +89,81 @@ TEST(FtpReplies, SizeIsTheNumberAfterTheFirstBlank) {
 TEST(FtpReplies, TextJoinsLinesWithCrLf) {
   EXPECT_EQ((FtpReply{550, {"No such", "file."}}).Text(), "No such\r\nfile.");
   EXPECT_EQ((FtpReply{550, {}}).Text(), "");
+}
+
+// The reader on the bytes of a control connection, fed in pieces of every
+// size: the replies it gives, "|"-separated as code and lines, then the
+// error that ended the reading, if any.
+std::string ReadAll(const std::string& bytes, bool final) {
+  std::string seen;
+  for (std::size_t piece = 1; piece <= bytes.size() + 1; ++piece) {
+    FtpReplyReader reader;
+    std::string out;
+    try {
+      for (std::size_t at = 0; at < bytes.size(); at += piece) {
+        reader.Feed(std::string_view(bytes).substr(at, piece));
+        while (auto reply = final ? reader.TakeFinal() : reader.Take()) {
+          out += std::to_string(reply->code) + ":" + reply->Text() + "|";
+        }
+      }
+    } catch (const KorvaError& e) {
+      out += e.what();
+    }
+    if (piece > 1) {
+      EXPECT_EQ(out, seen) << "pieces of " << piece;
+    }
+    seen = out;
+  }
+  return seen;
+}
+
+TEST(FtpReplyReader, LinesMakeRepliesWhateverPiecesTheyComeIn) {
+  const struct {
+    const char* bytes;
+    const char* replies;
+  } cases[] = {
+      {"220 Hello\r\n331 Password.\n", "220:Hello|331:Password.|"},
+      {"230-Logged in.\r\n230-\r\n 230 still inside\r\n230 Done.\r\n",
+       // Every line loses its first four characters, whatever they are.
+       "230:Logged in.\r\n\r\n still inside\r\nDone.|"},
+      // A multi-line reply ends only with its own code and a blank.
+      {"550-No\r\n551 other\r\n550-still\r\n550\r\n", "550:No\r\nother\r\nstill\r\n|"},
+      {"200\r\n", "200:|"},
+      {"220 Hello\r\n220 wor", "220:Hello|"},
+      {"220 Hello\r\nhello there\r\n", "220:Hello|Invalid reply from the FTP server: hello there"},
+      {"22 short\r\n", "Invalid reply from the FTP server: 22 short"},
+      {"220x\r\n", "Invalid reply from the FTP server: 220x"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.bytes);
+    EXPECT_EQ(ReadAll(c.bytes, false), c.replies);
+  }
+  EXPECT_EQ(ReadAll("150 Opening.\r\n125 Again.\r\n226 Done.\r\n", true), "226:Done.|");
+}
+
+TEST(FtpReplyReader, NoReplyGrowsPastTheLimit) {
+  const std::string tooLong = "The FTP server's reply is longer than 65536 bytes.";
+  FtpReplyReader reader;
+  // A line that never ends fails as soon as it is too long.
+  reader.Feed("220 " + std::string(FtpReplyReader::kMaxReplyBytes, 'x'));
+  EXPECT_EQ(ErrorOf([&] { reader.Take(); }), tooLong);
+
+  std::string lines = "220-";
+  while (lines.size() <= FtpReplyReader::kMaxReplyBytes) lines += "220-more\r\n";
+  reader.Clear();
+  reader.Feed(lines);
+  EXPECT_EQ(ErrorOf([&] { reader.Take(); }), tooLong);
+
+  // Preliminary replies count together towards the final one's limit, each
+  // of them whole and short.
+  std::string preliminary;
+  while (preliminary.size() <= FtpReplyReader::kMaxReplyBytes) preliminary += "150 Opening.\r\n";
+  reader.Clear();
+  reader.Feed(preliminary);
+  EXPECT_TRUE(reader.Take());
+  reader.Clear();
+  reader.Feed(preliminary + "226 Done.\r\n");
+  EXPECT_EQ(ErrorOf([&] { reader.TakeFinal(); }), tooLong);
 }
 
 }  // namespace
