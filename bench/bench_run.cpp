@@ -72,8 +72,9 @@ struct Served {
 // The server's folder, published as the maker does.
 Served Serve(UpdateSite& s, const korva::trust::KeyPair& maker, const std::string& stock) {
   Served served;
-  std::string catalogue = "[EMPRESA]\nID=KORVA\nSERIE=1\n[BANCO_USUÁRIO]\nÚltimaVersão=1.4.5\n"
-                          "[BANCO_KORVA]\nÚltimaVersão=3.16.53\n";
+  std::string catalogue =
+      "[EMPRESA]\nID=KORVA\nSERIE=1\n[BANCO_USUÁRIO]\nÚltimaVersão=1.4.5\n"
+      "[BANCO_KORVA]\nÚltimaVersão=3.16.53\n";
   for (const char* m : kModules) {
     const std::string executable = std::string("E") + m + ".EXE";
     const std::string package = korva::installer::PackageName(executable);
@@ -81,7 +82,8 @@ Served Serve(UpdateSite& s, const korva::trust::KeyPair& maker, const std::strin
     s.server->PutFile(s.ServerFolder() + "/" + package, bytes);
     korva::trust::Sha256 sha;
     sha.Update(bytes);
-    catalogue += "[" + executable + "]\nÚltimaVersão=9.0.0\nSHA256=" + korva::trust::Hex(sha.Finish()) +
+    catalogue += "[" + executable +
+                 "]\nÚltimaVersão=9.0.0\nSHA256=" + korva::trust::Hex(sha.Finish()) +
                  "\nTAMANHO=" + std::to_string(bytes.size()) + "\n";
     served.modulePackages.push_back(package);
   }
@@ -171,8 +173,9 @@ double Reference(UpdateSite& ref, const UpdateSite& s, const Served& served,
                "' -d '" + branch + "'";
   }
   Run(modules + " && sync");
-  Run("curl -sS --ftp-pasv --user 'korva:K7p3R#' -T '" + work + "/" + client + "' 'ftp://127.0.0.1:" +
-      std::to_string(s.server->Port()) + "/httpdocs/versao_cliente/" + client + "'");
+  Run("curl -sS --ftp-pasv --user 'korva:K7p3R#' -T '" + work + "/" + client +
+      "' 'ftp://127.0.0.1:" + std::to_string(s.server->Port()) + "/httpdocs/versao_cliente/" +
+      client + "'");
   return Seconds(start);
 }
 
@@ -186,8 +189,8 @@ int main() {
     for (int round = 0; round < kRounds; ++round) {
       const korva::trust::KeyPair maker = korva::trust::GenerateKeyPair();
       std::vector<std::string> arguments{
-          "--public-key=" + korva::trust::EncodeBase64(std::string(maker.publicKey.begin(),
-                                                                    maker.publicKey.end()))};
+          "--public-key=" +
+          korva::trust::EncodeBase64(std::string(maker.publicKey.begin(), maker.publicKey.end()))};
       for (const char* m : kModules)
         arguments.push_back(std::string("--module=") + m + "=E" + m + ".EXE");
       RunSite r("EMPRESA", FtpServerKind::Vsftpd, false, arguments);
