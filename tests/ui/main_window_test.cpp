@@ -256,7 +256,7 @@ TEST_F(MainWindowTest, RefreshingTheConnectionFiguresShowsThemOnTheBackupPage) {
 }
 
 TEST_F(MainWindowTest, FailuresOfAHandlerReachTheGeneralErrorDisplay) {
-  h.window.BindClick("BtBtnNovasAtualizacoes", [] { throw KorvaError("Connection refused"); });
+  h.window.BindClick(h.form.BtBtnNovasAtualizacoes, [] { throw KorvaError("Connection refused"); });
   Click("BtBtnNovasAtualizacoes");
   ASSERT_EQ(h.shell.ShownMessages().size(), 1u);
   const auto& box = h.shell.ShownMessages()[0];
