@@ -283,27 +283,6 @@ HWND Child(const wchar_t* windowClass, const std::wstring& text, DWORD style, DW
                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Instance(), nullptr);
 }
 
-// The name of a step indicator's picture; none for no picture.
-const std::string* StepPicture(form::StepIndicator::Image image) {
-  static const std::string kConnect = "step_connect";
-  static const std::string kDisconnect = "step_disconnect";
-  static const std::string kDone = "step_done";
-  static const std::string kTransfer = "step_transfer";
-  switch (image) {
-    case form::StepIndicator::Image::Connect:
-      return &kConnect;
-    case form::StepIndicator::Image::Disconnect:
-      return &kDisconnect;
-    case form::StepIndicator::Image::Done:
-      return &kDone;
-    case form::StepIndicator::Image::Transfer:
-      return &kTransfer;
-    case form::StepIndicator::Image::None:
-      break;
-  }
-  return nullptr;
-}
-
 // The controls that draw themselves keep the DPI they are laid out for.
 void RepaintAt(HWND window, UINT dpi) {
   SetDpiOf(window, dpi);
@@ -662,7 +641,7 @@ ControlWindow MakeStepIndicator(form::StepIndicator& step, HWND parent) {
   ::SetPropW(window, kCentredProperty, reinterpret_cast<HANDLE>(1));
   ControlWindow made = OnForm(step, window, [&step, window] {
     ::SetWindowLongPtrW(window, GWLP_USERDATA,
-                        reinterpret_cast<LONG_PTR>(StepPicture(step.CurrentImage())));
+                        step.Picture().empty() ? 0 : reinterpret_cast<LONG_PTR>(&step.Picture()));
     ::InvalidateRect(window, nullptr, TRUE);
   });
   made.scale = [window](UINT dpi) { RepaintAt(window, dpi); };

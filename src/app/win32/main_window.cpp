@@ -207,24 +207,34 @@ LRESULT CALLBACK MainWindow::Procedure(HWND window, UINT message, WPARAM w, LPAR
   return ::DefWindowProcW(window, message, w, l);
 }
 
+void MainWindow::Notify(int id, UINT code, const NMHDR* header) {
+  auto found = listeners_.find(id);
+  if (found == listeners_.end()) return;
+  // The listener may run a whole operation: a copy survives a rebuild.
+  const auto listener = found->second;
+  listener(code, header);
+}
+
+bool MainWindow::SetCursorOver(HWND under, UINT hitTest) const {
+  if (shell_.Busy()) {
+    ::SetCursor(::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_WAIT)));
+    return true;
+  }
+  if (hitTest == HTCLIENT && ::GetPropW(under, L"KorvaHand")) {
+    ::SetCursor(::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_HAND)));
+    return true;
+  }
+  return false;
+}
+
 LRESULT MainWindow::Handle(UINT message, WPARAM w, LPARAM l) {
   switch (message) {
-    case WM_COMMAND: {
-      auto found = listeners_.find(LOWORD(w));
-      if (found != listeners_.end()) {
-        // The listener may run a whole operation: a copy survives a rebuild.
-        const auto listener = found->second;
-        listener(HIWORD(w), nullptr);
-      }
+    case WM_COMMAND:
+      Notify(LOWORD(w), HIWORD(w), nullptr);
       return 0;
-    }
     case WM_NOTIFY: {
       const auto* header = reinterpret_cast<const NMHDR*>(l);
-      auto found = listeners_.find(static_cast<int>(header->idFrom));
-      if (found != listeners_.end()) {
-        const auto listener = found->second;
-        listener(header->code, header);
-      }
+      Notify(static_cast<int>(header->idFrom), header->code, header);
       return 0;
     }
     case WM_CTLCOLORSTATIC: {
@@ -235,18 +245,9 @@ LRESULT MainWindow::Handle(UINT message, WPARAM w, LPARAM l) {
       ::SetBkColor(dc, RGB(255, 255, 255));
       return reinterpret_cast<LRESULT>(::GetStockObject(WHITE_BRUSH));
     }
-    case WM_SETCURSOR: {
-      if (shell_.Busy()) {
-        ::SetCursor(::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_WAIT)));
-        return TRUE;
-      }
-      const auto under = reinterpret_cast<HWND>(w);
-      if (LOWORD(l) == HTCLIENT && ::GetPropW(under, L"KorvaHand")) {
-        ::SetCursor(::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_HAND)));
-        return TRUE;
-      }
+    case WM_SETCURSOR:
+      if (SetCursorOver(reinterpret_cast<HWND>(w), LOWORD(l))) return TRUE;
       break;
-    }
     case WM_ACTIVATE:
       if (LOWORD(w) != WA_INACTIVE) Activated();
       return 0;
