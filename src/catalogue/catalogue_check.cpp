@@ -89,7 +89,8 @@ bool Fresh(const CheckContext& c, const settings::ProfileFile& catalogue, const 
   const std::string& edition = c.site.edition;
   keptSerie = settings::ReadKeptSerie(c.settingsFolder, edition);
   if (!keptSerie.empty() && !trust::IsSerie(keptSerie)) {
-    c.log.LogWriteFile(settings::KeptSerieKey(edition) + " inválida em KORVA.INI: tomada como ausente");
+    c.log.LogWriteFile(settings::KeptSerieKey(edition) +
+                       " inválida em KORVA.INI: tomada como ausente");
     keptSerie.clear();
   }
   const auto stale = CheckFreshness(catalogue, edition, name, keptSerie, c.clock.Now());

@@ -218,7 +218,9 @@ bool AplicaPacotesScript(Step step, const ScriptContext& c) {
     c.currentProfileFile = std::move(delivered.file);
     const settings::ProfileFile& file = *c.currentProfileFile;
     const std::unordered_set<std::string> keys = ListedKeys(file, next);
-    const auto present = [&](int g, int l) { return keys.count(text::Upper1252(StatementKey(g, l))) > 0; };
+    const auto present = [&](int g, int l) {
+      return keys.count(text::Upper1252(StatementKey(g, l))) > 0;
+    };
     int k = 0;
     while (present(k + 1, 1)) ++k;
     if (k == 0) {

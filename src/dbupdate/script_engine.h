@@ -8,8 +8,8 @@
 #include <string>
 
 #include "dbupdate/database_state.h"
-#include "delivery/update_source.h"
 #include "dbupdate/version_row.h"
+#include "delivery/update_source.h"
 #include "form/controls.h"
 #include "form/shell.h"
 #include "records/client_version_report.h"

@@ -119,8 +119,7 @@ class Installation {
     c_.log.LogWriteFile("Descompactação de " + package + " concluída");
 
     c_.log.LogWriteFile("Obtendo versão " + package);
-    installedBuild_ =
-        vendor::GetBuildInfo(platform::JoinPath(folder, slot.executable), "BUILD");
+    installedBuild_ = vendor::GetBuildInfo(platform::JoinPath(folder, slot.executable), "BUILD");
     // A build other than the catalogue's is not recorded: the next check
     // offers the module again.
     if (installedBuild_ == slot.targetVersion) {
@@ -172,9 +171,8 @@ class Installation {
     c_.log.LogWriteFile("NÂO FOI POSSÍVEL fazer o download de " + package);
     c_.shell.ShowMessage(
         Message{"KORVA Update",
-                "Problemas na localização ou leitura do arquivo " + package +
-                    ", tente novamente!" + "\r" +
-                    "Caso o problema persista entre em contato com o Suporte Vestramon.",
+                "Problemas na localização ou leitura do arquivo " + package + ", tente novamente!" +
+                    "\r" + "Caso o problema persista entre em contato com o Suporte Vestramon.",
                 MsgIcon::Error, kOk, kOk});
     return false;
   }
@@ -231,9 +229,10 @@ class Installation {
   void MakeDueBranchCopies() {
     for (const catalogue::DueBranchCopy& due : c_.run.dueBranchCopies) {
       const auto& fields = c_.controls.branches.folders;
-      const auto field = std::find_if(fields.begin(), fields.end(), [&](const form::TextControl* f) {
-        return text::SameText1252(text::Trim(f->Text()), due.folder);
-      });
+      const auto field =
+          std::find_if(fields.begin(), fields.end(), [&](const form::TextControl* f) {
+            return text::SameText1252(text::Trim(f->Text()), due.folder);
+          });
       if (field == fields.end()) continue;
       const bool done = MakeDueBranchCopy(due, static_cast<std::size_t>(field - fields.begin()));
       c_.log.LogWriteFile(done ? "Cópia pendente de " + due.package + " para " + due.folder +

@@ -287,15 +287,14 @@ TEST(CatalogueCheckNames, NamesThatLeaveTheirFolderAreLeftOut) {
     std::vector<std::string> arguments{"--module=X=..\\..\\X.EXE", "--module=Y=../../Y.EXE",
                                        "--module=FIN=EFIN.EXE", "--client-id=12.345.678/0001-90"};
     if (keyed) {
-      arguments.push_back("--public-key=" +
-                          trust::EncodeBase64(std::string(maker.publicKey.begin(),
-                                                          maker.publicKey.end())));
+      arguments.push_back("--public-key=" + trust::EncodeBase64(std::string(
+                                                maker.publicKey.begin(), maker.publicKey.end())));
     }
     UpdateSite s(SiteOptions{"EMPRESA", "FDB", arguments}, FtpServerKind::Pyftpdlib);
     ASSERT_TRUE(s.Start());
-    const std::string catalogue =
-        CrLf("[EMPRESA]\nID=KORVA\nSERIE=1\n[..\\..\\X.EXE]\nÚltimaVersão=9.9.9\n"
-             "[../../Y.EXE]\nÚltimaVersão=9.9.9\n");
+    const std::string catalogue = CrLf(
+        "[EMPRESA]\nID=KORVA\nSERIE=1\n[..\\..\\X.EXE]\nÚltimaVersão=9.9.9\n"
+        "[../../Y.EXE]\nÚltimaVersão=9.9.9\n");
     if (keyed) {
       s.PutSigned(maker, trust::Domain::Catalogue, s.CatalogueName(), catalogue);
     } else {

@@ -46,8 +46,8 @@ std::string EditionOf(const std::string& path, const settings::ProfileFile& cata
 }
 
 std::string Digest512Statement(trust::Domain domain, const std::string& path) {
-  const auto statement = trust::Statement(domain, platform::FileNameOf(path),
-                                          trust::FileSha512(path));
+  const auto statement =
+      trust::Statement(domain, platform::FileNameOf(path), trust::FileSha512(path));
   if (!statement) {
     throw KorvaError("O nome de " + path + " não pode ser assinado: use até " +
                      std::to_string(trust::kLongestName) + " caracteres ASCII.");
@@ -57,8 +57,8 @@ std::string Digest512Statement(trust::Domain domain, const std::string& path) {
 
 bool SignatureHolds(const trust::PublicKey& key, trust::Domain domain, const std::string& path) {
   const auto signature = platform::ReadFileBytes(trust::SignatureName(path));
-  const auto statement = trust::Statement(domain, platform::FileNameOf(path),
-                                          trust::FileSha512(path));
+  const auto statement =
+      trust::Statement(domain, platform::FileNameOf(path), trust::FileSha512(path));
   return signature && statement && trust::VerifySignature(key, *statement, *signature);
 }
 
@@ -83,7 +83,8 @@ std::vector<Pin> PinsOf(const settings::ProfileFile& catalogue, const std::strin
               std::to_string(platform::FileSize(path).value_or(0)), false};
       std::string pinned = catalogue.ReadString(section, "SHA256", "");
       for (char& ch : pinned) ch = text::LowerChar1252(ch);
-      pin.changed = pinned != pin.sha256 || catalogue.ReadString(section, "TAMANHO", "") != pin.size;
+      pin.changed =
+          pinned != pin.sha256 || catalogue.ReadString(section, "TAMANHO", "") != pin.size;
       pins.push_back(pin);
     } else if (!catalogue.ReadString(section, "SHA256", "").empty() ||
                !catalogue.ReadString(section, "TAMANHO", "").empty()) {
@@ -166,8 +167,8 @@ void RequireSerie(const std::string& cataloguePath) {
   const settings::ProfileFile catalogue(cataloguePath);
   const std::string edition = EditionOf(cataloguePath, catalogue);
   if (!trust::IsSerie(catalogue.ReadString(edition, "SERIE", ""))) {
-    throw KorvaError("O catálogo " + cataloguePath + " não traz SERIE válida na seção [" +
-                     edition + "].");
+    throw KorvaError("O catálogo " + cataloguePath + " não traz SERIE válida na seção [" + edition +
+                     "].");
   }
 }
 
