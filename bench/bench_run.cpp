@@ -216,7 +216,7 @@ int main() {
         "curl/isql-fb/unzip/cp %.3f s (best of %d)\n",
         bestOurs, bestTools, kRounds);
     std::printf("bench run ratio=%.3f goal=<=%.1f\n", bestOurs / bestTools, kGoal);
-    return 0;
+    return bestOurs / bestTools <= kGoal ? 0 : 1;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "bench run: %s\n", e.what());
     return 1;
