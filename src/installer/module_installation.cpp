@@ -14,6 +14,7 @@
 #include "text/cp1252.h"
 #include "text/strings.h"
 #include "vendor/vendor_library.h"
+#include "versions/edition.h"
 
 namespace korva::installer {
 namespace {
@@ -61,7 +62,7 @@ class Installation {
       c_.source.Connect();
       Show(c_, panel.TBtnConect, Image::Done);
       Show(c_, panel.TBtnFazDownModulo, Image::Transfer);
-      c_.source.EnterFolder(catalogue::RemoteDirectory(c_.site.edition));
+      c_.source.EnterFolder(versions::TableOf(c_.site.edition).remoteDirectory);
     }
     for (const catalogue::PendingModule& slot : c_.run.PendingModules) {
       if (slot.executable.empty()) continue;
@@ -119,8 +120,7 @@ class Installation {
     c_.log.LogWriteFile("Descompactação de " + package + " concluída");
 
     c_.log.LogWriteFile("Obtendo versão " + package);
-    installedBuild_ =
-        vendor::GetBuildInfo(platform::JoinPath(folder, slot.executable), "BUILD");
+    installedBuild_ = vendor::GetBuildInfo(platform::JoinPath(folder, slot.executable), "BUILD");
     // A build other than the catalogue's is not recorded: the next check
     // offers the module again.
     if (installedBuild_ == slot.targetVersion) {
@@ -172,9 +172,8 @@ class Installation {
     c_.log.LogWriteFile("NÂO FOI POSSÍVEL fazer o download de " + package);
     c_.shell.ShowMessage(
         Message{"KORVA Update",
-                "Problemas na localização ou leitura do arquivo " + package +
-                    ", tente novamente!" + "\r" +
-                    "Caso o problema persista entre em contato com o Suporte Vestramon.",
+                "Problemas na localização ou leitura do arquivo " + package + ", tente novamente!" +
+                    "\r" + "Caso o problema persista entre em contato com o Suporte Vestramon.",
                 MsgIcon::Error, kOk, kOk});
     return false;
   }
@@ -212,7 +211,7 @@ class Installation {
   BranchJob Branches(const std::string& folder, const std::string& executable,
                      const std::string& package, const delivery::PackagePin& pin,
                      const std::string& version) {
-    verification_.emplace(BranchVerification{c_.source, pin});
+    verification_.emplace(BranchVerification{.source = c_.source, .pin = pin});
     return BranchJob{.controls = c_.controls.branches,
                      .shell = c_.shell,
                      .reader = c_.reader,
@@ -231,9 +230,10 @@ class Installation {
   void MakeDueBranchCopies() {
     for (const catalogue::DueBranchCopy& due : c_.run.dueBranchCopies) {
       const auto& fields = c_.controls.branches.folders;
-      const auto field = std::find_if(fields.begin(), fields.end(), [&](const form::TextControl* f) {
-        return text::SameText1252(text::Trim(f->Text()), due.folder);
-      });
+      const auto field =
+          std::find_if(fields.begin(), fields.end(), [&](const form::TextControl* f) {
+            return text::SameText1252(text::Trim(f->Text()), due.folder);
+          });
       if (field == fields.end()) continue;
       const bool done = MakeDueBranchCopy(due, static_cast<std::size_t>(field - fields.begin()));
       c_.log.LogWriteFile(done ? "Cópia pendente de " + due.package + " para " + due.folder +

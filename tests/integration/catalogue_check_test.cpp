@@ -289,15 +289,14 @@ TEST(CatalogueCheckNames, NamesThatLeaveTheirFolderAreLeftOut) {
     std::vector<std::string> arguments{"--module=X=..\\..\\X.EXE", "--module=Y=../../Y.EXE",
                                        "--module=FIN=EFIN.EXE", "--client-id=12.345.678/0001-90"};
     if (keyed) {
-      arguments.push_back("--public-key=" +
-                          trust::EncodeBase64(std::string(maker.publicKey.begin(),
-                                                          maker.publicKey.end())));
+      arguments.push_back("--public-key=" + trust::EncodeBase64(std::string(
+                                                maker.publicKey.begin(), maker.publicKey.end())));
     }
     UpdateSite s(SiteOptions{"EMPRESA", "FDB", arguments}, FtpServerKind::Pyftpdlib);
     ASSERT_TRUE(s.Start());
-    const std::string catalogue =
-        CrLf("[EMPRESA]\nID=KORVA\nSERIE=1\n[..\\..\\X.EXE]\nÚltimaVersão=9.9.9\n"
-             "[../../Y.EXE]\nÚltimaVersão=9.9.9\n");
+    const std::string catalogue = CrLf(
+        "[EMPRESA]\nID=KORVA\nSERIE=1\n[..\\..\\X.EXE]\nÚltimaVersão=9.9.9\n"
+        "[../../Y.EXE]\nÚltimaVersão=9.9.9\n");
     if (keyed) {
       s.PutSigned(maker, trust::Domain::Catalogue, s.CatalogueName(), catalogue);
     } else {
@@ -326,7 +325,7 @@ TEST(ModuleRegistry, LabelAndPackageLookupsOfBothEditions) {
   const dbupdate::VersionRow& row = empresa.principal->MainVersionRow();
   const auto lookup = [&](const char* label, const char* executable) {
     const catalogue::ModuleLookup found =
-        catalogue::LookupByLabel("EMPRESA", label, executable, row);
+        catalogue::LookupByLabel(versions::Edition::Empresa, label, executable, row);
     return found.executable + "|" + found.installedVersion;
   };
   EXPECT_EQ(lookup("FIN", "X.EXE"), "EFIN.EXE|2.1.7");
@@ -337,10 +336,12 @@ TEST(ModuleRegistry, LabelAndPackageLookupsOfBothEditions) {
   const std::pair<const char*, const char*> packages[] = {
       {"efin.zip", "VERSAO_FIN"}, {"EPRD.ZIP", "VERSAO_PRD"}, {"cfin.zip", ""}};
   for (const auto& [package, column] : packages)
-    EXPECT_EQ(catalogue::LookupByPackage("EMPRESA", package).value_or(""), column) << package;
+    EXPECT_EQ(catalogue::LookupByPackage(versions::Edition::Empresa, package).value_or(""), column)
+        << package;
   for (const char* package : {"ccxa.zip", "cfin.zip"})
-    EXPECT_EQ(catalogue::LookupByPackage("CARTORIO", package), "VERSAO_CXA") << package;
-  EXPECT_FALSE(catalogue::LookupByPackage("CARTORIO", "efin.zip"));
+    EXPECT_EQ(catalogue::LookupByPackage(versions::Edition::Cartorio, package), "VERSAO_CXA")
+        << package;
+  EXPECT_FALSE(catalogue::LookupByPackage(versions::Edition::Cartorio, "efin.zip"));
 }
 
 }  // namespace

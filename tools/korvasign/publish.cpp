@@ -10,44 +10,43 @@
 #include "settings/profile_file.h"
 #include "text/cp1252.h"
 #include "text/error.h"
+#include "versions/edition.h"
 
 namespace korva::sign {
 namespace {
 
-// The catalogue of each edition, and the section its "SERIE" lives in.
-struct CatalogueName {
-  const char* file;
-  const char* edition;
-};
-constexpr CatalogueName kCatalogues[] = {
-    {"versao_e_modulos_empresa_2012.ini", "EMPRESA"},
-    {"versao_e_modulos_cartorio.ini", "CARTORIO"},
-};
-// Sections that name no package.
-constexpr const char* kNamedSections[] = {"EMPRESA",     "CARTORIO",       "CARTÓRIO",
-                                          "BANCO_KORVA", "BANCO_CARTÓRIO", "BANCO_USUÁRIO"};
-
+// Sections that name no package: each edition's own (its "SERIE" lives in
+// the one named after it), its connection section's spelling, and the
+// databases'.
 bool NamesNoPackage(const std::string& section) {
-  return std::any_of(std::begin(kNamedSections), std::end(kNamedSections),
-                     [&](const char* named) { return text::SameText1252(section, named); });
+  const auto is = [&](const char* named) { return text::SameText1252(section, named); };
+  return is(versions::kUsersSection) ||
+         std::any_of(std::begin(versions::kEditions), std::end(versions::kEditions),
+                     [&](versions::Edition edition) {
+                       const versions::EditionTable& table = versions::TableOf(edition);
+                       return is(table.name) || is(table.connectionSection) ||
+                              is(table.mainSection);
+                     });
 }
 
 // The edition whose catalogue this is: by its name, or else the edition
-// section it has.
+// section it has. Its section's name.
 std::string EditionOf(const std::string& path, const settings::ProfileFile& catalogue) {
   const std::string name(platform::FileNameOf(path));
-  for (const CatalogueName& known : kCatalogues) {
-    if (text::SameText1252(name, known.file)) return known.edition;
+  for (const versions::Edition edition : versions::kEditions) {
+    const versions::EditionTable& known = versions::TableOf(edition);
+    if (text::SameText1252(name, known.catalogueFile)) return known.name;
   }
-  for (const CatalogueName& known : kCatalogues) {
-    if (!catalogue.ReadSection(known.edition).empty()) return known.edition;
+  for (const versions::Edition edition : versions::kEditions) {
+    const versions::EditionTable& known = versions::TableOf(edition);
+    if (!catalogue.ReadSection(known.name).empty()) return known.name;
   }
   throw KorvaError("O catálogo " + path + " não tem seção EMPRESA nem CARTORIO.");
 }
 
 std::string Digest512Statement(trust::Domain domain, const std::string& path) {
-  const auto statement = trust::Statement(domain, platform::FileNameOf(path),
-                                          trust::FileSha512(path));
+  const auto statement =
+      trust::Statement(domain, platform::FileNameOf(path), trust::FileSha512(path));
   if (!statement) {
     throw KorvaError("O nome de " + path + " não pode ser assinado: use até " +
                      std::to_string(trust::kLongestName) + " caracteres ASCII.");
@@ -57,8 +56,8 @@ std::string Digest512Statement(trust::Domain domain, const std::string& path) {
 
 bool SignatureHolds(const trust::PublicKey& key, trust::Domain domain, const std::string& path) {
   const auto signature = platform::ReadFileBytes(trust::SignatureName(path));
-  const auto statement = trust::Statement(domain, platform::FileNameOf(path),
-                                          trust::FileSha512(path));
+  const auto statement =
+      trust::Statement(domain, platform::FileNameOf(path), trust::FileSha512(path));
   return signature && statement && trust::VerifySignature(key, *statement, *signature);
 }
 
@@ -83,7 +82,8 @@ std::vector<Pin> PinsOf(const settings::ProfileFile& catalogue, const std::strin
               std::to_string(platform::FileSize(path).value_or(0)), false};
       std::string pinned = catalogue.ReadString(section, "SHA256", "");
       for (char& ch : pinned) ch = text::LowerChar1252(ch);
-      pin.changed = pinned != pin.sha256 || catalogue.ReadString(section, "TAMANHO", "") != pin.size;
+      pin.changed =
+          pinned != pin.sha256 || catalogue.ReadString(section, "TAMANHO", "") != pin.size;
       pins.push_back(pin);
     } else if (!catalogue.ReadString(section, "SHA256", "").empty() ||
                !catalogue.ReadString(section, "TAMANHO", "").empty()) {
@@ -128,8 +128,8 @@ std::string NextSerie(const settings::ProfileFile& catalogue, const std::string&
 
 std::string FindCatalogue(const std::string& folder) {
   std::optional<std::string> found;
-  for (const CatalogueName& known : kCatalogues) {
-    const std::string path = platform::JoinPath(folder, known.file);
+  for (const versions::Edition edition : versions::kEditions) {
+    const std::string path = platform::JoinPath(folder, versions::TableOf(edition).catalogueFile);
     if (!platform::FileExists(path)) continue;
     if (found) throw KorvaError("A pasta " + folder + " tem catálogos das duas edições.");
     found = path;
@@ -166,8 +166,8 @@ void RequireSerie(const std::string& cataloguePath) {
   const settings::ProfileFile catalogue(cataloguePath);
   const std::string edition = EditionOf(cataloguePath, catalogue);
   if (!trust::IsSerie(catalogue.ReadString(edition, "SERIE", ""))) {
-    throw KorvaError("O catálogo " + cataloguePath + " não traz SERIE válida na seção [" +
-                     edition + "].");
+    throw KorvaError("O catálogo " + cataloguePath + " não traz SERIE válida na seção [" + edition +
+                     "].");
   }
 }
 
