@@ -67,9 +67,9 @@ int main() {
     for (std::size_t i = 0; i < std::size(kModules); ++i) {
       const std::string executable = std::string("E") + kModules[i] + ".EXE";
       const std::string package = stock + "/" + korva::installer::PackageName(executable);
-      session.run.PendingModules[i] = {
-          executable, "9.0.0", korva::trust::Hex(korva::trust::FileSha256(package)),
-          std::to_string(korva::testing::ReadBytes(package).size())};
+      session.run.PendingModules[i] = {executable, "9.0.0",
+                                       korva::trust::Hex(korva::trust::FileSha256(package)),
+                                       std::to_string(korva::testing::ReadBytes(package).size())};
     }
     const std::string reference = s.dir.File("referencia");
     const std::string referenceBranch = s.dir.File("referencia-filial");

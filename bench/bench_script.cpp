@@ -62,11 +62,13 @@ std::vector<std::vector<std::string>> Statements() {
 std::pair<double, double> Round(const std::vector<std::vector<std::string>>& statements) {
   // Signed, as a site with the maker's key takes its packages.
   const korva::trust::KeyPair maker = korva::trust::GenerateKeyPair();
-  UpdateSite ours(korva::testing::SiteOptions{"EMPRESA", "FDB",
-                                              {"--public-key=" + korva::trust::EncodeBase64(
-                                                                     std::string(maker.publicKey.begin(),
-                                                                                 maker.publicKey.end()))}},
-                  std::nullopt);
+  UpdateSite ours(
+      korva::testing::SiteOptions{
+          "EMPRESA",
+          "FDB",
+          {"--public-key=" + korva::trust::EncodeBase64(
+                                 std::string(maker.publicKey.begin(), maker.publicKey.end()))}},
+      std::nullopt);
   UpdateSite reference(korva::testing::SiteOptions{"EMPRESA"}, std::nullopt);
   ours.PutSigned(maker, korva::trust::Domain::ScriptPackage, "script_korva_3_16_51.ini",
                  korva::testing::ScriptPackage("3.16.51", statements));

@@ -53,14 +53,14 @@ std::string SiteLockText(const std::string& workstation, const platform::LocalDa
 Message SiteLockRefusal(const std::string& lockText) {
   // "dd/mm/yyyy hh:mm:ss": the hours and minutes tell the operator enough.
   const std::string start = Line(lockText, 1);
-  const std::string since = Digits(start, 11, 2) && start.size() > 13 && start[13] == ':' &&
-                                    Digits(start, 14, 2)
-                                ? start.substr(11, 5)
-                                : "?";
-  return Message{"KORVA - Atualizações",
-                 "Atualização em andamento na estação " + Shown(Line(lockText, 0)) + " desde " +
-                     since + ".",
-                 MsgIcon::Information, kOk, kOk};
+  const std::string since =
+      Digits(start, 11, 2) && start.size() > 13 && start[13] == ':' && Digits(start, 14, 2)
+          ? start.substr(11, 5)
+          : "?";
+  return Message{
+      "KORVA - Atualizações",
+      "Atualização em andamento na estação " + Shown(Line(lockText, 0)) + " desde " + since + ".",
+      MsgIcon::Information, kOk, kOk};
 }
 
 bool SiteLock::Take(const std::string& applicationFolder, const platform::LocalDateTime& now,

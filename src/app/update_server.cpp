@@ -6,6 +6,8 @@
 
 namespace korva {
 
-std::string BuiltInUpdateServerHost() { return KORVA_FTP_HOST; }
+std::string BuiltInUpdateServerHost() {
+  return KORVA_FTP_HOST;
+}
 
 }  // namespace korva

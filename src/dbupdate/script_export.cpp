@@ -34,8 +34,7 @@ void GeraScript(std::unique_ptr<settings::ProfileFile>& currentProfileFile,
     std::string name = "SCRIPT_";
     name += text::IntToStr(group);
     name += ".TXT";
-    platform::ReplaceFileContent(name,
-                                 [&](platform::File& file) { file.Write(statement); },
+    platform::ReplaceFileContent(name, [&](platform::File& file) { file.Write(statement); },
                                  {platform::ReplaceMode::kAsEdited});
   }
   shell.ShowMessage(Message{"KORVA", "Script gerado com sucesso", MsgIcon::Information, kOk, kOk});

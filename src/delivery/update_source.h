@@ -148,7 +148,8 @@ class UpdateSource {
   // of its own does not hide that the file was too large.
   const transfer::TransferOutcome& FetchBounded(const std::string& name,
                                                 const std::string& localPath, std::int64_t limit);
-  std::optional<std::string> ReadSignature(const std::string& path, std::optional<Refusal>& refusal);
+  std::optional<std::string> ReadSignature(const std::string& path,
+                                           std::optional<Refusal>& refusal);
 
   SourceServices s_;
   std::string folder_;

@@ -14,9 +14,9 @@ namespace korva::platform {
 class ExclusiveLock {
  public:
   enum class State {
-    kTaken,         // ours until Release, or until the process ends
-    kHeldElsewhere, // another opener holds it (or the file is in use)
-    kUnavailable,   // the file cannot be created or opened: no lock to be had
+    kTaken,          // ours until Release, or until the process ends
+    kHeldElsewhere,  // another opener holds it (or the file is in use)
+    kUnavailable,    // the file cannot be created or opened: no lock to be had
   };
 
   // Opens the file, creating it when missing, for reading and writing and

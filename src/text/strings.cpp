@@ -4,7 +4,9 @@
 
 namespace korva::text {
 
-std::string Trim(std::string_view s) { return TrimLeft(TrimRight(s)); }
+std::string Trim(std::string_view s) {
+  return TrimLeft(TrimRight(s));
+}
 
 std::string TrimLeft(std::string_view s) {
   std::size_t i = 0;
@@ -68,7 +70,9 @@ std::int32_t StrToInt(std::string_view s) {
   throw ConvertError("'" + std::string(s) + "' is not a valid integer value");
 }
 
-std::string IntToStr(std::int64_t value) { return std::to_string(value); }
+std::string IntToStr(std::int64_t value) {
+  return std::to_string(value);
+}
 
 std::string Format(std::string_view pattern, const std::vector<std::string>& args) {
   std::string out;

@@ -853,8 +853,7 @@ void FtpSession::FetchFile(const std::string& remoteName, const std::string& loc
         } catch (const platform::SocketTimeout&) {
           if (t.controlLost) std::rethrow_exception(t.controlLost);
           CloseConnections();
-          throw platform::SocketTimeout("The FTP server sent no data for " + IdleLimitText() +
-                                        ".");
+          throw platform::SocketTimeout("The FTP server sent no data for " + IdleLimitText() + ".");
         }
         if (n == 0) {
           if (t.controlLost) std::rethrow_exception(t.controlLost);

@@ -179,7 +179,7 @@ Verdict CheckStatement(const PublicKey& key, Domain domain, std::string_view fil
   if (!signatureFile) return Verdict::SignatureMissing;
   const auto statement = Statement(domain, fileName, digest);
   return statement && VerifySignature(key, *statement, *signatureFile) ? Verdict::Good
-                                                                        : Verdict::SignatureWrong;
+                                                                       : Verdict::SignatureWrong;
 }
 
 Hash::Hash(Algorithm algorithm) : algorithm_(algorithm) {

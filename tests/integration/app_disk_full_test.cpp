@@ -1,12 +1,11 @@
 // A full disk at every place the updater writes: a package download, the new
 // executable beside the old one, the branch copy and the branch extraction;
 // "LogUpdate.txt", the pending list export, "SCRIPT_g.TXT" and the client
-// version file; "KORVA.INI" (the kept SERIE included) and the script file. Each point runs twice: on a
-// small tmpfs of the test's own, filled for real, and through the write seam
-// of the test programs, which fails the platform's writes as the full disk
-// does. At each point the step fails as its Part says, every module keeps a
-// whole, runnable executable whose recorded version is never newer, no file
-// is left cut short; once there is room again, the next run completes.
+// version file; "KORVA.INI" (the kept SERIE included) and the script file. Each point runs twice:
+// on a small tmpfs of the test's own, filled for real, and through the write seam of the test
+// programs, which fails the platform's writes as the full disk does. At each point the step fails
+// as its Part says, every module keeps a whole, runnable executable whose recorded version is never
+// newer, no file is left cut short; once there is room again, the next run completes.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -15,13 +14,13 @@
 #include <memory>
 #include <random>
 
+#include "delivery/update_source.h"
 #include "form/maker.h"
 #include "platform/write_faults.h"
 #include "support/firebird_fixture.h"
-#include "support/small_disk.h"
 #include "support/run_site.h"
+#include "support/small_disk.h"
 #include "support/update_site.h"
-#include "delivery/update_source.h"
 #include "trust/trust.h"
 
 namespace korva {
@@ -104,9 +103,9 @@ std::string NewEfin() {
   return ModuleBytes("EFIN.EXE", "2.2.0") + std::string(1 << 20, '\0');
 }
 
-const std::string kScriptFile =
-    CrLf("[3.16.40]\nS1_1=SELECT 1 FROM RDB$DATABASE\n[3.16.51]\nS1_1=UPDATE CLIENTE\n"
-         "S1_2=SET CODCLIENTE = 1\nS2_1=DELETE FROM CLIENTE\n");
+const std::string kScriptFile = CrLf(
+    "[3.16.40]\nS1_1=SELECT 1 FROM RDB$DATABASE\n[3.16.51]\nS1_1=UPDATE CLIENTE\n"
+    "S1_2=SET CODCLIENTE = 1\nS2_1=DELETE FROM CLIENTE\n");
 const std::string kOldSection = CrLf("[3.16.45]\nS1_1=SELECT 2 FROM RDB$DATABASE\n");
 
 // Only the kept SERIE needs the maker's key; the other points run unsigned.
@@ -116,8 +115,8 @@ std::vector<std::string> SiteArguments(const std::string& branch, const trust::K
                                      "--app-module=EADM.EXE=1.9.12", "--app-module=EVEI.EXE=1.0.0",
                                      "--branch=" + branch};
   if (keyed) {
-    arguments.push_back("--public-key=" + trust::EncodeBase64(std::string(
-                                              maker.publicKey.begin(), maker.publicKey.end())));
+    arguments.push_back("--public-key=" + trust::EncodeBase64(std::string(maker.publicKey.begin(),
+                                                                          maker.publicKey.end())));
   }
   return arguments;
 }
@@ -126,7 +125,8 @@ class DiskFull : public ::testing::TestWithParam<Param> {
  protected:
   DiskFull()
       : s(SiteOptions{"EMPRESA", "FDB",
-                      SiteArguments(places.File("filial"), maker, GetParam().c.point == Point::KeptSerie)},
+                      SiteArguments(places.File("filial"), maker,
+                                    GetParam().c.point == Point::KeptSerie)},
           FtpServerKind::Pyftpdlib) {
     const Case& c = GetParam().c;
     fs::create_directories(Folder(Disk::Branch));
@@ -137,12 +137,12 @@ class DiskFull : public ::testing::TestWithParam<Param> {
     Isql(s.site.mainDatabase, "CREATE TABLE CLIENTE (CODCLIENTE INTEGER);\nCOMMIT;");
     const bool users = c.point == Point::ScriptPackage;
     const bool keyed = c.point == Point::KeptSerie;
-    const std::string efin =
-        s.PutModulePackage("EFIN.EXE", "2.2.0", {{"EFIN.EXE", NewEfin()}, {"EFIN.DAT", Noise(200 * 1024)}});
+    const std::string efin = s.PutModulePackage(
+        "EFIN.EXE", "2.2.0", {{"EFIN.EXE", NewEfin()}, {"EFIN.DAT", Noise(200 * 1024)}});
     trust::Sha256 sha;
     sha.Update(efin);
-    const std::string pins = keyed ? "SHA256=" + trust::Hex(sha.Finish()) + "\nTAMANHO=" +
-                                         std::to_string(efin.size()) + "\n"
+    const std::string pins = keyed ? "SHA256=" + trust::Hex(sha.Finish()) +
+                                         "\nTAMANHO=" + std::to_string(efin.size()) + "\n"
                                    : "";
     const auto put = [&](trust::Domain domain, const std::string& name, const std::string& bytes) {
       if (keyed) {
@@ -153,9 +153,9 @@ class DiskFull : public ::testing::TestWithParam<Param> {
     };
     put(trust::Domain::Catalogue, s.CatalogueName(),
         CrLf(std::string("[EMPRESA]\nID=KORVA\nSERIE=3\n[BANCO_USUÁRIO]\nÚltimaVersão=") +
-             (users ? "1.4.3" : "1.4.2") + "\n[BANCO_KORVA]\nÚltimaVersão=" +
-             (c.databaseOffered ? "3.16.51" : "3.16.50") + "\n[EFIN.EXE]\nÚltimaVersão=2.2.0\n" +
-             pins));
+             (users ? "1.4.3" : "1.4.2") +
+             "\n[BANCO_KORVA]\nÚltimaVersão=" + (c.databaseOffered ? "3.16.51" : "3.16.50") +
+             "\n[EFIN.EXE]\nÚltimaVersão=2.2.0\n" + pins));
     put(trust::Domain::ScriptPackage, "script_korva_3_16_51.ini",
         ScriptPackage("3.16.51", {{"INSERT INTO CLIENTE VALUES (1)"}}));
     put(trust::Domain::ScriptPackage, "script_usuario_1_4_3.ini",
@@ -321,7 +321,8 @@ TEST_P(DiskFull, TheStepFailsAsItsPartSaysAndTheNextRunCompletes) {
       expected = {{"KORVA",
                    "Servidor de atualizações não disponível no momento.\rVerifique sua conexão "
                    "com a internet ou tente mais tarde.\r\rMensagem recebida:\rCannot write file "
-                   "\"" + s.Local(s.CatalogueName()) + "\". No space left on device",
+                   "\"" +
+                       s.Local(s.CatalogueName()) + "\". No space left on device",
                    MsgIcon::Warning, kOk, kOk}};
       EXPECT_EQ(s.shell.endRequests, 1);
       EXPECT_FALSE(fs::exists(s.Local(s.CatalogueName())));
@@ -356,8 +357,9 @@ TEST_P(DiskFull, TheStepFailsAsItsPartSaysAndTheNextRunCompletes) {
       s.shell.QueueAnswer(kAbort);
       Run();
       expected = {{"",
-                   "Cannot write " + app + "/EFIN.EXE: No space left on device. File processing "
-                   "error, possibly disk is full",
+                   "Cannot write " + app +
+                       "/EFIN.EXE: No space left on device. File processing "
+                       "error, possibly disk is full",
                    MsgIcon::Question, kAbort | kRetry | kIgnore, kNoButton},
                   {"KORVA Update",
                    "Falha na descompactação do arquivo em\r" + app +
@@ -384,8 +386,9 @@ TEST_P(DiskFull, TheStepFailsAsItsPartSaysAndTheNextRunCompletes) {
       s.shell.QueueAnswer(kAbort);
       Run();
       expected = {{"",
-                   "Cannot write " + Branch("EFIN.EXE") + ": No space left on device. File "
-                   "processing error, possibly disk is full",
+                   "Cannot write " + Branch("EFIN.EXE") +
+                       ": No space left on device. File "
+                       "processing error, possibly disk is full",
                    MsgIcon::Question, kAbort | kRetry | kIgnore, kNoButton},
                   {"KORVA Update",
                    "Falha na descompactação do arquivo em\r" + Folder(c.disk) +
@@ -410,15 +413,16 @@ TEST_P(DiskFull, TheStepFailsAsItsPartSaysAndTheNextRunCompletes) {
       LeaveFree(c.disk, 0);
       s.shell.saveNames.push_back(Folder(c.disk) + "/lista.txt");
       p().Dispatch([&] { p().BtBtnGravarClick(); });
-      expected = {{"", Folder(c.disk) + "/lista.txt: No space left on device", MsgIcon::Error,
-                   kOk, kOk}};
+      expected = {
+          {"", Folder(c.disk) + "/lista.txt: No space left on device", MsgIcon::Error, kOk, kOk}};
       EXPECT_EQ(ReadBytes(Folder(c.disk) + "/lista.txt"), "a list exported before\r\n");
       break;
     case Point::ScriptExport: {
       Check();
       const std::string home = fs::current_path();
       fs::current_path(Folder(c.disk));
-      LeaveFree(c.disk, static_cast<std::int64_t>(CrLf("UPDATE CLIENTE\nSET CODCLIENTE = 1\n").size()));
+      LeaveFree(c.disk,
+                static_cast<std::int64_t>(CrLf("UPDATE CLIENTE\nSET CODCLIENTE = 1\n").size()));
       p().Dispatch([&] { p().GerarScript1Click(); });
       fs::current_path(home);
       expected = {{"", "SCRIPT_2.TXT: No space left on device", MsgIcon::Error, kOk, kOk}};
@@ -430,8 +434,7 @@ TEST_P(DiskFull, TheStepFailsAsItsPartSaysAndTheNextRunCompletes) {
     case Point::ClientVersionFile:
       LeaveFree(c.disk, catalogue);
       Check();
-      expected = {{"",
-                   "Unable to write to " + s.Local(std::string(UpdateSite::kClientId) + ".ini"),
+      expected = {{"", "Unable to write to " + s.Local(std::string(UpdateSite::kClientId) + ".ini"),
                    MsgIcon::Error, kOk, kOk}};
       break;
     case Point::Settings:
@@ -449,8 +452,7 @@ TEST_P(DiskFull, TheStepFailsAsItsPartSaysAndTheNextRunCompletes) {
       });
       Check();
       delivery::UpdateSource::SetAfterVerificationHookForTests(nullptr);
-      expected = {{"",
-                   "Unable to write to " + s.Local(std::string(UpdateSite::kClientId) + ".ini"),
+      expected = {{"", "Unable to write to " + s.Local(std::string(UpdateSite::kClientId) + ".ini"),
                    MsgIcon::Error, kOk, kOk}};
       break;
     case Point::ScriptFile:
@@ -495,7 +497,8 @@ TEST_P(DiskFull, TheStepFailsAsItsPartSaysAndTheNextRunCompletes) {
       s.form.EdtProxy_Host.SetText("proxy.local");
       p().Dispatch([&] { p().BtBtnGravaConfigClick(); });
       EXPECT_EQ(s.shell.messages.back().text, "Dados gravados com sucesso");
-      EXPECT_THAT(ReadBytes(s.Local("KORVA.INI")), ::testing::HasSubstr("PROXY_HOST=proxy.local\r\n"));
+      EXPECT_THAT(ReadBytes(s.Local("KORVA.INI")),
+                  ::testing::HasSubstr("PROXY_HOST=proxy.local\r\n"));
       Restart();
       break;
     default:

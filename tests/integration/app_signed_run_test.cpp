@@ -62,10 +62,10 @@ class SignedRun : public ::testing::TestWithParam<UpdateMode> {
   bool Local() const { return !GetParam().server; }
   std::string Catalogue(const std::string& editionLines, const std::string& efinPins) const {
     return CrLf("[EMPRESA]\nID=KORVA\n" + editionLines + "[BANCO_USUÁRIO]\nÚltimaVersão=1.4.3\n" +
-                "[BANCO_KORVA]\nÚltimaVersão=3.16.51\n[EFIN.EXE]\nÚltimaVersão=2.2.0\n" +
-                efinPins + "[EEST.EXE]\nÚltimaVersão=2.0.3\n[EVEI.EXE]\nÚltimaVersão=1.0.0\n" +
-                "SHA256=" + text::Upper1252(Sha256Hex(evei)) + "\nTAMANHO=" +
-                std::to_string(evei.size()) + "\n");
+                "[BANCO_KORVA]\nÚltimaVersão=3.16.51\n[EFIN.EXE]\nÚltimaVersão=2.2.0\n" + efinPins +
+                "[EEST.EXE]\nÚltimaVersão=2.0.3\n[EVEI.EXE]\nÚltimaVersão=1.0.0\n" +
+                "SHA256=" + text::Upper1252(Sha256Hex(evei)) +
+                "\nTAMANHO=" + std::to_string(evei.size()) + "\n");
   }
   std::string Pins(const std::string& package) const {
     return "SHA256=" + Sha256Hex(package) + "\nTAMANHO=" + std::to_string(package.size()) + "\n";
@@ -147,8 +147,9 @@ TEST_P(SignedRun, EveryTamperedFileIsRefusedAndTheSignedOnesAreTaken) {
        [&](UpdateSite& s) { s.PutCatalogue(flipLastByte(Served(catalogue))); }, catalogue,
        "assinatura não confere", Tampering::Catalogue,
        "A assinatura do arquivo de atualização " + catalogue + " não confere."},
-      {"catalogue signature missing", [&](UpdateSite& s) { s.RemoveUpdateFile(catalogue + ".sig"); },
-       catalogue, "assinatura não encontrada", Tampering::Catalogue,
+      {"catalogue signature missing",
+       [&](UpdateSite& s) { s.RemoveUpdateFile(catalogue + ".sig"); }, catalogue,
+       "assinatura não encontrada", Tampering::Catalogue,
        "A assinatura do arquivo de atualização " + catalogue + " não foi encontrada."},
       {"catalogue signed by another key",
        [&](UpdateSite& s) {
@@ -172,8 +173,7 @@ TEST_P(SignedRun, EveryTamperedFileIsRefusedAndTheSignedOnesAreTaken) {
        catalogue, "SERIE 4 menor que a já aceita (5)", Tampering::Catalogue,
        named + " é mais antigo que o último aceito nesta instalação."},
       {"catalogue past its VALIDADE", recatalogue("SERIE=5\nVALIDADE=2026-12-08\n", Pins(efin)),
-       catalogue, "vencido em 2026-12-08", Tampering::Catalogue,
-       named + " venceu em 2026-12-08."},
+       catalogue, "vencido em 2026-12-08", Tampering::Catalogue, named + " venceu em 2026-12-08."},
       {"catalogue without SERIE", recatalogue("", Pins(efin)), catalogue, "SERIE ausente",
        Tampering::Catalogue, named + " não traz SERIE."},
       {"catalogue with SERIE 5a", recatalogue("SERIE=5a\n", Pins(efin)), catalogue,
@@ -187,9 +187,9 @@ TEST_P(SignedRun, EveryTamperedFileIsRefusedAndTheSignedOnesAreTaken) {
        "A assinatura do arquivo de atualização " + catalogue + " não confere.", true},
       {"script package signed for another version",
        [&](UpdateSite& s) {
-         s.PutUpdateFile(std::string(kUsers) + ".sig",
-                         SignatureOf(maker, Domain::ScriptPackage, "script_usuario_1_4_9.ini",
-                                     Served(kUsers)));
+         s.PutUpdateFile(
+             std::string(kUsers) + ".sig",
+             SignatureOf(maker, Domain::ScriptPackage, "script_usuario_1_4_9.ini", Served(kUsers)));
        },
        kUsers, "assinatura não confere", Tampering::Script,
        std::string("A assinatura do pacote ") + kUsers + " não confere."},
@@ -199,7 +199,8 @@ TEST_P(SignedRun, EveryTamperedFileIsRefusedAndTheSignedOnesAreTaken) {
        std::string("A assinatura do pacote ") + kUsers + " não foi encontrada."},
       {"script package with a group appended past 64 KiB",
        [&](UpdateSite& s) {
-         s.PutUpdateFile(kUsers, appended(Served(kUsers), "\r\nS2_1=CREATE TABLE INTRUSO (X INTEGER)\r\n"));
+         s.PutUpdateFile(kUsers,
+                         appended(Served(kUsers), "\r\nS2_1=CREATE TABLE INTRUSO (X INTEGER)\r\n"));
        },
        kUsers, "assinatura não confere", Tampering::Script,
        std::string("A assinatura do pacote ") + kUsers + " não confere."},
@@ -256,7 +257,8 @@ TEST_P(SignedRun, EveryTamperedFileIsRefusedAndTheSignedOnesAreTaken) {
       case Tampering::Module: {
         EXPECT_EQ(*std::next(refusal), Local() ? "NÃO FOI POSSÍVEL descompactar efin.zip"
                                                : "NÂO FOI POSSÍVEL fazer o download de efin.zip");
-        EXPECT_EQ(first.text.substr(0, 20), Local() ? "Falha na descompacta" : "Problemas na localiz");
+        EXPECT_EQ(first.text.substr(0, 20),
+                  Local() ? "Falha na descompacta" : "Problemas na localiz");
         // The last module decides how the run ends: EVEI, installed by the
         // first of these runs, or EFIN itself in the later ones.
         ASSERT_EQ(s.shell.messages.size(), 2u);
@@ -364,9 +366,10 @@ INSTANTIATE_TEST_SUITE_P(Modes, SignedRun,
 // and a KORVA.INI that takes no write leaves the check going on.
 TEST(SignedCatalogue, TheKeptSerieIsReadLeniently) {
   const trust::KeyPair maker = trust::GenerateKeyPair();
-  UpdateSite s(SiteOptions{"EMPRESA", "FDB",
-                           {"--public-key=" + trust::EncodeBase64(Bytes(maker.publicKey))}},
-               std::nullopt);
+  UpdateSite s(
+      SiteOptions{
+          "EMPRESA", "FDB", {"--public-key=" + trust::EncodeBase64(Bytes(maker.publicKey))}},
+      std::nullopt);
   const std::string ini = s.Local("KORVA.INI");
   settings::ProfileFile(ini).WriteString("UPDATE", "SERIE_EMPRESA", "abc");
   ASSERT_TRUE(s.Start());
@@ -379,8 +382,7 @@ TEST(SignedCatalogue, TheKeptSerieIsReadLeniently) {
   EXPECT_TRUE(s.shell.messages.empty());
 
   ::chmod(ini.c_str(), 0444);
-  s.PutSigned(maker, Domain::Catalogue, s.CatalogueName(),
-              CrLf("[EMPRESA]\nID=KORVA\nSERIE=4\n"));
+  s.PutSigned(maker, Domain::Catalogue, s.CatalogueName(), CrLf("[EMPRESA]\nID=KORVA\nSERIE=4\n"));
   s.principal->BtBtnNovasAtualizacoesClick();
   ::chmod(ini.c_str(), 0644);
   EXPECT_THAT(LinesOf(ReadBytes(s.Local("LogUpdate.txt"))),
@@ -392,18 +394,19 @@ TEST(SignedCatalogue, TheKeptSerieIsReadLeniently) {
   // No catalogue at all is the invalid one it always was, not a stale one.
   s.RemoveUpdateFile(s.CatalogueName());
   s.principal->BtBtnNovasAtualizacoesClick();
-  EXPECT_EQ(s.shell.messages, (std::vector<Message>{{"KORVA - Atualizações",
-                                                     "O arquivo de atualização não é válido.",
-                                                     MsgIcon::Warning, kOk, kOk}}));
+  EXPECT_EQ(s.shell.messages,
+            (std::vector<Message>{{"KORVA - Atualizações", "O arquivo de atualização não é válido.",
+                                   MsgIcon::Warning, kOk, kOk}}));
 }
 
 // The client's version file that the server keeps for the site is bounded
 // too: past 1 MiB it is refused and deleted, and the check goes on.
 TEST(SignedCatalogue, AClientFileOverItsBoundIsRefusedAndTheCheckGoesOn) {
   const trust::KeyPair maker = trust::GenerateKeyPair();
-  UpdateSite s(SiteOptions{"EMPRESA", "FDB",
-                           {"--public-key=" + trust::EncodeBase64(Bytes(maker.publicKey))}},
-               FtpServerKind::Pyftpdlib);
+  UpdateSite s(
+      SiteOptions{
+          "EMPRESA", "FDB", {"--public-key=" + trust::EncodeBase64(Bytes(maker.publicKey))}},
+      FtpServerKind::Pyftpdlib);
   ASSERT_TRUE(s.Start());
   s.PutSigned(maker, Domain::Catalogue, s.CatalogueName(), CrLf("[EMPRESA]\nID=KORVA\nSERIE=1\n"));
   s.PutClientFileOnServer(CrLf("[BDUSUARIO]\nversao=1.4.2\n") + std::string(1 << 20, ';'));
@@ -420,9 +423,9 @@ TEST(SignedCatalogue, AClientFileOverItsBoundIsRefusedAndTheCheckGoesOn) {
 
 TEST(SignedRun, AMakersKeyThatIsNotOneStopsTheStart) {
   const std::pair<const char*, bool> keys[] = {
-      {"", true},                                              // no key: unsigned, as before
+      {"", true},  // no key: unsigned, as before
       {"   ", true},
-      {"mu7Xwa6hhob26k15O8lrwQ96THSmsU4/N8m3lRasFdA=", true},  // 32 bytes
+      {"mu7Xwa6hhob26k15O8lrwQ96THSmsU4/N8m3lRasFdA=", true},   // 32 bytes
       {"mu7Xwa6hhob26k15O8lrwQ96THSmsU4/N8m3lRasFd==", false},  // 31 bytes
       {"mu7Xwa6hhob26k15O8lrwQ96THSmsU4/N8m3lRasFdAA", false},  // no padding: not Base64
       {"mu7Xwa6hhob26k15O8lrwQ96THSmsU4/N8m3lRasFdA=AAAA", false},
@@ -432,15 +435,14 @@ TEST(SignedRun, AMakersKeyThatIsNotOneStopsTheStart) {
   };
   for (const auto& [key, starts] : keys) {
     SCOPED_TRACE(key);
-    UpdateSite s(SiteOptions{"EMPRESA", "FDB", {std::string("--public-key=") + key}},
-                 std::nullopt);
+    UpdateSite s(SiteOptions{"EMPRESA", "FDB", {std::string("--public-key=") + key}}, std::nullopt);
     EXPECT_EQ(s.Start(), starts);
     if (starts) {
       EXPECT_TRUE(s.shell.messages.empty());
     } else {
-      EXPECT_EQ(s.shell.messages, (std::vector<Message>{{"KORVA",
-                                                         "CHAVE_PUBLICA inválida em KORVA.INI.",
-                                                         MsgIcon::Error, kOk, kOk}}));
+      EXPECT_EQ(s.shell.messages,
+                (std::vector<Message>{
+                    {"KORVA", "CHAVE_PUBLICA inválida em KORVA.INI.", MsgIcon::Error, kOk, kOk}}));
     }
   }
 }

@@ -63,9 +63,9 @@ bool RunUpdater(const Workstation& w, const UpdateSite& s, bool pauseAtFirstWrit
     principal.RGBackupClick();
     principal.BtBtnContinuarClick();
   }
-  std::string text = form.ActivePage() == &form.TbShtBackup                ? "backup\n"
+  std::string text = form.ActivePage() == &form.TbShtBackup                 ? "backup\n"
                      : form.ActivePage() == &form.TbShtVerificaAtualizacoes ? "pending list\n"
-                                                                             : "log\n";
+                                                                            : "log\n";
   for (const Message& m : shell.messages) text += m.caption + "|" + m.text + "\n";
   WriteBytes(outcome, text);
   return true;
@@ -80,11 +80,12 @@ std::vector<std::string> Lines(const std::string& text) {
 
 class SiteLockTest : public ::testing::Test {
  protected:
-  SiteLockTest() : s(SiteOptions{"EMPRESA", "FDB", {"--app-module=EFIN.EXE=2.1.7",
-                                                   "--app-module=EEST.EXE=2.0.3",
-                                                   "--app-module=EADM.EXE=1.9.12",
-                                                   "--app-module=EVEI.EXE=1.0.0"}},
-                     FtpServerKind::Pyftpdlib) {
+  SiteLockTest()
+      : s(SiteOptions{"EMPRESA",
+                      "FDB",
+                      {"--app-module=EFIN.EXE=2.1.7", "--app-module=EEST.EXE=2.0.3",
+                       "--app-module=EADM.EXE=1.9.12", "--app-module=EVEI.EXE=1.0.0"}},
+          FtpServerKind::Pyftpdlib) {
     s.UseLocalMode();
     Isql(s.site.mainDatabase,
          "CREATE TABLE TRILHA (SEQ INTEGER, O VARCHAR(60));\nCREATE SEQUENCE G_TRILHA;\nCOMMIT;");
@@ -99,8 +100,7 @@ class SiteLockTest : public ::testing::Test {
   }
 
   // The catalogue and a script package, in every updater's own folder.
-  void Offer(const std::string& catalogue, const std::string& package,
-             const std::string& bytes) {
+  void Offer(const std::string& catalogue, const std::string& package, const std::string& bytes) {
     const std::string all[] = {s.site.folder, others[0].folder, others[1].folder};
     for (const std::string& folder : all) {
       WriteBytes(platform::JoinPath(folder, s.CatalogueName()), catalogue);
@@ -216,9 +216,8 @@ TEST_F(SiteLockTest, WhereNoLockCanBeHadTheRunGoesOnAndSaysSo) {
   ASSERT_TRUE(s.Start());
   s.principal->BtBtnNovasAtualizacoesClick();
   s.principal->BtbtnIniciarAtualizacaoClick();
-  EXPECT_THAT(s.shell.messages,
-              ElementsAre(Message{"KORVA", "Atualizações efetuadas com sucesso",
-                                  MsgIcon::Information, kOk, kOk}));
+  EXPECT_THAT(s.shell.messages, ElementsAre(Message{"KORVA", "Atualizações efetuadas com sucesso",
+                                                    MsgIcon::Information, kOk, kOk}));
   EXPECT_EQ(Column("VERSAO_FIN"), "2.2.0");
   EXPECT_EQ(Lines(ReadBytes(s.Local("LogUpdate.txt"))).front(),
             "Atualização sem bloqueio de outras estações: " + s.App(kSiteLockName) +
@@ -234,7 +233,8 @@ TEST(SiteLockText, RefusalTellsWhereAndSinceWhen) {
   } cases[] = {
       {"CAIXA-02\r\n09/12/2026 08:05:59\r\n",
        "Atualização em andamento na estação CAIXA-02 desde 08:05."},
-      {"CAIXA-02\n09/12/2026 08:05:59\n", "Atualização em andamento na estação CAIXA-02 desde 08:05."},
+      {"CAIXA-02\n09/12/2026 08:05:59\n",
+       "Atualização em andamento na estação CAIXA-02 desde 08:05."},
       {"", "Atualização em andamento na estação ? desde ?."},
       {"CAIXA\a-02\r\nontem\r\n", "Atualização em andamento na estação CAIXA-02 desde ?."},
       {std::string(200, 'X') + "\r\n09/12/2026 8:5\r\n",

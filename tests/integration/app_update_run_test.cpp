@@ -22,9 +22,9 @@ namespace korva {
 namespace {
 
 using namespace testing;
+using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
-using ::testing::Contains;
 using ::testing::HasSubstr;
 using ::testing::Not;
 

@@ -70,14 +70,16 @@ class ServerGone : public ::testing::TestWithParam<Case> {
          "      'MODULO ' || NEW.VERSAO_FIN);\n"
          "  ELSE INSERT INTO TRILHA VALUES (NEXT VALUE FOR G_TRILHA, CURRENT_TRANSACTION,\n"
          "    'VERSAO ' || NEW.VERSAOBANCO);\nEND^\nSET TERM ;^\nCOMMIT;");
-    s.PutCatalogue(CrLf("[EMPRESA]\nID=KORVA\n[BANCO_USUÁRIO]\nÚltimaVersão=1.4.2\n"
-                        "[BANCO_KORVA]\nÚltimaVersão=3.16.53\n[EFIN.EXE]\nÚltimaVersão=2.2.0\n"));
+    s.PutCatalogue(
+        CrLf("[EMPRESA]\nID=KORVA\n[BANCO_USUÁRIO]\nÚltimaVersão=1.4.2\n"
+             "[BANCO_KORVA]\nÚltimaVersão=3.16.53\n[EFIN.EXE]\nÚltimaVersão=2.2.0\n"));
     for (const std::string version : kPackages) {
       std::vector<std::vector<std::string>> groups;
       for (const char* g : {"1", "2"}) {
-        groups.push_back({"INSERT INTO TRILHA VALUES (NEXT VALUE FOR G_TRILHA, "
-                          "CURRENT_TRANSACTION, '" +
-                          version + "/" + g + "')"});
+        groups.push_back(
+            {"INSERT INTO TRILHA VALUES (NEXT VALUE FOR G_TRILHA, "
+             "CURRENT_TRANSACTION, '" +
+             version + "/" + g + "')"});
       }
       s.PutUpdateFile("script_korva_3_16_" + version.substr(5) + ".ini",
                       ScriptPackage(version, groups));
@@ -159,11 +161,10 @@ TEST_P(ServerGone, TheRunStopsAndTheNextAppliesWhatIsLeftOnce) {
   // module's record has a message of its own). Whether the client noticed
   // the server gone while it wrote or while it read is the network's affair.
   const auto lost = [](const std::string& before, const std::string& caption) {
-    return ::testing::AnyOf(
-        Message{caption, before + "Error reading data from the connection.", MsgIcon::Error, kOk,
-                kOk},
-        Message{caption, before + "Error writing data to the connection.", MsgIcon::Error, kOk,
-                kOk});
+    return ::testing::AnyOf(Message{caption, before + "Error reading data from the connection.",
+                                    MsgIcon::Error, kOk, kOk},
+                            Message{caption, before + "Error writing data to the connection.",
+                                    MsgIcon::Error, kOk, kOk});
   };
   ASSERT_FALSE(s.shell.messages.empty());
   const Message& last = s.shell.messages.back();

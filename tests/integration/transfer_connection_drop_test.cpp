@@ -56,7 +56,8 @@ struct Case {
 class ConnectionDrop : public ::testing::TestWithParam<Case> {
  protected:
   ConnectionDrop()
-      : s(SiteOptions{"EMPRESA", "FDB",
+      : s(SiteOptions{"EMPRESA",
+                      "FDB",
                       {"--app-module=EFIN.EXE=2.1.7", "--app-module=EEST.EXE=2.0.3",
                        "--app-module=EADM.EXE=1.9.12", "--app-module=EVEI.EXE=1.0.0"}},
           FtpServerKind::Vsftpd),
@@ -167,14 +168,14 @@ TEST_P(ConnectionDrop, TheRunEndsWithItsDownloadFailureAndTheNextFetchesTheWhole
   EXPECT_EQ(IsqlValue(s.site.mainDatabase, "SELECT VERSAO_FIN FROM VERSAOBD"), "2.2.0");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Moments, ConnectionDrop,
-    ::testing::Values(Case{"ModulePackageAt30Percent", Cut::ModulePackage, "efin.zip", 30},
-                      Case{"ScriptPackageAt30Percent", Cut::ScriptPackage,
-                           "script_korva_3_16_51.ini", 30},
-                      Case{"CatalogueHalfWay", Cut::Catalogue,
-                           "versao_e_modulos_empresa_2012.ini", 50}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Moments, ConnectionDrop,
+                         ::testing::Values(Case{"ModulePackageAt30Percent", Cut::ModulePackage,
+                                                "efin.zip", 30},
+                                           Case{"ScriptPackageAt30Percent", Cut::ScriptPackage,
+                                                "script_korva_3_16_51.ini", 30},
+                                           Case{"CatalogueHalfWay", Cut::Catalogue,
+                                                "versao_e_modulos_empresa_2012.ini", 50}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace korva

@@ -30,7 +30,6 @@ using transfer::FtpSession;
 constexpr const char* kCatalogue = "versao_e_modulos_empresa_2012.ini";
 constexpr std::int64_t kCatalogueSize = 20000;
 
-
 class FtpSessionTest : public ::testing::TestWithParam<std::tuple<FtpServerKind, bool>> {
  protected:
   FtpSessionTest() : server_(std::get<0>(GetParam())), session_("127.0.0.1", server_.Port()) {

@@ -518,9 +518,15 @@ TEST(FtpMalformedReplies, AfterAborTheServerHasEightWaitSlices) {
   } cases[] = {
       {"silent after ABOR", After::Silent, false, 8, {"RETR efin.zip", "ABOR"}},
       {"426 and no answer to ABOR", After::Only426, false, 8, {"RETR efin.zip", "ABOR"}},
-      {"226, NOOP never answered", After::NoopUnanswered, true, 8,
+      {"226, NOOP never answered",
+       After::NoopUnanswered,
+       true,
+       8,
        {"RETR efin.zip", "ABOR", "NOOP"}},
-      {"226, NOOP answered with 502", After::NoopRefused, true, -1,
+      {"226, NOOP answered with 502",
+       After::NoopRefused,
+       true,
+       -1,
        {"RETR efin.zip", "ABOR", "NOOP"}},
   };
   for (const auto& t : cases) {

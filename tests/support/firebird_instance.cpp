@@ -78,7 +78,8 @@ FirebirdInstance::FirebirdInstance() {
     throw std::runtime_error("the Firebird server is not installed (scripts/setup)");
   }
   const fs::path root = root_.Path();
-  for (const char* part : {"firebird.msg", "plugins", "lib", "UDF", "plugins.conf", "fbtrace.conf"}) {
+  for (const char* part :
+       {"firebird.msg", "plugins", "lib", "UDF", "plugins.conf", "fbtrace.conf"}) {
     fs::create_symlink(fs::path(kInstalled) / part, root / part);
   }
   // The character sets must lie in a folder of the root itself: reached
@@ -92,8 +93,8 @@ FirebirdInstance::FirebirdInstance() {
   EnsureFirebirdServer();
   fs::copy_file(kSecurityDatabase, root / "security3.fdb");
   fs::create_directory(root / "lock");
-  std::ofstream(root / "databases.conf") << "security.db = " << (root / "security3.fdb").string()
-                                         << "\n";
+  std::ofstream(root / "databases.conf")
+      << "security.db = " << (root / "security3.fdb").string() << "\n";
   Start();
 }
 

@@ -98,8 +98,8 @@ void FtpRelay::Run() {
     sessions.remove_if([](const Session& s) { return s.Gone(); });
     std::vector<pollfd> fds = {{wake_[0], POLLIN, 0}, {listener_.Fd(), POLLIN, 0}};
     for (Session& s : sessions) {
-      for (int fd : {s.client, s.server, s.passive ? s.passive->Fd() : -1, s.clientData,
-                     s.serverData}) {
+      for (int fd :
+           {s.client, s.server, s.passive ? s.passive->Fd() : -1, s.clientData, s.serverData}) {
         fds.push_back({fd, POLLIN, 0});
       }
     }

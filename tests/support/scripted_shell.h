@@ -2,8 +2,8 @@
 // A Shell for tests: answers message boxes from a queue, records every message
 // exactly, counts repaints and input-processing slices.
 #include <deque>
-#include <ostream>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -13,8 +13,8 @@
 namespace korva {
 // A message as a failed assertion shows it: caption and text, readable.
 inline void PrintTo(const Message& m, std::ostream* os) {
-  *os << "{\"" << text::ToUtf8(m.caption) << "\", \"" << text::ToUtf8(m.text)
-      << "\", icon " << static_cast<int>(m.icon) << ", buttons " << m.buttons << "}";
+  *os << "{\"" << text::ToUtf8(m.caption) << "\", \"" << text::ToUtf8(m.text) << "\", icon "
+      << static_cast<int>(m.icon) << ", buttons " << m.buttons << "}";
 }
 }  // namespace korva
 

@@ -88,8 +88,8 @@ void SmallDisk::LeaveFree(std::int64_t bytes) {
   // Whole pages: the disk counts in them.
   std::int64_t left = take - take % 4096;
   while (left > 0) {
-    const ssize_t n = ::write(fd, zeros.data(), static_cast<std::size_t>(
-                                                    std::min<std::int64_t>(left, zeros.size())));
+    const ssize_t n = ::write(fd, zeros.data(),
+                              static_cast<std::size_t>(std::min<std::int64_t>(left, zeros.size())));
     if (n <= 0) break;
     left -= n;
   }

@@ -133,8 +133,8 @@ void UpdateSite::PutUpdateFile(const std::string& name, const std::string& bytes
   }
 }
 
-std::string SignatureOf(const trust::KeyPair& maker, trust::Domain domain,
-                        const std::string& name, const std::string& bytes) {
+std::string SignatureOf(const trust::KeyPair& maker, trust::Domain domain, const std::string& name,
+                        const std::string& bytes) {
   return trust::Sign(maker, *trust::Statement(domain, name, trust::Sha512Of(bytes)));
 }
 

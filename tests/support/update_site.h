@@ -100,8 +100,8 @@ class UpdateSite {
 std::string ModuleBytes(const std::string& executable, const std::string& build);
 
 // The ".sig" of a file as the maker's key signs it.
-std::string SignatureOf(const trust::KeyPair& maker, trust::Domain domain,
-                        const std::string& name, const std::string& bytes);
+std::string SignatureOf(const trust::KeyPair& maker, trust::Domain domain, const std::string& name,
+                        const std::string& bytes);
 
 // "[section]\r\nkey=value\r\n..." from lines written with "\n".
 std::string CrLf(const std::string& lfText);

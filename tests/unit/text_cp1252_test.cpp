@@ -50,7 +50,8 @@ TEST(Strings, WholeNumbersFollowTheConversionRule) {
   EXPECT_EQ(StrToInt("2147483647"), 2147483647);
   EXPECT_EQ(StrToInt("-2147483648"), INT32_MIN);
   EXPECT_EQ(StrToInt("$FFFFFFFF"), -1);
-  for (const char* bad : {"", "80a", "2147483648", " ", "5 ", "$", "0x", "+", "1.5", "$100000000"}) {
+  for (const char* bad :
+       {"", "80a", "2147483648", " ", "5 ", "$", "0x", "+", "1.5", "$100000000"}) {
     EXPECT_FALSE(TryStrToInt(bad).has_value()) << bad;
   }
   try {

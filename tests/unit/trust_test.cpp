@@ -35,20 +35,21 @@ struct OpenSslSigner {
   explicit OpenSslSigner(const testing::TempDir& d) : dir(d) {
     Output({"openssl", "genpkey", "-algorithm", "ed25519", "-out", dir.File("key.pem")});
     Output({"openssl", "pkey", "-in", dir.File("key.pem"), "-pubout", "-outform", "DER", "-out",
-         dir.File("pub.der")});
+            dir.File("pub.der")});
     const std::string der = ReadBytes(dir.File("pub.der"));
     std::copy(der.end() - 32, der.end(), key.begin());
   }
   std::string SignatureFile(const std::string& message) const {
     WriteBytes(dir.File("message"), message);
     Output({"openssl", "pkeyutl", "-sign", "-rawin", "-inkey", dir.File("key.pem"), "-in",
-         dir.File("message"), "-out", dir.File("sig")});
+            dir.File("message"), "-out", dir.File("sig")});
     return EncodeBase64(ReadBytes(dir.File("sig"))) + "\r\n";
   }
   // Ours, verified by OpenSSL with our public key in DER.
   bool Verifies(const PublicKey& ours, const std::string& message, const std::string& sig) const {
-    WriteBytes(dir.File("ours.der"), std::string("\x30\x2a\x30\x05\x06\x03\x2b\x65\x70\x03\x21\x00",
-                                                 12) + std::string(ours.begin(), ours.end()));
+    WriteBytes(dir.File("ours.der"),
+               std::string("\x30\x2a\x30\x05\x06\x03\x2b\x65\x70\x03\x21\x00", 12) +
+                   std::string(ours.begin(), ours.end()));
     WriteBytes(dir.File("message"), message);
     WriteBytes(dir.File("ours.sig"), *DecodeBase64(sig));
     std::string out;
@@ -114,15 +115,15 @@ TEST(Signatures, OursAndOpenSslsAgreeOnFilesOfEverySize) {
     EXPECT_EQ(Sha512Of(ReadBytes(path)), digest);
 
     const std::string theirs = openssl.SignatureFile(*statement);
-    EXPECT_EQ(CheckStatement(openssl.key, Domain::ScriptPackage, "script_korva_3_16_51.ini",
-                             digest, theirs),
+    EXPECT_EQ(CheckStatement(openssl.key, Domain::ScriptPackage, "script_korva_3_16_51.ini", digest,
+                             theirs),
               Verdict::Good);
     // Each signature speaks for its own kind of file, name and key only.
-    EXPECT_EQ(CheckStatement(openssl.key, Domain::Catalogue, "script_korva_3_16_51.ini", digest,
+    EXPECT_EQ(
+        CheckStatement(openssl.key, Domain::Catalogue, "script_korva_3_16_51.ini", digest, theirs),
+        Verdict::SignatureWrong);
+    EXPECT_EQ(CheckStatement(openssl.key, Domain::ScriptPackage, "script_korva_3_16_52.ini", digest,
                              theirs),
-              Verdict::SignatureWrong);
-    EXPECT_EQ(CheckStatement(openssl.key, Domain::ScriptPackage, "script_korva_3_16_52.ini",
-                             digest, theirs),
               Verdict::SignatureWrong);
     EXPECT_EQ(CheckStatement(ours.publicKey, Domain::ScriptPackage, "script_korva_3_16_51.ini",
                              digest, theirs),
@@ -137,8 +138,8 @@ TEST(Signatures, AppendedBytesAndLongMessagesAreRefusedWithoutAnAbort) {
   testing::TempDir dir;
   const OpenSslSigner openssl(dir);
   const std::string signedBytes = "[3.16.51]\r\nS1_1=SELECT 1 FROM RDB$DATABASE\r\n";
-  const std::string sig = openssl.SignatureFile(
-      *Statement(Domain::ScriptPackage, "p.ini", Sha512Of(signedBytes)));
+  const std::string sig =
+      openssl.SignatureFile(*Statement(Domain::ScriptPackage, "p.ini", Sha512Of(signedBytes)));
   const std::string appended = signedBytes + "\x04\x04" + Pattern(65534, 7);
   EXPECT_EQ(CheckStatement(openssl.key, Domain::ScriptPackage, "p.ini", Sha512Of(appended), sig),
             Verdict::SignatureWrong);
@@ -166,7 +167,8 @@ TEST(Signatures, OnlyPrintableAsciiNamesOfAtMost255BytesAreStated) {
       {"a\tb.ini", false},
       {std::string("a\0b", 3), false},
   };
-  for (const auto& [name, stated] : names) EXPECT_EQ(Statement(Domain::Catalogue, name, digest).has_value(), stated) << name;
+  for (const auto& [name, stated] : names)
+    EXPECT_EQ(Statement(Domain::Catalogue, name, digest).has_value(), stated) << name;
   EXPECT_EQ(Statement(Domain::Catalogue, "A.INI", digest)->substr(0, 24),
             std::string("KORVA-CATALOGO-V2\na.ini\0", 24));
 }
@@ -184,9 +186,14 @@ TEST(Digests, FilesHashAsSha256sumSaysAndDigestsCompareWithoutCase) {
   EXPECT_FALSE(SameDigest(out.substr(0, 63), digest));
   EXPECT_FALSE(IsDigestText(out.substr(0, 63) + "g"));
   EXPECT_FALSE(SameDigest("", digest));
-  for (const auto& [text, serie] : std::vector<std::pair<std::string, bool>>{
-           {"1", true}, {"999999999", true}, {"007", true}, {"", false}, {"1000000000", false},
-           {"-1", false}, {"1a", false}, {" 1", false}})
+  for (const auto& [text, serie] : std::vector<std::pair<std::string, bool>>{{"1", true},
+                                                                             {"999999999", true},
+                                                                             {"007", true},
+                                                                             {"", false},
+                                                                             {"1000000000", false},
+                                                                             {"-1", false},
+                                                                             {"1a", false},
+                                                                             {" 1", false}})
     EXPECT_EQ(IsSerie(text), serie) << text;
 }
 
@@ -223,9 +230,10 @@ TEST(Korvasign, KeysSignaturesAndDigestLinesAreWhatTheSiteChecks) {
   EXPECT_EQ(verdict(Domain::ScriptPackage, package), Verdict::Good);
 
   EXPECT_EQ(Output({tool, "sha256", catalogue}), "SHA256=" + Hex(FileSha256(catalogue)) + "\n");
-  for (const std::vector<std::string>& bad :
-       {std::vector<std::string>{tool}, {tool, "assinar-pacote", key}, {tool, "chave-publica"},
-        {tool, "publicar", key}}) {
+  for (const std::vector<std::string>& bad : {std::vector<std::string>{tool},
+                                              {tool, "assinar-pacote", key},
+                                              {tool, "chave-publica"},
+                                              {tool, "publicar", key}}) {
     EXPECT_EQ(RunCommand(bad, out), 2) << bad.size();
   }
   EXPECT_EQ(RunCommand({tool, "chave-publica", catalogue}, out), 1);
@@ -251,8 +259,9 @@ TEST(Korvasign, PublicarPinsRaisesAndSignsOrChangesNothing) {
   std::filesystem::create_directories(folder);
   const auto in = [&](const std::string& name) { return folder + "/" + name; };
   const std::string catalogueName = "versao_e_modulos_empresa_2012.ini";
-  WriteBytes(in(catalogueName), "[EMPRESA]\r\nID=KORVA\r\n[BANCO_USUÁRIO]\r\nÚltimaVersão=1.4.3\r\n"
-                                "[EFIN.EXE]\r\nÚltimaVersão=2.2.0\r\n[EEST.EXE]\r\nÚltimaVersão=2.0.3\r\n");
+  WriteBytes(in(catalogueName),
+             "[EMPRESA]\r\nID=KORVA\r\n[BANCO_USUÁRIO]\r\nÚltimaVersão=1.4.3\r\n"
+             "[EFIN.EXE]\r\nÚltimaVersão=2.2.0\r\n[EEST.EXE]\r\nÚltimaVersão=2.0.3\r\n");
   WriteBytes(in("efin.zip"), Pattern(70000, 11));
   for (const char* script : {"script_usuario_1_4_3.ini", "script_korva_3_16_51.ini"})
     WriteBytes(in(script), "[x]\r\nS1_1=SELECT 1 FROM RDB$DATABASE\r\n");

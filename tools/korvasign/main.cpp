@@ -81,8 +81,7 @@ int Run(const std::vector<std::string>& args) {
   }
   if ((verb == "assinar-catalogo" || verb == "assinar-pacote") && rest.size() >= 2) {
     SignFiles(rest[0], {rest.begin() + 1, rest.end()},
-              verb == "assinar-catalogo" ? trust::Domain::Catalogue
-                                         : trust::Domain::ScriptPackage);
+              verb == "assinar-catalogo" ? trust::Domain::Catalogue : trust::Domain::ScriptPackage);
     return 0;
   }
   if (verb == "sha256" && !rest.empty()) {

@@ -69,8 +69,8 @@ std::string ExclusiveLock::ReadText(std::size_t limit) const {
   std::string text(limit, '\0');
   std::size_t done = 0;
   while (done < limit) {
-    const ssize_t n = ::pread(Fd(handle_), text.data() + done, limit - done,
-                              static_cast<off_t>(done));
+    const ssize_t n =
+        ::pread(Fd(handle_), text.data() + done, limit - done, static_cast<off_t>(done));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     done += static_cast<std::size_t>(n);

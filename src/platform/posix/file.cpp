@@ -109,7 +109,8 @@ File File::OpenReadHeld(const std::string& path, std::int64_t limit) {
   std::int64_t copied = 0;
   while (limit < 0 || copied <= limit) {
     std::size_t want = piece.size();
-    if (limit >= 0) want = static_cast<std::size_t>(std::min<std::int64_t>(want, limit + 1 - copied));
+    if (limit >= 0)
+      want = static_cast<std::size_t>(std::min<std::int64_t>(want, limit + 1 - copied));
     const std::size_t n = source.Read(piece.data(), want);
     if (n == 0) break;
     copy.Write(piece.data(), n);

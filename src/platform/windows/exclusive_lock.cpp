@@ -27,10 +27,9 @@ ExclusiveLock ExclusiveLock::TryTake(const std::string& path) {
   lock.path_ = path;
   // Every updater opens it sharing reading and writing, so that one that
   // finds the lock taken can still read who holds it.
-  const HANDLE handle =
-      ::CreateFileW(windows::Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE handle = ::CreateFileW(windows::Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     const DWORD error = ::GetLastError();
     // Someone holds the file in a way we did not allow for: in use.

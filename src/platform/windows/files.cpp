@@ -133,8 +133,7 @@ std::string ExecutableFolder() {
 std::vector<std::string> FileNamesIn(const std::string& folder) {
   std::vector<std::string> names;
   WIN32_FIND_DATAW found;
-  const HANDLE search =
-      ::FindFirstFileW(windows::Wide(JoinPath(folder, "*")).c_str(), &found);
+  const HANDLE search = ::FindFirstFileW(windows::Wide(JoinPath(folder, "*")).c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return names;
   do {
     if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
