@@ -18,37 +18,39 @@ void FormMirror::Start(const std::function<void()>& attach) {
 }
 
 void FormMirror::BindHandlers() {
-  // Which control's click runs which handler.
+  // Which control's click runs which handler: the controls are the model's
+  // own members, so a misspelt name does not compile.
   using Handler = void (Principal::*)();
-  static const std::pair<const char*, Handler> kClicks[] = {
-      {"BtBtnFechar", &Principal::BtBtnFecharClick},
-      {"FltBtnConfig", &Principal::BtBtnConfigClick},
-      {"BitBtn1", &Principal::BitBtn1Click},
-      {"LblSite", &Principal::LblSiteClick},
-      {"Label6", &Principal::LblSiteClick},
-      {"Label8", &Principal::Label8Click},
-      {"BtBtnGravaConfig", &Principal::BtBtnGravaConfigClick},
-      {"BtBtnNovasAtualizacoes", &Principal::BtBtnNovasAtualizacoesClick},
-      {"BtBtnGravar", &Principal::BtBtnGravarClick},
-      {"BtBtImpimirAtualizacao", &Principal::BtBtImpimirAtualizacaoClick},
-      {"BtbtnIniciarAtualizacao", &Principal::BtbtnIniciarAtualizacaoClick},
-      {"BtBtnContinuar", &Principal::BtBtnContinuarClick},
-      {"BitBtn2", &Principal::BitBtn2Click},
-      {"GerarScript1", &Principal::GerarScript1Click},
+  form::FormModel& f = form_;
+  const std::pair<form::Control*, Handler> clicks[] = {
+      {&f.BtBtnFechar, &Principal::BtBtnFecharClick},
+      {&f.FltBtnConfig, &Principal::BtBtnConfigClick},
+      {&f.BitBtn1, &Principal::BitBtn1Click},
+      {&f.LblSite, &Principal::LblSiteClick},
+      {&f.Label6, &Principal::LblSiteClick},
+      {&f.Label8, &Principal::Label8Click},
+      {&f.BtBtnGravaConfig, &Principal::BtBtnGravaConfigClick},
+      {&f.BtBtnNovasAtualizacoes, &Principal::BtBtnNovasAtualizacoesClick},
+      {&f.BtBtnGravar, &Principal::BtBtnGravarClick},
+      {&f.BtBtImpimirAtualizacao, &Principal::BtBtImpimirAtualizacaoClick},
+      {&f.BtbtnIniciarAtualizacao, &Principal::BtbtnIniciarAtualizacaoClick},
+      {&f.BtBtnContinuar, &Principal::BtBtnContinuarClick},
+      {&f.BitBtn2, &Principal::BitBtn2Click},
+      {&f.GerarScript1, &Principal::GerarScript1Click},
   };
   Principal& p = principal_;
-  for (const auto& click : kClicks) {
+  for (const auto& click : clicks) {
     // A structured binding cannot be captured by every compiler we build with.
     const auto handler = click.second;
-    BindClick(click.first, [&p, handler] { (p.*handler)(); });
+    BindClick(*click.first, [&p, handler] { (p.*handler)(); });
   }
   // Both items of the test menu share one handler, told which was clicked.
-  for (form::MenuItem* item : {&form_.AtualizacaoLocal, &form_.AtualizarPelaInternet})
-    BindClick(item->Name(), [&p, item] { p.AtualizacaoLocalClick(*item); });
+  for (form::MenuItem* item : {&f.AtualizacaoLocal, &f.AtualizarPelaInternet})
+    BindClick(*item, [&p, item] { p.AtualizacaoLocalClick(*item); });
 }
 
-void FormMirror::BindClick(const std::string& controlName, std::function<void()> handler) {
-  clicks_[controlName] = std::move(handler);
+void FormMirror::BindClick(form::Control& control, std::function<void()> handler) {
+  clicks_[&control] = std::move(handler);
 }
 
 void FormMirror::Click(form::Control& control) {
@@ -58,14 +60,14 @@ void FormMirror::Click(form::Control& control) {
     principal_.BtBtnAbortarClick();
     return;
   }
-  auto found = clicks_.find(control.Name());
+  auto found = clicks_.find(&control);
   if (found == clicks_.end()) return;
   RunClick(&control, found->second);
 }
 
 void FormMirror::Choose(form::Control& control, std::function<void()> choice) {
   if (!choice) {
-    auto found = clicks_.find(control.Name());
+    auto found = clicks_.find(&control);
     if (found != clicks_.end()) choice = found->second;
   }
   RunClick(&control, choice);

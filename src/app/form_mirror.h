@@ -35,8 +35,8 @@ class FormMirror : public virtual ControlHost {
  public:
   // Copies every control that changed since the last call into its view.
   void Mirror();
-  // A click on the named control runs the handler through Principal::Dispatch.
-  void BindClick(const std::string& controlName, std::function<void()> handler);
+  // A click on the control runs the handler through Principal::Dispatch.
+  void BindClick(form::Control& control, std::function<void()> handler);
 
   void Click(form::Control& control) override;
   void Choose(form::Control& control, std::function<void()> choice) override;
@@ -86,7 +86,7 @@ class FormMirror : public virtual ControlHost {
   View* ViewOf(const form::Control* control);
 
   std::vector<View> views_;
-  std::map<std::string, std::function<void()>> clicks_;
+  std::map<const form::Control*, std::function<void()>> clicks_;
   std::uint64_t captionSeen_ = ~std::uint64_t{0};
   std::uint64_t pageSeen_ = ~std::uint64_t{0};
   bool shownOnce_ = false;

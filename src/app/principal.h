@@ -1,7 +1,8 @@
 #pragma once
 // The main window's logic, toolkit-free: every handler of TFrmKorvaUpdate,
-// named after its control and event. The Qt window forwards clicks here; tests
-// call the handlers directly and read the form model.
+// named after its control and event. Either window (Qt, or Win32 in the
+// Windows build) forwards clicks here through FormMirror; tests call the
+// handlers directly and read the form model.
 #include <functional>
 #include <memory>
 #include <string>

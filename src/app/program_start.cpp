@@ -4,12 +4,37 @@
 
 #include "app/single_instance_guard.h"
 #include "platform/files.h"
+#include "platform/process_outcome.h"
 #include "vendor/vendor_library.h"
 
 namespace korva {
 
 Program::Program(Shell& shell, std::string title)
     : mainTitle(std::move(title)), principal(form, shell, clock) {}
+
+bool Program::Create() {
+  try {
+    principal.FormCreate();
+  } catch (const std::exception& e) {
+    principal.ShowError(e.what());
+    return false;
+  }
+  return true;
+}
+
+void Program::Destroy() {
+  if (destroyed_) return;
+  destroyed_ = true;
+  try {
+    principal.FormDestroy();
+  } catch (const std::exception& e) {
+    principal.ShowError(e.what());
+  }
+}
+
+int Program::ExitStatus(int loopStatus) {
+  return loopStatus == 0 ? platform::ExitStatus() : loopStatus;
+}
 
 std::unique_ptr<Program> StartProgram(Shell& shell, int& exitCode) {
   shell.SetApplicationTitle(form::FormModel::kApplicationTitle);

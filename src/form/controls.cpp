@@ -1,5 +1,6 @@
 #include "form/controls.h"
 
+#include <iterator>
 #include <stdexcept>
 
 #include "text/error.h"
@@ -58,6 +59,14 @@ void Gauge::SetProgress(std::int64_t value) {
 int Gauge::Percent() const {
   if (max_ == 0) return 0;
   return static_cast<int>(progress_ * 100 / max_);
+}
+
+const std::string& StepIndicator::Picture() const {
+  static const std::string kNone;
+  static const std::string kPictures[] = {"step_connect", "step_disconnect", "step_done",
+                                          "step_transfer"};
+  const auto index = static_cast<std::size_t>(image_);
+  return image_ == Image::None || index >= std::size(kPictures) ? kNone : kPictures[index];
 }
 
 StatusBarControl::StatusBarControl(const ControlDesign& design) : Control(design) {

@@ -1,8 +1,9 @@
 #pragma once
-// Plain control objects of the form model. Handlers read and write these; the
-// Qt window mirrors them and writes the operator's input back. Every change
-// that the window must show bumps the control's revision, so the window
-// redraws exactly what changed when the shell is asked to repaint.
+// Plain control objects of the form model. Handlers read and write these;
+// whichever window draws them (Qt, or the Win32 window of the Windows build)
+// mirrors them and writes the operator's input back. Every change that a
+// window must show bumps the control's revision, so it redraws exactly what
+// changed when the shell is asked to repaint.
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -26,7 +27,7 @@ struct Font {
 };
 
 // What a control is on the window. The kind decides the class that holds the
-// control's state (ControlOf) and the widget a window makes of it.
+// control's state (ControlOf) and what each window makes of it.
 enum class Kind {
   Panel,          // a plain area that holds other controls
   PageControl,    // the stack of pages, one showing at a time
@@ -143,7 +144,7 @@ class TextControl : public Control {
   char passwordChar = 0;
   // Link cursor (hand) over the control.
   bool handCursor = false;
-  // A picture control: the name of the picture it shows (the window's
+  // A picture control: the name of the picture it shows (each window's
   // resources hold "<name>.png").
   std::string picture;
   // Text aligned to the centre of the control rather than its left edge.
@@ -280,6 +281,9 @@ class StepIndicator : public Control {
   using Control::Control;
   Image CurrentImage() const { return image_; }
   void SetImage(Image v) { Set(image_, v); }
+  // The name of the window's picture for the current image ("step_done"),
+  // empty for none.
+  const std::string& Picture() const;
 
  private:
   Image image_ = Image::None;

@@ -1,9 +1,12 @@
 #pragma once
-// Everything the logic needs from the window system or the operator. The Qt
-// window implements it (QtShell); tests use a scripted shell that answers from
-// a queue and records every message exactly.
+// Everything the logic needs from the window system or the operator. Each
+// window implements it (QtShell, Win32Shell) and only draws: the rules both
+// follow (the buttons a box lays out, the address handed to the browser, the
+// report's pages) are here. Tests use a scripted shell that answers from a
+// queue and records every message exactly.
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "form/report.h"
 
@@ -30,6 +33,23 @@ struct Message {
   MsgButton defaultButton = kNoButton;  // kNoButton: the first of the buttons
   bool operator==(const Message&) const = default;
 };
+
+// The buttons a message box lays out, in the order it lays them out (OK,
+// Abort, Yes, Retry, No, Ignore, Cancel), and the one it preselects: the
+// message's own when the box has it, else the first. A box without buttons
+// could never be closed: it has OK.
+struct BoxButtons {
+  std::vector<MsgButton> order;
+  MsgButton preselected = kOk;
+  // What a box closed without a click answers (Escape, the title bar's close
+  // button): Cancel where the box has it, else the preselected button.
+  MsgButton ClosedAnswer() const;
+};
+BoxButtons LaidOutButtons(unsigned buttons, MsgButton preferred);
+
+// The address handed to the browser: "http://" in front of one that names no
+// scheme.
+std::string WebUrl(const std::string& address);
 
 // What became of a print: sent to the printer; the operator cancelled the
 // print dialog (nothing printed, nothing to tell); or the printing facility

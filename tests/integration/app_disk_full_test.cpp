@@ -27,9 +27,6 @@ namespace korva {
 namespace {
 
 using namespace testing;
-using ::testing::Contains;
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 namespace fs = std::filesystem;
 
 // Before any thread exists: the mounts of this program stay its own.

@@ -20,9 +20,6 @@ namespace korva {
 namespace {
 
 using namespace testing;
-using ::testing::Contains;
-using ::testing::HasSubstr;
-using ::testing::Not;
 using trust::Domain;
 
 struct Tampering {

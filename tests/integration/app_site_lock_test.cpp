@@ -22,7 +22,6 @@ namespace korva {
 namespace {
 
 using namespace testing;
-using ::testing::ElementsAre;
 
 const std::string kSuccess = "KORVA|Atualizações efetuadas com sucesso";
 

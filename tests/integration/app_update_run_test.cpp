@@ -22,11 +22,6 @@ namespace korva {
 namespace {
 
 using namespace testing;
-using ::testing::Contains;
-using ::testing::ElementsAre;
-using ::testing::ElementsAreArray;
-using ::testing::HasSubstr;
-using ::testing::Not;
 
 class CompleteRun : public ::testing::TestWithParam<UpdateMode> {};
 

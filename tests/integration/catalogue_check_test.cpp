@@ -16,8 +16,6 @@ namespace korva {
 namespace {
 
 using namespace testing;
-using ::testing::ElementsAre;
-using ::testing::ElementsAreArray;
 
 using Mode = testing::UpdateMode;
 

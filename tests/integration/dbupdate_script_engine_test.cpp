@@ -21,8 +21,6 @@ namespace {
 
 using dbupdate::Step;
 using namespace testing;
-using ::testing::ElementsAre;
-using ::testing::ElementsAreArray;
 
 const std::string kMainFailure =
     "Não foi possível atualizar o banco de dados. Verifique se existem usuários\r"

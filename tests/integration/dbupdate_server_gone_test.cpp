@@ -21,9 +21,6 @@ namespace korva {
 namespace {
 
 using namespace testing;
-using ::testing::ElementsAre;
-using ::testing::ElementsAreArray;
-using ::testing::HasSubstr;
 
 const Message kSuccess{"KORVA", "Atualizações efetuadas com sucesso", MsgIcon::Information, kOk,
                        kOk};

@@ -13,8 +13,6 @@ namespace korva {
 namespace {
 
 using namespace testing;
-using ::testing::Contains;
-using ::testing::ElementsAre;
 
 class PendingBranch : public ::testing::TestWithParam<UpdateMode> {
  protected:

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "app/principal.h"
@@ -22,6 +23,15 @@
 #include "trust/trust.h"
 
 namespace korva::testing {
+
+// The matchers the site tests use on messages and log lines; a test that
+// says "using namespace testing" has them.
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::Not;
 
 // A clock the test sets; it does not move by itself.
 class SetClock : public platform::Clock {

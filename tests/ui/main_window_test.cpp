@@ -48,6 +48,16 @@ class MainWindowTest : public ::testing::Test {
     return h.Find<QMenu>(menuName)->findChild<QAction*>(QString::fromLatin1(itemName));
   }
 
+  // The test menu's items as the model holds them and as the menu shows them;
+  // internet mode is in force exactly while its item is checked.
+  void ExpectTestMenu(bool local, bool internet) {
+    EXPECT_EQ(h.form.AtualizacaoLocal.Checked(), local);
+    EXPECT_EQ(h.form.AtualizarPelaInternet.Checked(), internet);
+    EXPECT_EQ(h.form.InternetMode(), internet);
+    EXPECT_EQ(MenuAction("PpMnTesteVESTRAMON", "AtualizacaoLocal")->isChecked(), local);
+    EXPECT_EQ(MenuAction("PpMnTesteVESTRAMON", "AtualizarPelaInternet")->isChecked(), internet);
+  }
+
   WindowHarness h;
 };
 
@@ -83,28 +93,18 @@ TEST_F(MainWindowTest, ConfigurationPageReturnsToThePageThatWasShowing) {
 
 TEST_F(MainWindowTest, TestMenuItemsBehaveAsRadioItemsThatCanBothBeOff) {
   ClickMenuItem("LblTipoTeste", "PpMnTesteVESTRAMON", "AtualizacaoLocal");
-  EXPECT_TRUE(h.form.AtualizacaoLocal.Checked());
-  EXPECT_FALSE(h.form.AtualizarPelaInternet.Checked());
-  EXPECT_FALSE(h.form.InternetMode());
-  EXPECT_TRUE(MenuAction("PpMnTesteVESTRAMON", "AtualizacaoLocal")->isChecked());
-  EXPECT_FALSE(MenuAction("PpMnTesteVESTRAMON", "AtualizarPelaInternet")->isChecked());
+  ExpectTestMenu(/*local=*/true, /*internet=*/false);
 
   // The checked item clicked again: neither is checked, still local mode.
   ClickMenuItem("LblTipoTeste", "PpMnTesteVESTRAMON", "AtualizacaoLocal");
-  EXPECT_FALSE(h.form.AtualizacaoLocal.Checked());
-  EXPECT_FALSE(h.form.AtualizarPelaInternet.Checked());
-  EXPECT_FALSE(h.form.InternetMode());
-  EXPECT_FALSE(MenuAction("PpMnTesteVESTRAMON", "AtualizacaoLocal")->isChecked());
-  EXPECT_FALSE(MenuAction("PpMnTesteVESTRAMON", "AtualizarPelaInternet")->isChecked());
+  ExpectTestMenu(false, false);
 
   ClickMenuItem("LblTipoTeste", "PpMnTesteVESTRAMON", "AtualizarPelaInternet");
-  EXPECT_TRUE(h.form.InternetMode());
-  EXPECT_FALSE(h.form.AtualizacaoLocal.Checked());
+  ExpectTestMenu(false, true);
 
   // Clicking internet mode while it is checked leaves both off too.
   ClickMenuItem("LblTipoTeste", "PpMnTesteVESTRAMON", "AtualizarPelaInternet");
-  EXPECT_FALSE(h.form.InternetMode());
-  EXPECT_FALSE(h.form.AtualizacaoLocal.Checked());
+  ExpectTestMenu(false, false);
   EXPECT_TRUE(h.shell.ShownMessages().empty());
 }
 
@@ -219,26 +219,23 @@ TEST_F(MainWindowTest, SiteLinksOpenTheMakerAddressAsShown) {
 }
 
 TEST_F(MainWindowTest, ScriptMenuAnswersOnlyOnTheBackupAndPendingPages) {
-  for (form::TextControl* page : {&h.form.TbShtInicio, &h.form.TbShtLog, &h.form.TbShtConfig}) {
+  const QString elsewhere = Utf16(u"Voc\u00ea deve estar na p\u00e1gina que informa sobre backup");
+  // On the backup and pending pages, with no script file yet: nothing to
+  // write, and the export says it is done.
+  const QString done = QStringLiteral("Script gerado com sucesso");
+  const std::pair<form::TextControl*, QString> answers[] = {
+      {&h.form.TbShtInicio, elsewhere},          {&h.form.TbShtLog, elsewhere},
+      {&h.form.TbShtConfig, elsewhere},          {&h.form.TbShtBackup, done},
+      {&h.form.TbShtVerificaAtualizacoes, done},
+  };
+  for (const auto& [page, text] : answers) {
     h.shell.ClearRecords();
     h.ShowPage(*page);
     ClickMenuItem("LblScript", "PMnScript", "GerarScript1");
     ASSERT_EQ(h.shell.ShownMessages().size(), 1u) << page->Name();
     const auto& box = h.shell.ShownMessages()[0];
     EXPECT_EQ(box.caption, "KORVA");
-    EXPECT_EQ(box.text, Utf16(u"Voc\u00ea deve estar na p\u00e1gina que informa sobre backup"));
-    EXPECT_EQ(box.icon, QMessageBox::Information);
-    EXPECT_EQ(box.buttons, QMessageBox::Ok);
-  }
-  for (form::TextControl* page : {&h.form.TbShtBackup, &h.form.TbShtVerificaAtualizacoes}) {
-    h.shell.ClearRecords();
-    h.ShowPage(*page);
-    ClickMenuItem("LblScript", "PMnScript", "GerarScript1");
-    // No script file yet: nothing to write, and the export says it is done.
-    ASSERT_EQ(h.shell.ShownMessages().size(), 1u) << page->Name();
-    const auto& box = h.shell.ShownMessages()[0];
-    EXPECT_EQ(box.caption, "KORVA");
-    EXPECT_EQ(box.text, "Script gerado com sucesso");
+    EXPECT_EQ(box.text, text);
     EXPECT_EQ(box.icon, QMessageBox::Information);
     EXPECT_EQ(box.buttons, QMessageBox::Ok);
   }
@@ -256,7 +253,7 @@ TEST_F(MainWindowTest, RefreshingTheConnectionFiguresShowsThemOnTheBackupPage) {
 }
 
 TEST_F(MainWindowTest, FailuresOfAHandlerReachTheGeneralErrorDisplay) {
-  h.window.BindClick("BtBtnNovasAtualizacoes", [] { throw KorvaError("Connection refused"); });
+  h.window.BindClick(h.form.BtBtnNovasAtualizacoes, [] { throw KorvaError("Connection refused"); });
   Click("BtBtnNovasAtualizacoes");
   ASSERT_EQ(h.shell.ShownMessages().size(), 1u);
   const auto& box = h.shell.ShownMessages()[0];

@@ -106,13 +106,6 @@ TEST_F(QtShellTest, TextsAreWindows1252WithCarriageReturnsAsLineBreaks) {
   EXPECT_EQ(Show({"KORVA", "<b>x</b> & y", MsgIcon::Error, kOk, kOk}).text, "<b>x</b> & y");
 }
 
-TEST_F(QtShellTest, WebAddressesGetAScheme) {
-  EXPECT_EQ(qt::QtShell::WebUrl("www.korva.com.br"), "http://www.korva.com.br");
-  EXPECT_EQ(qt::QtShell::WebUrl("http://www.korva.com.br"), "http://www.korva.com.br");
-  EXPECT_EQ(qt::QtShell::WebUrl("https://suporte.korva.com.br/x.exe"),
-            "https://suporte.korva.com.br/x.exe");
-}
-
 TEST_F(QtShellTest, BusyPointerIsSetOnceAndRestored) {
   h.shell.SetBusyCursor(true);
   h.shell.SetBusyCursor(true);

@@ -1,6 +1,7 @@
 // The pieces of the attachment count that need no server: the walk of an
 // isc_info_user_names response, the parameter buffer items and the wording
 // of a status vector.
+// Runs on Linux only: the Firebird client's headers and library, which the Windows build has not.
 #include <gtest/gtest.h>
 #include <ibase.h>
 

@@ -1,6 +1,7 @@
 // The lock of a file shared by several openers: one takes it, the others
 // find it held and can still read what the holder wrote; closing another
 // opening of the file does not let it go, releasing does.
+// Runs on Linux only: POSIX record locks (the Windows lock has its test in tests/windows).
 #include <gtest/gtest.h>
 
 #include <fcntl.h>

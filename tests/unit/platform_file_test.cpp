@@ -2,6 +2,7 @@
 // the real file system: what each refuses and with which words, that nothing
 // goes through a symbolic link below a folder, and that a replacement leaves
 // either the old bytes or the new.
+// Runs on Linux only: POSIX permissions, symbolic links and descriptors.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>

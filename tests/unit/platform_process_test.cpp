@@ -1,4 +1,5 @@
 // Starting real programs without waiting for them, and the dynamic loader.
+// Runs on Linux only: fork, wait and the dynamic loader of POSIX.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>

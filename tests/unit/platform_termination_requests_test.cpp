@@ -1,6 +1,7 @@
 // Termination requests while the window watches them: the signal no longer
 // ends the process, it wakes the watcher once, and when the watch ends the
 // signal goes back to whoever handled it before.
+// Runs on Linux only: POSIX signals.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>

@@ -3,21 +3,14 @@
 // allowed ones pass, and so does this very tree.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "support/site_builder.h"
-#include "support/temp_dir.h"
+#include "support/source_tree.h"
 
 namespace korva {
 namespace {
-
-using testing::RunCommand;
-using testing::TempDir;
-using testing::WriteBytes;
-
-const std::string kScript = std::string(KORVA_SOURCE_DIR) + "/scripts/check-layering";
 
 // The libraries as src/CMakeLists.txt lays them out, in the same words.
 const std::string kLibraries =
@@ -28,18 +21,9 @@ const std::string kLibraries =
     "korva_subsystem(records DIRS records DEPS korva_transfer\n"
     "                ${korva_base})\n";
 
-struct Tree {
-  TempDir dir;
-  void Put(const std::string& path, const std::string& text) {
-    std::filesystem::create_directories(std::filesystem::path(dir.File(path)).parent_path());
-    WriteBytes(dir.File(path), text);
-  }
-  // The script's exit status and every line it wrote.
-  std::pair<int, std::string> Check() const {
-    std::string output;
-    const int status = RunCommand({kScript, dir.Path()}, output);
-    return {status, output};
-  }
+// The layering check over the tree.
+struct Tree : testing::SourceTree {
+  std::pair<int, std::string> Check() const { return Run("check-layering"); }
 };
 
 // A tree with the libraries and one source holding the include as line 2.
@@ -142,7 +126,10 @@ TEST(CheckLayering, LibraryDependenciesFollowTheTableWithoutCycles) {
 
 TEST(CheckLayering, ThisTreeFollowsTheTable) {
   std::string output;
-  EXPECT_EQ(RunCommand({kScript, KORVA_SOURCE_DIR}, output), 0);
+  EXPECT_EQ(
+      testing::RunCommand(
+          {std::string(KORVA_SOURCE_DIR) + "/scripts/check-layering", KORVA_SOURCE_DIR}, output),
+      0);
   EXPECT_EQ(output, "");
 }
 

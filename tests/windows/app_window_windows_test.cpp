@@ -445,7 +445,7 @@ TEST_F(WindowTest, OperatorInputReachesTheModelAndClicksTheirHandlers) {
 
   // A button's click runs the handler bound to its control.
   int clicks = 0;
-  window.BindClick("BitBtn1", [&clicks] { ++clicks; });
+  window.BindClick(form.BitBtn1, [&clicks] { ++clicks; });
   ::SendMessageW(window.WindowOf("BitBtn1"), BM_CLICK, 0, 0);
   EXPECT_EQ(clicks, 1);
   // A disabled button takes no click.

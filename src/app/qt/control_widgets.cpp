@@ -30,22 +30,6 @@ using form::TextControl;
 
 const QColor kDarkBlue(0, 0, 128);
 
-QPixmap StepPicture(form::StepIndicator::Image image) {
-  switch (image) {
-    case form::StepIndicator::Image::Connect:
-      return Picture("step_connect");
-    case form::StepIndicator::Image::Disconnect:
-      return Picture("step_disconnect");
-    case form::StepIndicator::Image::Done:
-      return Picture("step_done");
-    case form::StepIndicator::Image::Transfer:
-      return Picture("step_transfer");
-    case form::StepIndicator::Image::None:
-      break;
-  }
-  return QPixmap();
-}
-
 void SetTextColour(QWidget* widget, const QColor& colour) {
   QPalette palette = widget->palette();
   palette.setColor(QPalette::WindowText, colour);
@@ -397,8 +381,7 @@ ControlWidget MakeTree(form::TreeView& tree, QWidget* parent) {
 ControlWidget MakeStepIndicator(form::StepIndicator& step, QWidget* parent) {
   auto* picture = new QLabel(parent);
   picture->setAlignment(Qt::AlignCenter);
-  return OnForm(step, picture,
-                [&step, picture] { picture->setPixmap(StepPicture(step.CurrentImage())); });
+  return OnForm(step, picture, [&step, picture] { picture->setPixmap(Picture(step.Picture())); });
 }
 
 ControlWidget MakeStatusBar(form::StatusBarControl& status, QWidget* parent) {
@@ -491,6 +474,7 @@ ControlWidget MakeControlWidget(form::Control& c, QWidget* parent, ControlHost& 
 }
 
 QPixmap Picture(const std::string& name) {
+  if (name.empty()) return QPixmap();
   return QPixmap(QStringLiteral(":/pictures/%1.png").arg(QString::fromLatin1(name.c_str())));
 }
 

@@ -27,7 +27,7 @@ struct ControlWidget {
 // parent (the window's for a control without one).
 ControlWidget MakeControlWidget(form::Control& control, QWidget* parent, ControlHost& host);
 
-// One of the window's pictures ("logo", "step_done", ...).
+// One of the window's pictures ("logo", "step_done", ...); none for an empty name.
 QPixmap Picture(const std::string& name);
 
 }  // namespace korva::qt

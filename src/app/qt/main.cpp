@@ -5,15 +5,12 @@
 #include <QApplication>
 #include <QSocketNotifier>
 #include <clocale>
-#include <exception>
 #include <memory>
 
-#include "app/principal.h"
 #include "app/program_start.h"
 #include "app/qt/main_window.h"
 #include "app/qt/qt_shell.h"
 #include "app/single_instance_guard.h"
-#include "platform/process_outcome.h"
 #include "platform/termination_requests.h"
 #include "platform/window_registry.h"
 
@@ -50,13 +47,11 @@ int Run(QApplication& app) {
   int exitCode = 0;
   const auto program = korva::StartProgram(shell, exitCode);
   if (!program) return exitCode;
-  const std::string& mainTitle = program->mainTitle;
-  korva::Principal& principal = program->principal;
-  korva::qt::MainWindow window(program->form, principal, shell);
+  korva::qt::MainWindow window(program->form, program->principal, shell);
 
   // Registered before the start-up sequence runs, as a window exists from its
   // creation on: a copy started meanwhile finds it.
-  korva::platform::RegisteredWindow registration(korva::kMainWindowClass, mainTitle);
+  korva::platform::RegisteredWindow registration(korva::kMainWindowClass, program->mainTitle);
   std::unique_ptr<QSocketNotifier> closeRequests;
   if (registration.IsRegistered()) {
     closeRequests = Notifier(registration.NotificationHandle());
@@ -64,12 +59,7 @@ int Run(QApplication& app) {
                      [&] { registration.ServeRequests([&] { window.close(); }); });
   }
 
-  try {
-    principal.FormCreate();
-  } catch (const std::exception& e) {
-    principal.ShowError(e.what());
-    return 1;
-  }
+  if (!program->Create()) return 1;
   // After the start-up: the database client installs its own handlers when
   // it first connects.
   const auto terminationRequests = CloseOnTerminationRequests(window);
@@ -78,13 +68,8 @@ int Run(QApplication& app) {
     window.show();
     if (!shell.EndRequested()) status = app.exec();
   }
-  try {
-    principal.FormDestroy();
-  } catch (const std::exception& e) {
-    principal.ShowError(e.what());
-  }
-  // A normal end reports what the last connected-users count set.
-  return status == 0 ? korva::platform::ExitStatus() : status;
+  program->Destroy();
+  return korva::Program::ExitStatus(status);
 }
 
 }  // namespace

@@ -23,8 +23,6 @@ struct ButtonPair {
   MsgButton ours;
   QMessageBox::StandardButton qt;
 };
-// In the order a message box lays them out: the first one present is the
-// preselected button when the message names none.
 constexpr ButtonPair kButtons[] = {
     {kOk, QMessageBox::Ok},         {kAbort, QMessageBox::Abort}, {kYes, QMessageBox::Yes},
     {kRetry, QMessageBox::Retry},   {kNo, QMessageBox::No},       {kIgnore, QMessageBox::Ignore},
@@ -84,21 +82,11 @@ std::unique_ptr<QMessageBox> QtShell::BuildMessageBox(const Message& message,
   box->setTextFormat(Qt::PlainText);
   box->setText(ToMultiLine(message.text));
   box->setIcon(ToQt(message.icon));
+  const BoxButtons laid = LaidOutButtons(message.buttons, message.defaultButton);
   QMessageBox::StandardButtons buttons;
-  QMessageBox::StandardButton first = QMessageBox::NoButton;
-  for (const auto& pair : kButtons) {
-    if (!(message.buttons & pair.ours)) continue;
-    buttons |= pair.qt;
-    if (first == QMessageBox::NoButton) first = pair.qt;
-  }
-  if (buttons == QMessageBox::NoButton) {
-    // A box without buttons could never be closed.
-    buttons = QMessageBox::Ok;
-    first = QMessageBox::Ok;
-  }
+  for (MsgButton button : laid.order) buttons |= ToQt(button);
   box->setStandardButtons(buttons);
-  const QMessageBox::StandardButton preselected = ToQt(message.defaultButton);
-  box->setDefaultButton((buttons & preselected) ? preselected : first);
+  box->setDefaultButton(ToQt(laid.preselected));
   return box;
 }
 
@@ -132,8 +120,7 @@ MsgButton QtShell::ShowMessage(const Message& message) {
   box->exec();
   MsgButton answer = FromQt(box->standardButton(box->clickedButton()));
   if (answer == kNoButton) {
-    answer =
-        (message.buttons & kCancel) ? kCancel : FromQt(box->standardButton(box->defaultButton()));
+    answer = LaidOutButtons(message.buttons, message.defaultButton).ClosedAnswer();
   }
   if (testHooks_) {
     shown.answer = answer;
@@ -178,11 +165,6 @@ void QtShell::EndProgram() {
   endRequested_ = true;
   if (window_) window_->hide();
   QCoreApplication::exit(0);
-}
-
-std::string QtShell::WebUrl(const std::string& address) {
-  if (address.find("://") != std::string::npos) return address;
-  return "http://" + address;
 }
 
 void QtShell::OpenWebAddress(const std::string& address) {
@@ -239,6 +221,25 @@ QFont ReportFontOf(const form::ReportFont& f) {
 
 }  // namespace
 
+namespace {
+
+// The list's line broken at word boundaries to the list's width.
+std::vector<QTextLine> WrappedLines(QTextLayout& layout, double width) {
+  QTextOption option;
+  option.setWrapMode(QTextOption::WordWrap);
+  layout.setTextOption(option);
+  layout.beginLayout();
+  std::vector<QTextLine> lines;
+  for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+    line.setLineWidth(width);
+    lines.push_back(line);
+  }
+  layout.endLayout();
+  return lines;
+}
+
+}  // namespace
+
 bool QtShell::PaintReport(QPrinter& printer, const form::Report& report) {
   QPainter painter;
   if (!painter.begin(&printer)) return false;
@@ -254,35 +255,18 @@ bool QtShell::PaintReport(QPrinter& printer, const form::Report& report) {
                      ToQString(item.text));
   }
 
-  // The list wraps at word boundaries and goes on at the top of the next
-  // page when it reaches the bottom of this one.
   const QFont listFont = ReportFontOf(report.listFont);
   painter.setFont(listFont);
-  const double pageBottom = (report.pageHeight - 2 * report.margin) * dotsPerMm;
-  const double left = report.listBox.left * dotsPerMm;
-  const double width = report.listBox.width * dotsPerMm;
-  double y = report.listBox.top * dotsPerMm;
+  const QRectF list = toDots(report.listBox);
+  form::ListFlow flow(list.top(), 0, report.PrintableHeight() * dotsPerMm);
   for (const std::string& text : report.lines) {
     QTextLayout layout(ToQString(text), listFont, &printer);
-    QTextOption option;
-    option.setWrapMode(QTextOption::WordWrap);
-    layout.setTextOption(option);
-    layout.beginLayout();
-    std::vector<QTextLine> lines;
-    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-      line.setLineWidth(width);
-      lines.push_back(line);
-    }
-    layout.endLayout();
     double lineTop = 0;
-    for (QTextLine& line : lines) {
-      if (y + line.height() > pageBottom) {
-        if (!printer.newPage()) return false;
-        y = 0;
-      }
+    for (QTextLine& line : WrappedLines(layout, list.width())) {
+      const form::ListFlow::Place place = flow.Next(line.height());
+      if (place.newPage && !printer.newPage()) return false;
       line.setPosition(QPointF(0, lineTop));
-      line.draw(&painter, QPointF(left, y - lineTop));
-      y += line.height();
+      line.draw(&painter, QPointF(list.left(), place.top - lineTop));
       lineTop += line.height();
     }
   }

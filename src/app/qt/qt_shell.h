@@ -68,8 +68,6 @@ class QtShell final : public Shell {
   static std::unique_ptr<QMessageBox> BuildMessageBox(const Message& message,
                                                       const std::string& applicationTitle,
                                                       QWidget* parent);
-  // "http://" in front of an address that names no scheme.
-  static std::string WebUrl(const std::string& address);
 
   // Test hooks.
   struct ShownMessage {

@@ -20,6 +20,8 @@
 #include "app/win32/win32_text.h"
 
 namespace korva::win32 {
+
+using platform::windows::FromInteger;
 namespace {
 
 using form::Kind;
@@ -51,7 +53,7 @@ struct Frame {
 };
 
 Frame* FrameOf(HWND window) {
-  return reinterpret_cast<Frame*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+  return FromInteger<Frame*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
 }
 
 void PaintFrame(HWND window, HDC dc, const Frame& frame) {
@@ -92,7 +94,7 @@ void DrawFlatButton(const DRAWITEMSTRUCT& item) {
   ::GetWindowTextW(item.hwndItem, text.data(), length + 1);
   text.resize(static_cast<std::size_t>(length));
   const HGDIOBJ oldFont =
-      ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(item.hwndItem, WM_GETFONT, 0, 0)));
+      ::SelectObject(dc, FromInteger<HFONT>(::SendMessageW(item.hwndItem, WM_GETFONT, 0, 0)));
   ::SetBkMode(dc, TRANSPARENT);
   ::SetTextColor(dc,
                  ::GetSysColor((item.itemState & ODS_DISABLED) ? COLOR_GRAYTEXT : COLOR_BTNTEXT));
@@ -114,7 +116,7 @@ void DrawFlatButton(const DRAWITEMSTRUCT& item) {
 LRESULT CALLBACK ContainerProcedure(HWND window, UINT message, WPARAM w, LPARAM l) {
   switch (message) {
     case WM_DRAWITEM: {
-      const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(l);
+      const auto* item = FromInteger<const DRAWITEMSTRUCT*>(l);
       if (item->CtlType == ODT_BUTTON && ::GetPropW(item->hwndItem, kFlatProperty)) {
         DrawFlatButton(*item);
         return TRUE;
@@ -130,7 +132,7 @@ LRESULT CALLBACK ContainerProcedure(HWND window, UINT message, WPARAM w, LPARAM 
       return ::SendMessageW(::GetAncestor(window, GA_ROOT), message, w, l);
     case WM_SETFONT:
       if (Frame* frame = FrameOf(window)) {
-        frame->font = reinterpret_cast<HFONT>(w);
+        frame->font = FromInteger<HFONT>(w);
         if (LOWORD(l)) ::InvalidateRect(window, nullptr, TRUE);
       }
       return 0;
@@ -141,8 +143,7 @@ LRESULT CALLBACK ContainerProcedure(HWND window, UINT message, WPARAM w, LPARAM 
     case WM_ERASEBKGND: {
       RECT area;
       ::GetClientRect(window, &area);
-      ::FillRect(reinterpret_cast<HDC>(w), &area,
-                 static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
+      ::FillRect(FromInteger<HDC>(w), &area, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
       return 1;
     }
     case WM_PAINT: {
@@ -234,7 +235,7 @@ void DrawGauge(HWND window, HDC dc, RECT area) {
   const std::wstring text = std::to_wstring(percent) + L"%";
   ::SetBkMode(dc, TRANSPARENT);
   const HGDIOBJ oldFont =
-      ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(window, WM_GETFONT, 0, 0)));
+      ::SelectObject(dc, FromInteger<HFONT>(::SendMessageW(window, WM_GETFONT, 0, 0)));
   ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
   ::DrawTextW(dc, text.c_str(), -1, &area, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
   ::SelectObject(dc, oldFont);
@@ -243,7 +244,7 @@ void DrawGauge(HWND window, HDC dc, RECT area) {
 LRESULT CALLBACK GaugeProcedure(HWND window, UINT message, WPARAM w, LPARAM l) {
   switch (message) {
     case WM_SETFONT:
-      ::SetPropW(window, L"KorvaFont", reinterpret_cast<HANDLE>(w));
+      ::SetPropW(window, L"KorvaFont", FromInteger<HANDLE>(w));
       return 0;
     case WM_GETFONT:
       return reinterpret_cast<LRESULT>(::GetPropW(window, L"KorvaFont"));
@@ -256,8 +257,7 @@ LRESULT CALLBACK GaugeProcedure(HWND window, UINT message, WPARAM w, LPARAM l) {
 // indicator's centred); the window's data names the picture, none drawing
 // only the white.
 void DrawPicture(HWND window, HDC dc, RECT area) {
-  const auto* name =
-      reinterpret_cast<const std::string*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+  const auto* name = FromInteger<const std::string*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
   const HBITMAP bitmap = name ? Picture(*name, DpiOf(window)) : nullptr;
   BITMAP size{};
   if (bitmap && ::GetObjectW(bitmap, sizeof size, &size)) {
@@ -280,28 +280,7 @@ HWND Child(const wchar_t* windowClass, const std::wstring& text, DWORD style, DW
            HWND parent, int id) {
   return ::CreateWindowExW(exStyle, windowClass, text.c_str(),
                            WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style, 0, 0, 0, 0, parent,
-                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Instance(), nullptr);
-}
-
-// The name of a step indicator's picture; none for no picture.
-const std::string* StepPicture(form::StepIndicator::Image image) {
-  static const std::string kConnect = "step_connect";
-  static const std::string kDisconnect = "step_disconnect";
-  static const std::string kDone = "step_done";
-  static const std::string kTransfer = "step_transfer";
-  switch (image) {
-    case form::StepIndicator::Image::Connect:
-      return &kConnect;
-    case form::StepIndicator::Image::Disconnect:
-      return &kDisconnect;
-    case form::StepIndicator::Image::Done:
-      return &kDone;
-    case form::StepIndicator::Image::Transfer:
-      return &kTransfer;
-    case form::StepIndicator::Image::None:
-      break;
-  }
-  return nullptr;
+                           FromInteger<HMENU>(static_cast<INT_PTR>(id)), Instance(), nullptr);
 }
 
 // The controls that draw themselves keep the DPI they are laid out for.
@@ -662,7 +641,7 @@ ControlWindow MakeStepIndicator(form::StepIndicator& step, HWND parent) {
   ::SetPropW(window, kCentredProperty, reinterpret_cast<HANDLE>(1));
   ControlWindow made = OnForm(step, window, [&step, window] {
     ::SetWindowLongPtrW(window, GWLP_USERDATA,
-                        reinterpret_cast<LONG_PTR>(StepPicture(step.CurrentImage())));
+                        step.Picture().empty() ? 0 : reinterpret_cast<LONG_PTR>(&step.Picture()));
     ::InvalidateRect(window, nullptr, TRUE);
   });
   made.scale = [window](UINT dpi) { RepaintAt(window, dpi); };

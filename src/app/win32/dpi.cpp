@@ -1,6 +1,8 @@
 #include "app/win32/dpi.h"
 
 namespace korva::win32 {
+
+using platform::windows::FromInteger;
 namespace {
 
 constexpr const wchar_t* kDpiProperty = L"KorvaDpi";
@@ -47,7 +49,7 @@ void AdjustFrameForDpi(RECT& frame, DWORD style, DWORD exStyle, UINT dpi) {
 }
 
 void SetDpiOf(HWND control, UINT dpi) {
-  ::SetPropW(control, kDpiProperty, reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(dpi)));
+  ::SetPropW(control, kDpiProperty, FromInteger<HANDLE>(static_cast<UINT_PTR>(dpi)));
 }
 
 UINT DpiOf(HWND control) {

@@ -4,14 +4,11 @@
 // start-up sequence runs), shown, and served until it closes, and its
 // destruction runs last.
 #include <clocale>
-#include <exception>
 
-#include "app/principal.h"
 #include "app/program_start.h"
 #include "app/single_instance_guard.h"
 #include "app/win32/main_window.h"
 #include "app/win32/win32_shell.h"
-#include "platform/process_outcome.h"
 #include "platform/windows/win32_api.h"
 
 namespace {
@@ -21,31 +18,13 @@ int Run() {
   int exitCode = 0;
   const auto program = korva::StartProgram(shell, exitCode);
   if (!program) return exitCode;
-  const std::string& mainTitle = program->mainTitle;
-  korva::Principal& principal = program->principal;
   // Created with its class and title before the start-up sequence runs: a
   // copy started meanwhile finds it, and a WM_CLOSE from another program
   // closes it like the operator does.
-  korva::win32::MainWindow window(program->form, principal, shell, mainTitle);
+  korva::win32::MainWindow window(program->form, program->principal, shell, program->mainTitle);
+  window.OnSessionEnd([&program] { program->Destroy(); });
 
-  bool destroyed = false;
-  const auto destroy = [&] {
-    if (destroyed) return;
-    destroyed = true;
-    try {
-      principal.FormDestroy();
-    } catch (const std::exception& e) {
-      principal.ShowError(e.what());
-    }
-  };
-  window.OnSessionEnd(destroy);
-
-  try {
-    principal.FormCreate();
-  } catch (const std::exception& e) {
-    principal.ShowError(e.what());
-    return 1;
-  }
+  if (!program->Create()) return 1;
   int status = 0;
   if (!shell.EndRequested()) {
     window.Show();
@@ -58,9 +37,8 @@ int Run() {
     }
     if (msg.message == WM_QUIT) status = static_cast<int>(msg.wParam);
   }
-  destroy();
-  // A normal end reports what the last connected-users count set.
-  return status == 0 ? korva::platform::ExitStatus() : status;
+  program->Destroy();
+  return korva::Program::ExitStatus(status);
 }
 
 }  // namespace

@@ -11,6 +11,8 @@
 
 namespace korva::win32 {
 
+using platform::windows::FromInteger;
+
 namespace {
 
 // Fixed size: a border that does not resize, the system menu and the
@@ -199,54 +201,55 @@ void MainWindow::CloseRequested() {
 
 LRESULT CALLBACK MainWindow::Procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
   if (message == WM_NCCREATE) {
-    const auto* create = reinterpret_cast<const CREATESTRUCTW*>(l);
+    const auto* create = FromInteger<const CREATESTRUCTW*>(l);
     ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
   }
-  auto* self = reinterpret_cast<MainWindow*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+  auto* self = FromInteger<MainWindow*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
   if (self && self->window_ == window) return self->Handle(message, w, l);
   return ::DefWindowProcW(window, message, w, l);
 }
 
+void MainWindow::Notify(int id, UINT code, const NMHDR* header) {
+  auto found = listeners_.find(id);
+  if (found == listeners_.end()) return;
+  // The listener may run a whole operation: a copy survives a rebuild.
+  const auto listener = found->second;
+  listener(code, header);
+}
+
+bool MainWindow::SetCursorOver(HWND under, UINT hitTest) const {
+  if (shell_.Busy()) {
+    ::SetCursor(::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_WAIT)));
+    return true;
+  }
+  if (hitTest == HTCLIENT && ::GetPropW(under, L"KorvaHand")) {
+    ::SetCursor(::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_HAND)));
+    return true;
+  }
+  return false;
+}
+
 LRESULT MainWindow::Handle(UINT message, WPARAM w, LPARAM l) {
   switch (message) {
-    case WM_COMMAND: {
-      auto found = listeners_.find(LOWORD(w));
-      if (found != listeners_.end()) {
-        // The listener may run a whole operation: a copy survives a rebuild.
-        const auto listener = found->second;
-        listener(HIWORD(w), nullptr);
-      }
+    case WM_COMMAND:
+      Notify(LOWORD(w), HIWORD(w), nullptr);
       return 0;
-    }
     case WM_NOTIFY: {
-      const auto* header = reinterpret_cast<const NMHDR*>(l);
-      auto found = listeners_.find(static_cast<int>(header->idFrom));
-      if (found != listeners_.end()) {
-        const auto listener = found->second;
-        listener(header->code, header);
-      }
+      const auto* header = FromInteger<const NMHDR*>(l);
+      Notify(static_cast<int>(header->idFrom), header->code, header);
       return 0;
     }
     case WM_CTLCOLORSTATIC: {
-      const auto dc = reinterpret_cast<HDC>(w);
-      const auto control = reinterpret_cast<HWND>(l);
+      const auto dc = FromInteger<HDC>(w);
+      const auto control = FromInteger<HWND>(l);
       ::SetTextColor(dc, ::GetPropW(control, L"KorvaDarkBlue") ? RGB(0, 0, 128)
                                                                : ::GetSysColor(COLOR_WINDOWTEXT));
       ::SetBkColor(dc, RGB(255, 255, 255));
       return reinterpret_cast<LRESULT>(::GetStockObject(WHITE_BRUSH));
     }
-    case WM_SETCURSOR: {
-      if (shell_.Busy()) {
-        ::SetCursor(::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_WAIT)));
-        return TRUE;
-      }
-      const auto under = reinterpret_cast<HWND>(w);
-      if (LOWORD(l) == HTCLIENT && ::GetPropW(under, L"KorvaHand")) {
-        ::SetCursor(::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_HAND)));
-        return TRUE;
-      }
+    case WM_SETCURSOR:
+      if (SetCursorOver(FromInteger<HWND>(w), LOWORD(l))) return TRUE;
       break;
-    }
     case WM_ACTIVATE:
       if (LOWORD(w) != WA_INACTIVE) Activated();
       return 0;
@@ -257,7 +260,7 @@ LRESULT MainWindow::Handle(UINT message, WPARAM w, LPARAM l) {
       // Moved to a monitor of another DPI (or the DPI changed under it):
       // everything made again for the new one, at the place the system
       // suggests.
-      const auto* suggested = reinterpret_cast<const RECT*>(l);
+      const auto* suggested = FromInteger<const RECT*>(l);
       const POINT at{suggested->left, suggested->top};
       Layout(HIWORD(w), &at);
       return 0;

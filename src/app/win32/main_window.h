@@ -60,6 +60,10 @@ class MainWindow final : public FormMirror, private ControlHost {
 
   static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM w, LPARAM l);
   LRESULT Handle(UINT message, WPARAM w, LPARAM l);
+  // A control's notification to the listener of its command identifier.
+  void Notify(int id, UINT code, const NMHDR* header);
+  // The busy pointer, or the hand over a link; false to leave it to the system.
+  bool SetCursorOver(HWND under, UINT hitTest) const;
   void Build();
   // Every control placed, given its font and laid out at the DPI, and the
   // window's frame sized round the client area of the design at that DPI,

@@ -14,20 +14,18 @@
 namespace korva::win32 {
 namespace {
 
-// The button sets MessageBoxW offers, each with the buttons in the order the
-// box lays them out.
+// The button sets MessageBoxW offers.
 struct ButtonSet {
   unsigned buttons;
   UINT style;
-  std::vector<MsgButton> order;
 };
-const ButtonSet kButtonSets[] = {
-    {kOk, MB_OK, {kOk}},
-    {kOk | kCancel, MB_OKCANCEL, {kOk, kCancel}},
-    {kAbort | kRetry | kIgnore, MB_ABORTRETRYIGNORE, {kAbort, kRetry, kIgnore}},
-    {kYes | kNo | kCancel, MB_YESNOCANCEL, {kYes, kNo, kCancel}},
-    {kYes | kNo, MB_YESNO, {kYes, kNo}},
-    {kRetry | kCancel, MB_RETRYCANCEL, {kRetry, kCancel}},
+constexpr ButtonSet kButtonSets[] = {
+    {kOk, MB_OK},
+    {kOk | kCancel, MB_OKCANCEL},
+    {kAbort | kRetry | kIgnore, MB_ABORTRETRYIGNORE},
+    {kYes | kNo | kCancel, MB_YESNOCANCEL},
+    {kYes | kNo, MB_YESNO},
+    {kRetry | kCancel, MB_RETRYCANCEL},
 };
 
 const ButtonSet& SetFor(unsigned buttons) {
@@ -72,8 +70,9 @@ UINT Win32Shell::MessageBoxStyle(const Message& message) {
     if (icon == message.icon) style |= bits;
   }
   static const UINT kDefaults[] = {MB_DEFBUTTON1, MB_DEFBUTTON2, MB_DEFBUTTON3};
-  for (std::size_t i = 0; i < set.order.size() && i < 3; ++i) {
-    if (set.order[i] == message.defaultButton) style |= kDefaults[i];
+  const BoxButtons laid = LaidOutButtons(set.buttons, message.defaultButton);
+  for (std::size_t i = 0; i < laid.order.size() && i < 3; ++i) {
+    if (laid.order[i] == laid.preselected) style |= kDefaults[i];
   }
   return style;
 }
@@ -127,8 +126,7 @@ void Win32Shell::EndProgram() {
 }
 
 void Win32Shell::OpenWebAddress(const std::string& address) {
-  platform::OpenWebAddress(address.find("://") != std::string::npos ? address
-                                                                    : "http://" + address);
+  platform::OpenWebAddress(WebUrl(address));
 }
 
 std::optional<std::string> Win32Shell::AskSaveFileName(const std::string& proposedName,
@@ -193,69 +191,89 @@ std::vector<std::wstring> Wrap(HDC dc, const std::wstring& text, int width) {
 
 }  // namespace
 
-bool Win32Shell::PaintReport(PageTarget& pages, const form::Report& report) {
-  HDC page = pages.StartPage();
-  if (!page) return false;
-  // Millimetres into device units; the device's origin is the corner of its
-  // printable area, the report's the corner inside its margins. Every page
-  // of a document has the same device.
-  const double xPerMm = ::GetDeviceCaps(page, LOGPIXELSX) / 25.4;
-  const double yPerMm = ::GetDeviceCaps(page, LOGPIXELSY) / 25.4;
-  const int originX =
-      static_cast<int>(report.margin * xPerMm) - ::GetDeviceCaps(page, PHYSICALOFFSETX);
-  const int originY =
-      static_cast<int>(report.margin * yPerMm) - ::GetDeviceCaps(page, PHYSICALOFFSETY);
-  const auto toDevice = [&](const form::ReportBox& b) {
+namespace {
+
+// Millimetres of the report into a page's device units. The device's origin
+// is the corner of its printable area, the report's the corner inside its
+// margins; every page of a document has the same device.
+struct PageScale {
+  explicit PageScale(HDC page, const form::Report& report)
+      : xPerMm(::GetDeviceCaps(page, LOGPIXELSX) / 25.4),
+        yPerMm(::GetDeviceCaps(page, LOGPIXELSY) / 25.4),
+        originX(static_cast<int>(report.margin * xPerMm) - ::GetDeviceCaps(page, PHYSICALOFFSETX)),
+        originY(static_cast<int>(report.margin * yPerMm) - ::GetDeviceCaps(page, PHYSICALOFFSETY)) {
+  }
+  RECT ToDevice(const form::ReportBox& b) const {
     return RECT{originX + static_cast<int>(b.left * xPerMm),
                 originY + static_cast<int>(b.top * yPerMm),
                 originX + static_cast<int>((b.left + b.width) * xPerMm),
                 originY + static_cast<int>((b.top + b.height) * yPerMm)};
-  };
+  }
+  double xPerMm;
+  double yPerMm;
+  int originX;
+  int originY;
+};
+
+void StartDrawing(HDC page) {
   ::SetBkMode(page, TRANSPARENT);
   ::SetTextColor(page, RGB(0, 0, 0));
+}
+
+void DrawHeader(HDC page, const PageScale& scale, const form::Report& report) {
   for (const form::ReportText& item : report.header) {
     const HFONT font = PrinterFont(page, item.font);
     const HGDIOBJ old = ::SelectObject(page, font);
-    RECT box = toDevice(item.box);
+    RECT box = scale.ToDevice(item.box);
     ::DrawTextW(page, Wide(item.text).c_str(), -1, &box, DT_LEFT | DT_TOP | DT_NOCLIP);
     ::SelectObject(page, old);
     ::DeleteObject(font);
   }
+}
 
-  // The list wraps at word boundaries and goes on at the top of the next
-  // page when it reaches the bottom of this one.
+// The list from the first page on, each page that it fills ended and the
+// next one started; false when a page is refused.
+bool DrawList(Win32Shell::PageTarget& pages, HDC page, const PageScale& scale,
+              const form::Report& report) {
   const HFONT listFont = PrinterFont(page, report.listFont);
   HGDIOBJ old = ::SelectObject(page, listFont);
   TEXTMETRICW metrics;
   ::GetTextMetricsW(page, &metrics);
   const int lineHeight = metrics.tmHeight + metrics.tmExternalLeading;
-  const int pageBottom =
-      originY + static_cast<int>((report.pageHeight - 2 * report.margin) * yPerMm);
-  const RECT list = toDevice(report.listBox);
-  bool accepted = true;
-  int y = list.top;
+  const RECT list = scale.ToDevice(report.listBox);
+  form::ListFlow flow(list.top, scale.originY,
+                      scale.originY + static_cast<int>(report.PrintableHeight() * scale.yPerMm));
   for (const std::string& text : report.lines) {
     for (const std::wstring& line : Wrap(page, Wide(text), list.right - list.left)) {
-      if (y + lineHeight > pageBottom) {
+      const form::ListFlow::Place place = flow.Next(lineHeight);
+      if (place.newPage) {
         ::SelectObject(page, old);
         page = pages.EndPage() ? pages.StartPage() : nullptr;
         if (!page) {
-          accepted = false;
-          break;
+          ::DeleteObject(listFont);
+          return false;
         }
         old = ::SelectObject(page, listFont);
-        ::SetBkMode(page, TRANSPARENT);
-        ::SetTextColor(page, RGB(0, 0, 0));
-        y = originY;
+        StartDrawing(page);
       }
-      ::TextOutW(page, list.left, y, line.c_str(), static_cast<int>(line.size()));
-      y += lineHeight;
+      ::TextOutW(page, list.left, static_cast<int>(place.top), line.c_str(),
+                 static_cast<int>(line.size()));
     }
-    if (!accepted) break;
   }
-  if (page) ::SelectObject(page, old);
+  ::SelectObject(page, old);
   ::DeleteObject(listFont);
-  return accepted && pages.EndPage();
+  return true;
+}
+
+}  // namespace
+
+bool Win32Shell::PaintReport(PageTarget& pages, const form::Report& report) {
+  HDC page = pages.StartPage();
+  if (!page) return false;
+  const PageScale scale(page, report);
+  StartDrawing(page);
+  DrawHeader(page, scale, report);
+  return DrawList(pages, page, scale, report) && pages.EndPage();
 }
 
 namespace {

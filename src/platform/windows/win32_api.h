@@ -27,3 +27,19 @@
 #undef SendMessage
 #undef ERROR
 #undef small
+
+#include <type_traits>
+
+namespace korva::platform::windows {
+
+// Win32 carries pointers and handles in integers (a message's WPARAM and
+// LPARAM, a window's user data, a property, a control's menu id, the
+// platform's own handle values): the one place they turn back into the
+// pointers they are.
+template <class Pointer, class Integer>
+Pointer FromInteger(Integer value) {
+  static_assert(std::is_integral_v<Integer> && sizeof(Integer) == sizeof(Pointer));
+  return reinterpret_cast<Pointer>(value);  // NOLINT(performance-no-int-to-ptr)
+}
+
+}  // namespace korva::platform::windows
