@@ -36,12 +36,15 @@ Principal::Principal(form::FormModel& form, Shell& shell, const platform::Clock&
 Principal::~Principal() = default;
 
 dbupdate::VersionRow& Principal::MainVersionRow() {
-  return session_.site.edition == "EMPRESA" ? mainRowEmpresa_ : mainRowCartorio_;
+  return session_.site.edition == versions::Edition::Empresa ? mainRowEmpresa_ : mainRowCartorio_;
 }
 
 dbupdate::ProtectedModeContext Principal::ProtectedMode() {
-  return dbupdate::ProtectedModeContext{sqlConnectionUsuario_, usersRow_, session_.transactions,
-                                        form_.RdGrpModotAtualizacao, shell_};
+  return dbupdate::ProtectedModeContext{.users = sqlConnectionUsuario_,
+                                        .usersRow = usersRow_,
+                                        .transactions = session_.transactions,
+                                        .selector = form_.RdGrpModotAtualizacao,
+                                        .shell = shell_};
 }
 
 std::array<form::TextControl*, settings::kTextKeys.size()> Principal::SettingsFields() {
@@ -51,9 +54,10 @@ std::array<form::TextControl*, settings::kTextKeys.size()> Principal::SettingsFi
 }
 
 installer::BranchControls Principal::Branches() {
-  return installer::BranchControls{{&form_.SrvRemoto1, &form_.SrvRemoto2, &form_.SrvRemoto3},
-                                   form_.ChkLstBxEmpresas,
-                                   form_.LblGravando};
+  return installer::BranchControls{
+      .folders = {&form_.SrvRemoto1, &form_.SrvRemoto2, &form_.SrvRemoto3},
+      .list = form_.ChkLstBxEmpresas,
+      .writingTo = form_.LblGravando};
 }
 
 bool Principal::Dispatch(const std::function<void()>& handler) {

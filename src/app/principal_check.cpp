@@ -4,6 +4,7 @@
 #include "catalogue/catalogue_check.h"
 #include "platform/files.h"
 #include "records/pending_list_report.h"
+#include "versions/edition.h"
 
 namespace korva {
 
@@ -17,14 +18,14 @@ delivery::SourceServices Principal::UpdateFiles() {
 
 catalogue::CheckContext Principal::CatalogueCheck(delivery::UpdateSource& source) {
   return catalogue::CheckContext{
-      .controls = {form_.TBtnConectando,
-                   form_.TBtnVerificando,
-                   form_.TBtnDesconectando,
-                   form_.STxtKBPS,
-                   form_.TVAtualizacoes,
-                   {&form_.BtbtnIniciarAtualizacao, &form_.BtBtImpimirAtualizacao,
-                    &form_.BtBtnGravar},
-                   {&form_.SrvRemoto1, &form_.SrvRemoto2, &form_.SrvRemoto3}},
+      .controls = {.TBtnConectando = form_.TBtnConectando,
+                   .TBtnVerificando = form_.TBtnVerificando,
+                   .TBtnDesconectando = form_.TBtnDesconectando,
+                   .STxtKBPS = form_.STxtKBPS,
+                   .TVAtualizacoes = form_.TVAtualizacoes,
+                   .buttons = {&form_.BtbtnIniciarAtualizacao, &form_.BtBtImpimirAtualizacao,
+                               &form_.BtBtnGravar},
+                   .branchFolders = {&form_.SrvRemoto1, &form_.SrvRemoto2, &form_.SrvRemoto3}},
       .shell = shell_,
       .source = source,
       .log = log_,
@@ -46,9 +47,10 @@ void Principal::BtBtnNovasAtualizacoesClick() {
   const settings::SiteState& site = session_.site;
   run.mainUpdatePending = false;
   run.usersUpdatePending = false;
-  run.scriptFilePath = platform::JoinPath(executableFolder_, "script" + site.edition + ".ini");
-  run.catalogueFilePath =
-      platform::JoinPath(executableFolder_, catalogue::CatalogueFileName(site.edition));
+  const versions::EditionTable& edition = versions::TableOf(site.edition);
+  run.scriptFilePath =
+      platform::JoinPath(executableFolder_, "script" + std::string(edition.name) + ".ini");
+  run.catalogueFilePath = platform::JoinPath(executableFolder_, edition.catalogueFile);
   // An identifier that is no bare file name never names a file of ours.
   session_.records.clientVersionFilePath.clear();
   if (report_.Usable()) {

@@ -67,12 +67,12 @@ void Principal::RGBackupClick() {
 
 void Principal::BtBtnContinuarClick() {
   const catalogue::RunData& run = session_.run;
-  const bool empresa = session_.site.edition == "EMPRESA";
+  const versions::Edition edition = session_.site.edition;
   const std::string figure = form_.StTxtNumUsers.Text();
   if (run.usersUpdatePending || run.mainUpdatePending) {
-    // Only the EMPRESA users database stops the working day: both questions
-    // then propose No.
-    const bool strict = empresa && run.usersUpdatePending;
+    // A users database that stops the working day (EMPRESA's): both
+    // questions then propose No.
+    const bool strict = versions::TableOf(edition).usersUpdateStopsWork && run.usersUpdatePending;
     if (SomeoneConnected(figure)) {
       if (shell_.ShowMessage(ActiveConnections(figure, strict ? kNo : kYes)) != kYes) return;
       if (strict && platform::FormatLongTime(clock_.Now(), locale_) < kEndOfWorkingDay &&
@@ -87,10 +87,10 @@ void Principal::BtBtnContinuarClick() {
   const auto step = [&](Step which) { return AtualizaBanco(which); };
   bool goOn = true;
   if (run.usersUpdatePending) {
-    goOn = step(empresa ? Step::AtualizaBancoUsuarioEmpresa : Step::AtualizaBancoUsuarioCartorio);
+    goOn = step(dbupdate::UsersStep(edition));
   }
   if (goOn && run.mainUpdatePending) {
-    goOn = step(empresa ? Step::AtualizaBancoEmpresa : Step::AtualizaBancoCartorio);
+    goOn = step(dbupdate::MainStep(edition));
   }
   if (goOn) AtualizaModulos();
   EndOfRun();
@@ -136,9 +136,14 @@ void Principal::AtualizaModulos() {
   shell_.Repaint();
   delivery::UpdateSource source(UpdateFiles());
   installer::AtualizaModulos(installer::InstallContext{
-      .controls = {form_.PnlDownModulo, form_.LblGravando, form_.TBtnConect,
-                   form_.TBtnFazDownModulo, form_.TbtnDesconect, form_.GgDownModulo,
-                   form_.BtBtnAbortar, Branches()},
+      .controls = {.PnlDownModulo = form_.PnlDownModulo,
+                   .LblGravando = form_.LblGravando,
+                   .TBtnConect = form_.TBtnConect,
+                   .TBtnFazDownModulo = form_.TBtnFazDownModulo,
+                   .TbtnDesconect = form_.TbtnDesconect,
+                   .GgDownModulo = form_.GgDownModulo,
+                   .BtBtnAbortar = form_.BtBtnAbortar,
+                   .branches = Branches()},
       .shell = shell_,
       .source = source,
       .transfer = session_.transfer,

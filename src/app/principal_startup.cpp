@@ -21,9 +21,6 @@ const char* const kDatabaseUnavailable =
     "2. Se sua rede está operacional.\r"
     "3. Suas permissões de acesso ao servidor.";
 
-// The version after which the EMPRESA catalogue may be checked at all.
-const char* const kEmpresaBaseline = "3.16.47";
-
 }  // namespace
 
 void Principal::FormCreate() {
@@ -98,12 +95,11 @@ void Principal::FormShow() {
   dbupdate::DatabaseState& database = session_.database;
   mainRow.Refresh();
   database.recordedMainVersion = mainRow.Value("VERSAOBANCO");
-  if (session_.site.edition == "EMPRESA") {
-    form_.StatusBar.SetPanelText(1, "BD Korva: " + database.recordedMainVersion);
+  const versions::EditionTable& edition = versions::TableOf(session_.site.edition);
+  form_.StatusBar.SetPanelText(1, edition.mainPanelLabel + database.recordedMainVersion);
+  if (edition.catalogueGate) {
     session_.baselineReached =
-        vendor::ExisteAtualizacao(database.recordedMainVersion, kEmpresaBaseline);
-  } else {
-    form_.StatusBar.SetPanelText(1, "Cartorio: " + database.recordedMainVersion);
+        vendor::ExisteAtualizacao(database.recordedMainVersion, edition.catalogueGate);
   }
   shell_.Repaint();
 

@@ -18,6 +18,7 @@
 #include "text/strings.h"
 #include "trust/trust.h"
 #include "vendor/vendor_library.h"
+#include "versions/edition.h"
 #include "versions/version_rules.h"
 
 namespace korva::catalogue {
@@ -26,11 +27,10 @@ namespace {
 using Image = form::StepIndicator::Image;
 
 constexpr const char* kLatestKey = "ÚltimaVersão";
-constexpr const char* kUsersSection = "BANCO_USUÁRIO";
 constexpr std::uint16_t kMaxPruningPasses = 30;
 
-bool IsEmpresa(std::string_view edition) {
-  return edition == "EMPRESA";
+const versions::EditionTable& EditionOf(const CheckContext& c) {
+  return versions::TableOf(c.site.edition);
 }
 
 // The check runs without returning to the event loop: every change of the
@@ -86,14 +86,13 @@ std::optional<delivery::Refusal> FetchFiles(const CheckContext& c, const std::st
 // is not one counts as none. True when the catalogue may be used.
 bool Fresh(const CheckContext& c, const settings::ProfileFile& catalogue, const std::string& name,
            std::string& keptSerie) {
-  const std::string& edition = c.site.edition;
-  keptSerie = settings::ReadKeptSerie(c.settingsFolder, edition);
+  keptSerie = settings::ReadKeptSerie(c.settingsFolder, c.site.edition);
   if (!keptSerie.empty() && !trust::IsSerie(keptSerie)) {
-    c.log.LogWriteFile(settings::KeptSerieKey(edition) +
+    c.log.LogWriteFile(std::string(EditionOf(c).keptSerieKey) +
                        " inválida em KORVA.INI: tomada como ausente");
     keptSerie.clear();
   }
-  const auto stale = CheckFreshness(catalogue, edition, name, keptSerie, c.clock.Now());
+  const auto stale = CheckFreshness(catalogue, EditionOf(c).name, name, keptSerie, c.clock.Now());
   if (!stale) return true;
   c.log.LogRefusal(name, stale->reason);
   Refuse(c, stale->message);
@@ -104,14 +103,13 @@ bool Fresh(const CheckContext& c, const settings::ProfileFile& catalogue, const 
 // that cannot take it leaves the check going on.
 void KeepSerie(const CheckContext& c, const settings::ProfileFile& catalogue,
                const std::string& keptSerie) {
-  const std::string& edition = c.site.edition;
-  const std::string serie = SerieOf(catalogue, edition);
+  const std::string serie = SerieOf(catalogue, EditionOf(c).name);
   if (!Raises(serie, keptSerie)) return;
   try {
-    settings::KeepSerie(c.settingsFolder, edition, serie);
+    settings::KeepSerie(c.settingsFolder, c.site.edition, serie);
   } catch (const std::exception& e) {
     try {
-      c.log.LogWriteFile("Não foi possível gravar " + settings::KeptSerieKey(edition) +
+      c.log.LogWriteFile("Não foi possível gravar " + std::string(EditionOf(c).keptSerieKey) +
                          " em KORVA.INI: " + e.what());
     } catch (const std::exception&) {
       // A disk too full for the SERIE may be too full for its line as well.
@@ -238,23 +236,15 @@ void TellOverflow(const CheckContext& c, const std::vector<std::string>& labels)
 
 }  // namespace
 
-std::string RemoteDirectory(std::string_view edition) {
-  return IsEmpresa(edition) ? kEmpresaDirectory : kCartorioDirectory;
-}
-
-std::string CatalogueFileName(std::string_view edition) {
-  return IsEmpresa(edition) ? "versao_e_modulos_empresa_2012.ini" : "versao_e_modulos_cartorio.ini";
-}
-
 bool BuscaCatalogo(const CheckContext& c, bool baselineReached) {
   const CheckControls& panel = c.controls;
-  const std::string catalogue = CatalogueFileName(c.site.edition);
+  const std::string catalogue = EditionOf(c).catalogueFile;
   try {
     c.source.Connect();
     Show(c, panel.TBtnConectando, Image::Done);
     Show(c, panel.TBtnVerificando, Image::Transfer);
-    c.source.EnterFolder(RemoteDirectory(c.site.edition));
-    if (IsEmpresa(c.site.edition) && !baselineReached) {
+    c.source.EnterFolder(EditionOf(c).remoteDirectory);
+    if (EditionOf(c).catalogueGate && !baselineReached) {
       c.shell.ShowMessage(Message{"KORVA",
                                   "Esta versão do KORVA Update deve ser utilizada\r"
                                   "somente por clientes que já estão utilizando o PAF-ECF 2012.",
@@ -305,8 +295,76 @@ void RemoveSecoesAntigas(const std::string& scriptFilePath, std::string_view rec
   }
 }
 
+namespace {
+
+// The catalogue as delivered, refused or checked; false when the check ends
+// here.
+bool AcceptCatalogue(const CheckContext& c, const settings::ProfileFile& catalogue,
+                     const std::string& name, bool checked) {
+  std::string keptSerie;
+  if (checked && !Fresh(c, catalogue, name, keptSerie)) return false;
+  // Case counts: only the maker's own catalogue says exactly this.
+  if (catalogue.ReadString(EditionOf(c).name, "ID", "") != "KORVA") {
+    CloseQuietly(c.source);
+    EndWith(c, "KORVA - Atualizações", EditionOf(c).invalidCatalogueText);
+    return false;
+  }
+  if (checked) KeepSerie(c, catalogue, keptSerie);
+  return true;
+}
+
+// The users database first. One without a version table yet stands at the
+// first version the maker ever shipped.
+void CheckUsersDatabase(const CheckContext& c, const settings::ProfileFile& catalogue,
+                        PendingList& list) {
+  RunData& run = c.run;
+  run.latestUsersVersion = catalogue.ReadString(versions::kUsersSection, kLatestKey, "");
+  std::string usersVersion = EditionOf(c).usersBaseline;
+  if (dbupdate::AbreVersaoBancoUsuario(c.usersRow)) {
+    c.usersRow.Refresh();
+    usersVersion = c.usersRow.Value("VERSAOBANCO");
+  }
+  c.report.RegistraVersaoCliente(versions::kUsersReportKey, usersVersion);
+  if (vendor::ExisteAtualizacao(run.latestUsersVersion, usersVersion)) {
+    run.usersUpdatePending = true;
+    list.Add("BANCO DE DADOS USUÁRIOS - Atualizar para versão " + run.latestUsersVersion);
+  }
+}
+
+void CheckMainDatabase(const CheckContext& c, const settings::ProfileFile& catalogue,
+                       PendingList& list) {
+  RunData& run = c.run;
+  const versions::EditionTable& edition = EditionOf(c);
+  run.latestMainVersion = catalogue.ReadString(edition.mainSection, kLatestKey, "");
+  const std::string mainVersion = c.mainRow.Value("VERSAOBANCO");
+  c.report.RegistraVersaoCliente(edition.mainReportKey, mainVersion);
+  if (vendor::ExisteAtualizacao(run.latestMainVersion, mainVersion)) {
+    run.mainUpdatePending = true;
+    list.Add(edition.mainPendingText + run.latestMainVersion);
+  }
+}
+
+void CheckModules(const CheckContext& c, const settings::ProfileFile& catalogue,
+                  PendingList& list) {
+  const versions::EditionTable& edition = EditionOf(c);
+  const char* const offered = edition.alwaysOffered;
+  bool offeredListed = false;
+  for (std::size_t n = 1; n <= c.modules.size(); ++n) {
+    const settings::InstalledModule& row = c.modules[n - 1];
+    const ModuleLookup found =
+        LookupByLabel(c.site.edition, row.NOMESISTEMA, row.NOMEARQUIVO, c.mainRow);
+    offeredListed = offeredListed || (offered && row.NOMESISTEMA == offered);
+    CheckModule(c, catalogue, list, n, row.NOMESISTEMA, found.executable, found.installedVersion);
+  }
+  if (!offered || offeredListed) return;
+  const ModuleLookup found = LookupByLabel(c.site.edition, offered, "", c.mainRow);
+  CheckModule(c, catalogue, list, c.modules.size() + 1, offered, found.executable,
+              found.installedVersion);
+}
+
+}  // namespace
+
 bool ListaAtualizacoes(const CheckContext& c) {
-  const std::string& edition = c.site.edition;
   const std::string name(platform::FileNameOf(c.run.catalogueFilePath));
   delivery::ProfileDelivery delivered =
       c.source.OpenProfile(delivery::FileKind::Catalogue, c.run.catalogueFilePath);
@@ -316,63 +374,16 @@ bool ListaAtualizacoes(const CheckContext& c) {
   }
   const settings::HeldProfileFile open(c.currentProfileFile, std::move(delivered.file));
   const settings::ProfileFile& catalogue = open.File();
-  // No catalogue at all is rejected below as any unreadable one is.
+  // No catalogue at all is rejected as any unreadable one is.
   const bool checked = c.source.Keyed() && !delivered.missing;
-  std::string keptSerie;
-  if (checked && !Fresh(c, catalogue, name, keptSerie)) return false;
-  // Case counts: only the maker's own catalogue says exactly this.
-  if (catalogue.ReadString(edition, "ID", "") != "KORVA") {
-    CloseQuietly(c.source);
-    EndWith(c, "KORVA - Atualizações",
-            IsEmpresa(edition) ? "O arquivo de atualização não é válido."
-                               : "O arquivo de atualização de banco de dados não é válido.");
-    return false;
-  }
-  if (checked) KeepSerie(c, catalogue, keptSerie);
+  if (!AcceptCatalogue(c, catalogue, name, checked)) return false;
   c.controls.TVAtualizacoes.Clear();
   c.log.LogClear();
   c.run.dueBranchCopies.clear();
   PendingList list(c);
-  RunData& run = c.run;
-
-  // The users database first. One without a version table yet stands at the
-  // first version the maker ever shipped.
-  run.latestUsersVersion = catalogue.ReadString(kUsersSection, kLatestKey, "");
-  std::string usersVersion = IsEmpresa(edition) ? "3.1.0" : "2.2.0";
-  if (dbupdate::AbreVersaoBancoUsuario(c.usersRow)) {
-    c.usersRow.Refresh();
-    usersVersion = c.usersRow.Value("VERSAOBANCO");
-  }
-  c.report.RegistraVersaoCliente("BDUSUARIO", usersVersion);
-  if (vendor::ExisteAtualizacao(run.latestUsersVersion, usersVersion)) {
-    run.usersUpdatePending = true;
-    list.Add("BANCO DE DADOS USUÁRIOS - Atualizar para versão " + run.latestUsersVersion);
-  }
-
-  run.latestMainVersion =
-      catalogue.ReadString(IsEmpresa(edition) ? "BANCO_KORVA" : "BANCO_CARTÓRIO", kLatestKey, "");
-  const std::string mainVersion = c.mainRow.Value("VERSAOBANCO");
-  c.report.RegistraVersaoCliente(IsEmpresa(edition) ? "BDKORVA" : "BDCARTORIO", mainVersion);
-  if (vendor::ExisteAtualizacao(run.latestMainVersion, mainVersion)) {
-    run.mainUpdatePending = true;
-    list.Add((IsEmpresa(edition) ? "BANCO DE DADOS KORVA - Atualizar para versão "
-                                 : "BANCO DE DADOS CARTÓRIO - Atualizar para versão ") +
-             run.latestMainVersion);
-  }
-
-  bool veiListed = false;
-  for (std::size_t n = 1; n <= c.modules.size(); ++n) {
-    const settings::InstalledModule& row = c.modules[n - 1];
-    const ModuleLookup found = LookupByLabel(edition, row.NOMESISTEMA, row.NOMEARQUIVO, c.mainRow);
-    veiListed = veiListed || row.NOMESISTEMA == "VEI";
-    CheckModule(c, catalogue, list, n, row.NOMESISTEMA, found.executable, found.installedVersion);
-  }
-  // Every EMPRESA installation is offered VEI, listed or not.
-  if (IsEmpresa(edition) && !veiListed) {
-    CheckModule(c, catalogue, list, c.modules.size() + 1, "VEI", "EVEI.EXE",
-                c.mainRow.Value("VERSAO_VEI"));
-  }
-
+  CheckUsersDatabase(c, catalogue, list);
+  CheckMainDatabase(c, catalogue, list);
+  CheckModules(c, catalogue, list);
   OfferDueBranchCopies(c, list);
   const bool pending = list.Any();
   if (!pending) list.Add("Nenhuma atualização disponível no momento.");

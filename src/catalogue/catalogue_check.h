@@ -25,13 +25,6 @@
 
 namespace korva::catalogue {
 
-// Where the edition's files lie on the update server.
-inline constexpr const char* kEmpresaDirectory = "/httpdocs/empresa_2012";
-inline constexpr const char* kCartorioDirectory = "/httpdocs";
-std::string RemoteDirectory(std::string_view edition);
-// "versao_e_modulos_empresa_2012.ini" or "versao_e_modulos_cartorio.ini".
-std::string CatalogueFileName(std::string_view edition);
-
 // The first page's transfer panel and the controls the result goes to.
 struct CheckControls {
   form::StepIndicator& TBtnConectando;

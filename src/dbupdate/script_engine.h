@@ -15,6 +15,7 @@
 #include "records/client_version_report.h"
 #include "records/update_log.h"
 #include "settings/profile_file.h"
+#include "versions/edition.h"
 
 namespace korva::dbupdate {
 
@@ -48,6 +49,9 @@ struct ScriptContext {
 std::string PackageName(Step step, const std::string& version);
 // The folder of the step's packages on the update server.
 const char* RemoteDirectory(Step step);
+// The steps of an edition's users and main database.
+Step UsersStep(versions::Edition edition);
+Step MainStep(versions::Edition edition);
 
 // True when the database reached the target; false, after the step's failure
 // message, when a statement group failed (it was rolled back; the groups

@@ -6,8 +6,8 @@
 
 namespace korva::dbupdate {
 
-const char* MainVersionQuery(std::string_view edition) {
-  return edition == "EMPRESA" ? kVersionQueryEmpresa : kVersionQueryCartorio;
+const char* MainVersionQuery(versions::Edition edition) {
+  return edition == versions::Edition::Empresa ? kVersionQueryEmpresa : kVersionQueryCartorio;
 }
 
 VersionRow::VersionRow(db::Connection& connection, std::string query)

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "db/connection.h"
+#include "versions/edition.h"
 
 namespace korva::dbupdate {
 
@@ -21,9 +22,8 @@ inline constexpr const char* kVersionQueryCartorio =
 inline constexpr const char* kVersionQueryUsers =
     "SELECT CODVERSAO, VERSAOBANCO, EM_ATUALIZACAO FROM VERSAOBD";
 
-// The main database's query for an edition: EMPRESA's layout for "EMPRESA",
-// CARTORIO's for anything else.
-const char* MainVersionQuery(std::string_view edition);
+// The main database's query: each edition's version table has its own columns.
+const char* MainVersionQuery(versions::Edition edition);
 
 class VersionRow {
  public:

@@ -14,6 +14,7 @@
 #include "text/cp1252.h"
 #include "text/strings.h"
 #include "vendor/vendor_library.h"
+#include "versions/edition.h"
 
 namespace korva::installer {
 namespace {
@@ -61,7 +62,7 @@ class Installation {
       c_.source.Connect();
       Show(c_, panel.TBtnConect, Image::Done);
       Show(c_, panel.TBtnFazDownModulo, Image::Transfer);
-      c_.source.EnterFolder(catalogue::RemoteDirectory(c_.site.edition));
+      c_.source.EnterFolder(versions::TableOf(c_.site.edition).remoteDirectory);
     }
     for (const catalogue::PendingModule& slot : c_.run.PendingModules) {
       if (slot.executable.empty()) continue;
@@ -210,7 +211,7 @@ class Installation {
   BranchJob Branches(const std::string& folder, const std::string& executable,
                      const std::string& package, const delivery::PackagePin& pin,
                      const std::string& version) {
-    verification_.emplace(BranchVerification{c_.source, pin});
+    verification_.emplace(BranchVerification{.source = c_.source, .pin = pin});
     return BranchJob{.controls = c_.controls.branches,
                      .shell = c_.shell,
                      .reader = c_.reader,

@@ -13,11 +13,6 @@ namespace {
 constexpr const char* kUserLine = "User_Name=KORVA";
 constexpr const char* kPasswordLine = "Password=ravelund";
 
-// The main database file names of an installation; the users database lies
-// beside the main one, so its path is the main path less this name.
-constexpr std::size_t kEmpresaMainFileLength = 9;    // KORVA.FDB
-constexpr std::size_t kCartorioMainFileLength = 12;  // CARTORIO.FDB
-
 std::string ConnectionFilePath(const std::string& folder) {
   return platform::JoinPath(folder, kConnectionFileName);
 }
@@ -79,13 +74,14 @@ std::vector<std::string> LoadConnectionSection(const std::string& path, std::str
 
 EditionChoice ChooseEdition(const std::string& folder) {
   const ProfileFile file(ConnectionFilePath(folder));
-  EditionChoice choice{"EMPRESA", kSectionEmpresa,
-                       file.ReadString(kSectionEmpresa, "Database", "")};
-  if (choice.database.empty()) {
-    choice = EditionChoice{"CARTORIO", kSectionCartorio,
-                           file.ReadString(kSectionCartorio, "Database", "")};
-  }
-  return choice;
+  const auto databaseOf = [&](versions::Edition edition) {
+    return file.ReadString(versions::TableOf(edition).connectionSection, "Database", "");
+  };
+  std::string database = databaseOf(versions::Edition::Empresa);
+  if (!database.empty())
+    return EditionChoice{.edition = versions::Edition::Empresa, .database = database};
+  return EditionChoice{.edition = versions::Edition::Cartorio,
+                       .database = databaseOf(versions::Edition::Cartorio)};
 }
 
 std::string ServerPanelText(std::string_view database) {
@@ -95,24 +91,27 @@ std::string ServerPanelText(std::string_view database) {
 }
 
 db::ParameterList MainConnectionParameters(const std::string& folder, const EditionChoice& choice) {
-  db::ParameterList params = LoadConnectionSection(ConnectionFilePath(folder), choice.section);
+  db::ParameterList params = LoadConnectionSection(
+      ConnectionFilePath(folder), versions::TableOf(choice.edition).connectionSection);
   AddCredentials(params);
   return params;
 }
 
 db::ParameterList UsersConnectionParameters(const std::string& folder, const EditionChoice& choice,
                                             const db::ParameterList& mainParams) {
-  const std::string extension =
-      ProfileFile(ConnectionFilePath(folder)).ReadString(choice.section, "Extensão Banco", "GDB");
+  const versions::EditionTable& edition = versions::TableOf(choice.edition);
+  const std::string extension = ProfileFile(ConnectionFilePath(folder))
+                                    .ReadString(edition.connectionSection, "Extensão Banco", "GDB");
 
   const std::string mainDatabase = text::Trim(db::ParameterValue(mainParams, "Database"));
-  const std::size_t cut =
-      choice.edition == "EMPRESA" ? kEmpresaMainFileLength : kCartorioMainFileLength;
+  // The users database lies beside the main one: the main path less its file name.
+  const std::size_t cut = edition.mainFileLength;
   const std::string folderPart =
       mainDatabase.size() > cut ? mainDatabase.substr(0, mainDatabase.size() - cut) : "";
   const std::string usersDatabase = folderPart + "USUARIO." + extension;
 
-  db::ParameterList params = LoadConnectionSection(ConnectionFilePath(folder), kSectionEmpresa);
+  db::ParameterList params = LoadConnectionSection(
+      ConnectionFilePath(folder), versions::TableOf(versions::Edition::Empresa).connectionSection);
   bool replaced = false;
   for (std::string& line : params) {
     const auto eq = line.find('=');

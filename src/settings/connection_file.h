@@ -8,12 +8,11 @@
 #include <vector>
 
 #include "db/connection.h"
+#include "versions/edition.h"
 
 namespace korva::settings {
 
 inline constexpr const char* kConnectionFileName = "dbxconnections.ini";
-inline constexpr const char* kSectionEmpresa = "EMPRESA";
-inline constexpr const char* kSectionCartorio = "CARTÓRIO";
 
 // The parameter lines of one section, as the connection layer reads them:
 // lines end at CR LF, LF or CR; each is trimmed of blanks and control
@@ -33,9 +32,8 @@ std::vector<std::string> LoadConnectionSection(const std::string& path, std::str
 // Which section of the file describes the main database: EMPRESA when its
 // section names a database, CARTORIO otherwise.
 struct EditionChoice {
-  std::string edition;   // "EMPRESA" or "CARTORIO"
-  std::string section;   // kSectionEmpresa or kSectionCartorio
-  std::string database;  // "Database" of that section, as the profile rules read it
+  versions::Edition edition;
+  std::string database;  // "Database" of its section, as the profile rules read it
 };
 EditionChoice ChooseEdition(const std::string& folder);
 

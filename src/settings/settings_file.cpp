@@ -44,18 +44,14 @@ std::string ReadPublicKeyText(const std::string& folder) {
                         .ReadString(kSettingsSection, "CHAVE_PUBLICA", ""));
 }
 
-std::string KeptSerieKey(std::string_view edition) {
-  return "SERIE_" + std::string(edition);
-}
-
-std::string ReadKeptSerie(const std::string& folder, std::string_view edition) {
+std::string ReadKeptSerie(const std::string& folder, versions::Edition edition) {
   return text::Trim(ProfileFile(platform::JoinPath(folder, kSettingsFileName))
-                        .ReadString(kSettingsSection, KeptSerieKey(edition), ""));
+                        .ReadString(kSettingsSection, versions::TableOf(edition).keptSerieKey, ""));
 }
 
-void KeepSerie(const std::string& folder, std::string_view edition, std::string_view serie) {
+void KeepSerie(const std::string& folder, versions::Edition edition, std::string_view serie) {
   ProfileFile(platform::JoinPath(folder, kSettingsFileName))
-      .WriteString(kSettingsSection, KeptSerieKey(edition), serie);
+      .WriteString(kSettingsSection, versions::TableOf(edition).keptSerieKey, serie);
 }
 
 std::string TransferModeText(bool passive) {

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "versions/edition.h"
+
 namespace korva::settings {
 
 inline constexpr const char* kSettingsFileName = "KORVA.INI";
@@ -61,12 +63,11 @@ LoadedSettings LoadSettings(const std::string& folder);
 std::string ReadPublicKeyText(const std::string& folder);
 
 // The highest "SERIE" of the edition's catalogue that this installation has
-// accepted, as kept in "SERIE_" + edition ("SERIE_EMPRESA", "SERIE_CARTORIO");
+// accepted, as kept under the edition's key ("SERIE_EMPRESA", "SERIE_CARTORIO");
 // empty when none is kept. The operator never edits it.
-std::string KeptSerieKey(std::string_view edition);
-std::string ReadKeptSerie(const std::string& folder, std::string_view edition);
+std::string ReadKeptSerie(const std::string& folder, versions::Edition edition);
 // A refused write fails with the profile file's "Unable to write to <path>".
-void KeepSerie(const std::string& folder, std::string_view edition, std::string_view serie);
+void KeepSerie(const std::string& folder, versions::Edition edition, std::string_view serie);
 
 // "host" or "host:port" (port 1 to 65535, default 21); fails otherwise.
 UpdateServerAddress ParseUpdateServer(std::string_view value, const std::string& filePath);

@@ -4,10 +4,12 @@
 // identifier that the start-up reads once.
 #include <string>
 
+#include "versions/edition.h"
+
 namespace korva::settings {
 
 struct SiteState {
-  std::string edition;  // "EMPRESA" or "CARTORIO"
+  versions::Edition edition = versions::Edition::Cartorio;
   std::string clientId;
   std::string applicationFolder;
 };

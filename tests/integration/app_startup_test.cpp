@@ -86,7 +86,7 @@ TEST_F(StartUp, EmpresaSiteOpensWithItsBuildServerVersionsAndModules) {
   EXPECT_EQ(form.Caption(),
             "           KORVA - Atualização de Sistemas / Banco de Dados -  Versão: " + build);
   SessionState& s = principal->Session();
-  EXPECT_EQ(s.site.edition, "EMPRESA");
+  EXPECT_EQ(s.site.edition, versions::Edition::Empresa);
   EXPECT_EQ(s.site.clientId, "12.345.678/0001-90");
   EXPECT_EQ(s.site.applicationFolder, site.applicationFolder);
   EXPECT_EQ(Panel(0), "Servidor: LOCALHOST/3050");
@@ -120,7 +120,7 @@ TEST_F(StartUp, CartorioSiteShowsItsOwnPanelAndNeverReachesTheBaseline) {
   Build(SiteOptions{"CARTORIO", "GDB", {"--main-version=3.99.99", "--no-client-id"}});
   principal->FormCreate();
   ASSERT_EQ(shell.endRequests, 0);
-  EXPECT_EQ(principal->Session().site.edition, "CARTORIO");
+  EXPECT_EQ(principal->Session().site.edition, versions::Edition::Cartorio);
   EXPECT_EQ(principal->Session().site.clientId, "");
   principal->FormShow();
   EXPECT_EQ(Panel(1), "Cartorio: 3.99.99");

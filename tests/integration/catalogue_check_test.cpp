@@ -323,7 +323,7 @@ TEST(ModuleRegistry, LabelAndPackageLookupsOfBothEditions) {
   const dbupdate::VersionRow& row = empresa.principal->MainVersionRow();
   const auto lookup = [&](const char* label, const char* executable) {
     const catalogue::ModuleLookup found =
-        catalogue::LookupByLabel("EMPRESA", label, executable, row);
+        catalogue::LookupByLabel(versions::Edition::Empresa, label, executable, row);
     return found.executable + "|" + found.installedVersion;
   };
   EXPECT_EQ(lookup("FIN", "X.EXE"), "EFIN.EXE|2.1.7");
@@ -334,10 +334,12 @@ TEST(ModuleRegistry, LabelAndPackageLookupsOfBothEditions) {
   const std::pair<const char*, const char*> packages[] = {
       {"efin.zip", "VERSAO_FIN"}, {"EPRD.ZIP", "VERSAO_PRD"}, {"cfin.zip", ""}};
   for (const auto& [package, column] : packages)
-    EXPECT_EQ(catalogue::LookupByPackage("EMPRESA", package).value_or(""), column) << package;
+    EXPECT_EQ(catalogue::LookupByPackage(versions::Edition::Empresa, package).value_or(""), column)
+        << package;
   for (const char* package : {"ccxa.zip", "cfin.zip"})
-    EXPECT_EQ(catalogue::LookupByPackage("CARTORIO", package), "VERSAO_CXA") << package;
-  EXPECT_FALSE(catalogue::LookupByPackage("CARTORIO", "efin.zip"));
+    EXPECT_EQ(catalogue::LookupByPackage(versions::Edition::Cartorio, package), "VERSAO_CXA")
+        << package;
+  EXPECT_FALSE(catalogue::LookupByPackage(versions::Edition::Cartorio, "efin.zip"));
 }
 
 }  // namespace

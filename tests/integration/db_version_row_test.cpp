@@ -109,9 +109,9 @@ TEST_F(VersionTable, EachCopyReadsItsFixedQuery) {
   TempDir other;
   const Site cartorio = BuildSite(other.Path(), SiteOptions{"CARTORIO"});
   SiteSession c(cartorio.folder);
-  VersionRow row(c.main, dbupdate::MainVersionQuery("CARTORIO"));
+  VersionRow row(c.main, dbupdate::MainVersionQuery(versions::Edition::Cartorio));
   row.Refresh();  // opens the connection
-  EXPECT_EQ(c.session.site.edition, "CARTORIO");
+  EXPECT_EQ(c.session.site.edition, versions::Edition::Cartorio);
   EXPECT_EQ(row.QueryText(), dbupdate::kVersionQueryCartorio);
   EXPECT_EQ(row.Value("VERSAOBANCO"), "2.5.10");
   EXPECT_EQ(row.Value("VERSAO_CXA"), "4.0.2");

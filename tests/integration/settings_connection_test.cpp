@@ -40,7 +40,7 @@ TEST(SettingsConnection, EmpresaSiteOpensBothDatabases) {
   SiteSession s(site.folder);
   s.main.Open();
   s.users.Open();
-  EXPECT_EQ(s.session.site.edition, "EMPRESA");
+  EXPECT_EQ(s.session.site.edition, versions::Edition::Empresa);
   EXPECT_EQ(s.form.StatusBar.PanelText(0), "Servidor: LOCALHOST/3050");
   EXPECT_EQ(s.session.site.applicationFolder, site.applicationFolder);
   EXPECT_EQ(AttachedFile(s.main), site.mainFile);
@@ -55,7 +55,7 @@ TEST(SettingsConnection, CartorioSiteThroughTheAccentedSectionWithEveryExtension
     SiteSession s(site.folder);
     s.main.Open();
     s.users.Open();
-    EXPECT_EQ(s.session.site.edition, "CARTORIO");
+    EXPECT_EQ(s.session.site.edition, versions::Edition::Cartorio);
     EXPECT_EQ(AttachedFile(s.main), site.mainFile);
     EXPECT_EQ(AttachedFile(s.users), site.usersFile) << extension;
     const std::string expectedName = std::string(extension) == "NONE"    ? "USUARIO.GDB"
@@ -145,7 +145,7 @@ TEST(SettingsConnection, ReopeningResolvesFromTheFileAgain) {
   std::filesystem::remove(dir.File("dbxconnections.ini"));
   EXPECT_EQ(FailureOf([&] { s.main.Open(); }),
             "Driver/Connection Registry File '" + dir.File("dbxconnections.ini") + "' not found");
-  EXPECT_EQ(s.session.site.edition, "CARTORIO");
+  EXPECT_EQ(s.session.site.edition, versions::Edition::Cartorio);
   EXPECT_EQ(s.form.StatusBar.PanelText(0), "Servidor: ");
   EXPECT_FALSE(s.main.IsOpen());
 }

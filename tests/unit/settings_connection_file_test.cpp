@@ -101,7 +101,7 @@ TEST_F(Resolution, EmpresaWinsWhateverCartorioHolds) {
       "[EMPRESA]\nDatabase=srv1/3052:D:/KORVAGDB/EMPRESA/KORVA.FDB\nSQLDialect=3\n"
       "Extensão Banco=FDB\nServidor Aplicação=\\\\srv1\\korva\n");
   const db::ParameterList main = Main();
-  EXPECT_EQ(session.site.edition, "EMPRESA");
+  EXPECT_EQ(session.site.edition, versions::Edition::Empresa);
   EXPECT_EQ(Panel0(), "Servidor: SRV1/3052");
   EXPECT_EQ(session.site.applicationFolder, "\\\\srv1\\korva");
   EXPECT_EQ(main,
@@ -120,14 +120,14 @@ TEST_F(Resolution, EmptyEmpresaDatabaseMeansCartorioWithUsersParametersFromEmpre
       "[cartório]\nDatabase = D:\\KORVA\\CARTORIO.FDB\nServidor Aplicação=E:\\app\n"
       "extensão banco=GDB\n");
   const db::ParameterList main = Main();
-  EXPECT_EQ(session.site.edition, "CARTORIO");
+  EXPECT_EQ(session.site.edition, versions::Edition::Cartorio);
   EXPECT_EQ(Panel0(), "Servidor: D");
   EXPECT_EQ(session.site.applicationFolder, "E:\\app");
   EXPECT_EQ(db::ParameterValue(main, "Database"), "D:\\KORVA\\CARTORIO.FDB");
-  session.site.edition.clear();
+  session.site.edition = versions::Edition::Empresa;
   EXPECT_EQ(Users(main), (db::ParameterList{"Database=D:\\KORVA\\USUARIO.GDB", "RoleName=PAPEL",
                                             "User_Name=KORVA", "Password=ravelund"}));
-  EXPECT_EQ(session.site.edition, "CARTORIO");
+  EXPECT_EQ(session.site.edition, versions::Edition::Cartorio);
 }
 
 TEST_F(Resolution, CartorioWithoutEmpresaSectionGivesTheUsersConnectionThreeParameters) {
@@ -163,7 +163,7 @@ TEST_F(Resolution, UsersDatabaseExtensionAndTheFixedCut) {
 }
 
 TEST_F(Resolution, MissingFileFailsAfterSettingEditionAndPanel) {
-  session.site.edition = "EMPRESA";
+  session.site.edition = versions::Edition::Empresa;
   form.StatusBar.SetPanelText(0, "Servidor: OLD");
   const std::string path = dir.File("dbxconnections.ini");
   try {
@@ -172,7 +172,7 @@ TEST_F(Resolution, MissingFileFailsAfterSettingEditionAndPanel) {
   } catch (const KorvaError& e) {
     EXPECT_EQ(std::string(e.what()), "Driver/Connection Registry File '" + path + "' not found");
   }
-  EXPECT_EQ(session.site.edition, "CARTORIO");
+  EXPECT_EQ(session.site.edition, versions::Edition::Cartorio);
   EXPECT_EQ(Panel0(), "Servidor: ");
   EXPECT_THROW(Users({}), KorvaError);
 }
@@ -180,7 +180,7 @@ TEST_F(Resolution, MissingFileFailsAfterSettingEditionAndPanel) {
 TEST_F(Resolution, NoDatabaseAnywhereStillGivesParameters) {
   Write("[EMPRESA]\nRoleName=R\n[CARTÓRIO]\nDatabase=\n");
   const db::ParameterList main = Main();
-  EXPECT_EQ(session.site.edition, "CARTORIO");
+  EXPECT_EQ(session.site.edition, versions::Edition::Cartorio);
   EXPECT_EQ(Panel0(), "Servidor: ");
   EXPECT_EQ(main, (db::ParameterList{"Database=", "User_Name=KORVA", "Password=ravelund"}));
 }

@@ -10,37 +10,36 @@
 #include "settings/profile_file.h"
 #include "text/cp1252.h"
 #include "text/error.h"
+#include "versions/edition.h"
 
 namespace korva::sign {
 namespace {
 
-// The catalogue of each edition, and the section its "SERIE" lives in.
-struct CatalogueName {
-  const char* file;
-  const char* edition;
-};
-constexpr CatalogueName kCatalogues[] = {
-    {"versao_e_modulos_empresa_2012.ini", "EMPRESA"},
-    {"versao_e_modulos_cartorio.ini", "CARTORIO"},
-};
-// Sections that name no package.
-constexpr const char* kNamedSections[] = {"EMPRESA",     "CARTORIO",       "CARTÓRIO",
-                                          "BANCO_KORVA", "BANCO_CARTÓRIO", "BANCO_USUÁRIO"};
-
+// Sections that name no package: each edition's own (its "SERIE" lives in
+// the one named after it), its connection section's spelling, and the
+// databases'.
 bool NamesNoPackage(const std::string& section) {
-  return std::any_of(std::begin(kNamedSections), std::end(kNamedSections),
-                     [&](const char* named) { return text::SameText1252(section, named); });
+  const auto is = [&](const char* named) { return text::SameText1252(section, named); };
+  return is(versions::kUsersSection) ||
+         std::any_of(std::begin(versions::kEditions), std::end(versions::kEditions),
+                     [&](versions::Edition edition) {
+                       const versions::EditionTable& table = versions::TableOf(edition);
+                       return is(table.name) || is(table.connectionSection) ||
+                              is(table.mainSection);
+                     });
 }
 
 // The edition whose catalogue this is: by its name, or else the edition
-// section it has.
+// section it has. Its section's name.
 std::string EditionOf(const std::string& path, const settings::ProfileFile& catalogue) {
   const std::string name(platform::FileNameOf(path));
-  for (const CatalogueName& known : kCatalogues) {
-    if (text::SameText1252(name, known.file)) return known.edition;
+  for (const versions::Edition edition : versions::kEditions) {
+    const versions::EditionTable& known = versions::TableOf(edition);
+    if (text::SameText1252(name, known.catalogueFile)) return known.name;
   }
-  for (const CatalogueName& known : kCatalogues) {
-    if (!catalogue.ReadSection(known.edition).empty()) return known.edition;
+  for (const versions::Edition edition : versions::kEditions) {
+    const versions::EditionTable& known = versions::TableOf(edition);
+    if (!catalogue.ReadSection(known.name).empty()) return known.name;
   }
   throw KorvaError("O catálogo " + path + " não tem seção EMPRESA nem CARTORIO.");
 }
@@ -129,8 +128,8 @@ std::string NextSerie(const settings::ProfileFile& catalogue, const std::string&
 
 std::string FindCatalogue(const std::string& folder) {
   std::optional<std::string> found;
-  for (const CatalogueName& known : kCatalogues) {
-    const std::string path = platform::JoinPath(folder, known.file);
+  for (const versions::Edition edition : versions::kEditions) {
+    const std::string path = platform::JoinPath(folder, versions::TableOf(edition).catalogueFile);
     if (!platform::FileExists(path)) continue;
     if (found) throw KorvaError("A pasta " + folder + " tem catálogos das duas edições.");
     found = path;
