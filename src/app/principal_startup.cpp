@@ -73,7 +73,7 @@ void Principal::FormCreate() {
 }
 
 settings::LoadedSettings Principal::LoadSettings() {
-  const settings::LoadedSettings loaded = settings::LoadSettings(executableFolder_);
+  settings::LoadedSettings loaded = settings::LoadSettings(executableFolder_);
   const auto fields = SettingsFields();
   for (std::size_t i = 0; i < fields.size(); ++i) fields[i]->SetText(loaded.texts[i]);
   form_.RdGrpMetodoFTP.SetItemIndex(loaded.transferModeIndex);
@@ -134,7 +134,7 @@ db::ParameterList Principal::SQLConnectionKORVABeforeConnect() {
   form_.StatusBar.SetPanelText(0, settings::ServerPanelText(choice.database));
   // A missing connection file fails here, with the edition and panel 0 set.
   db::ParameterList params = settings::MainConnectionParameters(executableFolder_, choice);
-  session_.site.applicationFolder = db::ParameterValue(params, "Servidor Aplicação");
+  session_.site.applicationFolder = db::ParameterValue(params, "Servidor Aplica\xE7\xE3o");
   return params;
 }
 

@@ -26,7 +26,7 @@ namespace {
 
 using Image = form::StepIndicator::Image;
 
-constexpr const char* kLatestKey = "ÚltimaVersão";
+constexpr const char* kLatestKey = "\xDAltimaVers\xE3o";  // ÚltimaVersão
 constexpr std::uint16_t kMaxPruningPasses = 30;
 
 const versions::EditionTable& EditionOf(const CheckContext& c) {

@@ -16,7 +16,7 @@ namespace {
 constexpr std::size_t kInfoResponseSize = 1024;
 // isc_interprete is given no size: the client assumes room for twice the
 // longest path, and a message that names a long database path needs it.
-constexpr std::size_t kInterpretBufferSize = 2 * 4096;
+constexpr std::size_t kInterpretBufferSize = std::size_t{2} * 4096;
 
 // The attachment made for one count.
 class CountAttachment {

@@ -2,6 +2,7 @@
 
 #include <firebird/Interface.h>
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <utility>
@@ -429,8 +430,9 @@ Held<IMessageMetadata> InputLayout(IStatement* statement, const std::vector<SqlV
   const Held<IMessageMetadata> described(statement->getInputMetadata(status));
   const unsigned count = described->getCount(status);
   if (count != params.size()) {
-    throw KorvaError(text::Format("Statement has %s parameters, %s values were given",
-                                  {text::IntToStr(count), text::IntToStr(params.size())}));
+    throw KorvaError(text::Format(
+        "Statement has %s parameters, %s values were given",
+        {text::IntToStr(count), text::IntToStr(static_cast<std::int64_t>(params.size()))}));
   }
   return DescribeAsText(described.get(), status,
                         [&](unsigned i, unsigned) -> std::optional<unsigned> {
@@ -544,7 +546,7 @@ std::uint64_t Connection::Execute(std::string_view sql, const std::vector<SqlVal
         const auto length = static_cast<std::uint16_t>(params[i]->size());
         unsigned char* field = buffer.data() + input->getOffset(&status, i);
         std::memcpy(field, &length, sizeof length);
-        std::memcpy(field + 2, params[i]->data(), length);
+        std::copy_n(params[i]->data(), length, field + 2);
       }
       statement->execute(&status, transaction, input.get(), buffer.data(), nullptr, nullptr);
       const std::uint64_t changed = statement->getAffectedRecords(&status);

@@ -78,7 +78,7 @@ std::string CurrentVersion(const StepConfig& config, const ScriptContext& c) {
     return BaselineOf(config);
   }
   c.row.Refresh();
-  const std::string version = c.row.Value(kVersionColumn);
+  std::string version = c.row.Value(kVersionColumn);
   if (!version.empty()) return version;
   switch (config.current) {
     case CurrentRule::EmpresaUsers:

@@ -100,8 +100,9 @@ db::ParameterList MainConnectionParameters(const std::string& folder, const Edit
 db::ParameterList UsersConnectionParameters(const std::string& folder, const EditionChoice& choice,
                                             const db::ParameterList& mainParams) {
   const versions::EditionTable& edition = versions::TableOf(choice.edition);
-  const std::string extension = ProfileFile(ConnectionFilePath(folder))
-                                    .ReadString(edition.connectionSection, "Extensão Banco", "GDB");
+  const std::string extension =
+      ProfileFile(ConnectionFilePath(folder))
+          .ReadString(edition.connectionSection, "Extens\xE3o Banco", "GDB");
 
   const std::string mainDatabase = text::Trim(db::ParameterValue(mainParams, "Database"));
   // The users database lies beside the main one: the main path less its file name.

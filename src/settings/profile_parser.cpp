@@ -102,7 +102,7 @@ class SectionTable {
   // The index of the section of that name, or kEmptySlot after recording
   // `index` under it.
   std::uint32_t FindOrAdd(std::string_view name, std::uint32_t index) {
-    if ((count_ + 1) * 2 > slots_.size()) Grow();
+    if ((std::size_t{count_} + 1) * 2 > slots_.size()) Grow();
     std::uint32_t* slot = Probe(slots_.data(), Mask(), name, NameOf{parsed_});
     if (*slot != kEmptySlot) return *slot;
     *slot = index;
@@ -191,6 +191,116 @@ std::string_view ValueAsRead(std::string_view stored) {
   return stored.substr(0, kMaxValueLength);
 }
 
+namespace {
+
+// One line of the file: its text without the line break, where it begins,
+// where the next one begins, and whether a line break ends it.
+struct Line {
+  std::string_view text;
+  std::size_t begin = 0;
+  std::size_t end = 0;
+  bool broken = false;
+};
+
+Line LineAt(std::string_view all, std::size_t pos) {
+  const void* lf = std::memchr(all.data() + pos, '\n', all.size() - pos);
+  const std::size_t lfPos =
+      lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - all.data()) : all.size();
+  std::size_t textEnd = lfPos;
+  if (lf && textEnd > pos && all[textEnd - 1] == '\r') --textEnd;
+  return Line{all.substr(pos, textEnd - pos), pos, lf ? lfPos + 1 : all.size(), lf != nullptr};
+}
+
+// Builds the parsed file line by line: sections as their headers come, keys
+// into the section they stand in.
+class ProfileBuilder {
+ public:
+  explicit ProfileBuilder(ParsedProfile& parsed)
+      : parsed_(parsed), all_(parsed.bytes), sectionTable_(parsed) {
+    // One key per line at most: reserving for every line spares the copies
+    // of a growing vector, which for a file of short lines would be the
+    // largest cost in memory.
+    parsed_.keys.reserve(static_cast<std::size_t>(std::count(all_.begin(), all_.end(), '\n')) + 1);
+  }
+
+  void ReadAll() {
+    for (std::size_t pos = 0; pos < all_.size();) {
+      const Line line = LineAt(all_, pos);
+      pos = line.end;
+      Take(line);
+    }
+    FinishSection();
+    std::vector<std::uint32_t> sectionSlots = sectionTable_.Release();
+    parsed_.sectionSlotsBegin = static_cast<std::uint32_t>(parsed_.slots.size());
+    parsed_.sectionSlotMask = static_cast<std::uint32_t>(sectionSlots.size() - 1);
+    parsed_.slots.insert(parsed_.slots.end(), sectionSlots.begin(), sectionSlots.end());
+    parsed_.sections.shrink_to_fit();
+  }
+
+ private:
+  Span SpanOf(std::string_view part) const {
+    return Span{static_cast<std::uint32_t>(part.data() - all_.data()),
+                static_cast<std::uint32_t>(part.size())};
+  }
+
+  void Take(const Line& line) {
+    std::size_t start = 0;
+    while (start < line.text.size() && IsBlank(line.text[start])) ++start;
+    // A "[" without "]" is no header; the line may still be a key.
+    if (start < line.text.size() && line.text[start] == '[' && TakeHeader(line, start)) return;
+    if (!current_) return;
+    if (!IsBlankLine(line.text)) {
+      current_->contentEnd = static_cast<std::uint32_t>(line.end);
+      current_->contentEndsWithLineBreak = line.broken;
+    }
+    // Comments may hold "=" and are still no keys.
+    if (start < line.text.size() && line.text[start] == ';') return;
+    const std::size_t eq = line.text.find('=', start);
+    if (eq == std::string_view::npos) return;
+    const std::string_view name = TrimBlanks(line.text.substr(start, eq - start));
+    if (name.empty()) return;
+    parsed_.keys.push_back(KeyLine{static_cast<std::uint32_t>(line.begin),
+                                   static_cast<std::uint32_t>(line.end), SpanOf(name),
+                                   SpanOf(TrimBlanks(line.text.substr(eq + 1)))});
+  }
+
+  // False when the line is no header after all.
+  bool TakeHeader(const Line& line, std::size_t start) {
+    const std::size_t close = line.text.find(']', start + 1);
+    if (close == std::string_view::npos) return false;
+    FinishSection();
+    current_ = nullptr;
+    const std::string_view name = TrimBlanks(line.text.substr(start + 1, close - start - 1));
+    const auto index = static_cast<std::uint32_t>(parsed_.sections.size());
+    Section& section = parsed_.sections.emplace_back();
+    section.name = SpanOf(name);
+    // A repeated section: its lines belong to none.
+    if (sectionTable_.FindOrAdd(name, index) != kEmptySlot) {
+      parsed_.sections.pop_back();
+      return true;
+    }
+    current_ = &section;
+    current_->firstKey = static_cast<std::uint32_t>(parsed_.keys.size());
+    current_->contentEnd = static_cast<std::uint32_t>(line.end);
+    current_->contentEndsWithLineBreak = line.broken;
+    return true;
+  }
+
+  void FinishSection() {
+    if (!current_) return;
+    current_->keyCount = static_cast<std::uint32_t>(parsed_.keys.size()) - current_->firstKey;
+    ListKeyNames(parsed_, *current_);
+    IndexKeys(parsed_, *current_);
+  }
+
+  ParsedProfile& parsed_;
+  const std::string_view all_;
+  SectionTable sectionTable_;
+  Section* current_ = nullptr;  // null before the first section and in a repeated one
+};
+
+}  // namespace
+
 std::shared_ptr<const ParsedProfile> ParseProfile(std::string bytes) {
   auto parsed = std::make_shared<ParsedProfile>();
   if (bytes.size() > kMaxParsedBytes) {
@@ -198,81 +308,7 @@ std::shared_ptr<const ParsedProfile> ParseProfile(std::string bytes) {
     return parsed;
   }
   parsed->bytes = std::move(bytes);
-  const std::string_view all(parsed->bytes);
-  const auto offset = [&](std::string_view part) {
-    return static_cast<std::uint32_t>(part.data() - all.data());
-  };
-  const auto span = [&](std::string_view part) {
-    return Span{offset(part), static_cast<std::uint32_t>(part.size())};
-  };
-  // One key per line at most: reserving for every line spares the copies of
-  // a growing vector, which for a file of short lines would be the largest
-  // cost in memory.
-  parsed->keys.reserve(static_cast<std::size_t>(std::count(all.begin(), all.end(), '\n')) + 1);
-  SectionTable sectionTable(*parsed);
-  Section* current = nullptr;  // null before the first section and in a repeated one
-  const auto finish = [&] {
-    if (!current) return;
-    current->keyCount = static_cast<std::uint32_t>(parsed->keys.size()) - current->firstKey;
-    ListKeyNames(*parsed, *current);
-    IndexKeys(*parsed, *current);
-  };
-  std::size_t pos = 0;
-  while (pos < all.size()) {
-    const void* lf = std::memchr(all.data() + pos, '\n', all.size() - pos);
-    const std::size_t lfPos =
-        lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - all.data()) : all.size();
-    const std::size_t lineEnd = lf ? lfPos + 1 : all.size();
-    std::size_t textEnd = lfPos;
-    if (lf && textEnd > pos && all[textEnd - 1] == '\r') --textEnd;
-    const std::string_view line = all.substr(pos, textEnd - pos);
-    const std::size_t lineBegin = pos;
-    pos = lineEnd;
-
-    std::size_t start = 0;
-    while (start < line.size() && IsBlank(line[start])) ++start;
-    if (start < line.size() && line[start] == '[') {
-      const std::size_t close = line.find(']', start + 1);
-      if (close != std::string_view::npos) {
-        finish();
-        current = nullptr;
-        const std::string_view name = TrimBlanks(line.substr(start + 1, close - start - 1));
-        const auto index = static_cast<std::uint32_t>(parsed->sections.size());
-        Section& section = parsed->sections.emplace_back();
-        section.name = span(name);
-        if (sectionTable.FindOrAdd(name, index) != kEmptySlot) {
-          parsed->sections.pop_back();
-          continue;
-        }
-        current = &section;
-        current->firstKey = static_cast<std::uint32_t>(parsed->keys.size());
-        current->contentEnd = static_cast<std::uint32_t>(lineEnd);
-        current->contentEndsWithLineBreak = lf != nullptr;
-        continue;
-      }
-      // A "[" without "]" is no header; the line may still be a key.
-    }
-    if (!current) continue;
-    if (!IsBlankLine(line)) {
-      current->contentEnd = static_cast<std::uint32_t>(lineEnd);
-      current->contentEndsWithLineBreak = lf != nullptr;
-    }
-    // Comments may hold "=" and are still no keys.
-    if (start < line.size() && line[start] == ';') continue;
-    const std::size_t eq = line.find('=', start);
-    if (eq == std::string_view::npos) continue;
-    const std::string_view name = TrimBlanks(line.substr(start, eq - start));
-    if (name.empty()) continue;
-    parsed->keys.push_back(KeyLine{static_cast<std::uint32_t>(lineBegin),
-                                   static_cast<std::uint32_t>(lineEnd), span(name),
-                                   span(TrimBlanks(line.substr(eq + 1)))});
-  }
-  finish();
-  std::vector<std::uint32_t> sectionSlots = sectionTable.Release();
-  parsed->sectionSlotsBegin = static_cast<std::uint32_t>(parsed->slots.size());
-  parsed->sectionSlotMask = static_cast<std::uint32_t>(sectionSlots.size() - 1);
-  parsed->slots.insert(parsed->slots.end(), sectionSlots.begin(), sectionSlots.end());
-  parsed->sections.shrink_to_fit();
+  ProfileBuilder(*parsed).ReadAll();
   return parsed;
 }
 

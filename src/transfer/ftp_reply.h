@@ -48,7 +48,7 @@ std::string QuoteLine(std::string_view line);
 // nothing usable until it is cleared.
 class FtpReplyReader {
  public:
-  static constexpr std::size_t kMaxReplyBytes = 64 * 1024;
+  static constexpr std::size_t kMaxReplyBytes = std::size_t{64} * 1024;
 
   void Feed(std::string_view bytes);
   // The next whole reply; none until more bytes come.

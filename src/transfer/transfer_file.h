@@ -34,7 +34,7 @@ class LocalFile {
   void Close();
 
  private:
-  static constexpr std::size_t kBufferSize = 256 * 1024;
+  static constexpr std::size_t kBufferSize = std::size_t{256} * 1024;
 
   explicit LocalFile(platform::File file);
   void WriteBuffered();

@@ -44,13 +44,13 @@ constexpr EditionTable kEmpresa{
 
 constexpr EditionTable kCartorio{
     .name = "CARTORIO",
-    .connectionSection = "CARTÓRIO",
-    .mainFileLength = 12,  // CARTORIO.FDB
+    .connectionSection = "CART\xD3RIO",  // CARTÓRIO
+    .mainFileLength = 12,                // CARTORIO.FDB
     .remoteDirectory = "/httpdocs",
     .catalogueFile = "versao_e_modulos_cartorio.ini",
     .catalogueGate = nullptr,
     .usersBaseline = "2.2.0",
-    .mainSection = "BANCO_CARTÓRIO",
+    .mainSection = "BANCO_CART\xD3RIO",  // BANCO_CARTÓRIO
     .mainReportKey = "BDCARTORIO",
     .mainPanelLabel = "Cartorio: ",
     .mainPendingText = "BANCO DE DADOS CARTÓRIO - Atualizar para versão ",

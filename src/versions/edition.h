@@ -52,7 +52,7 @@ const EditionTable& TableOf(Edition edition);
 inline constexpr Edition kEditions[] = {Edition::Empresa, Edition::Cartorio};
 
 // The catalogue section of the users database, the same in both editions.
-inline constexpr const char* kUsersSection = "BANCO_USUÁRIO";
+inline constexpr const char* kUsersSection = "BANCO_USU\xC1RIO";  // BANCO_USUÁRIO
 // And its key in the client version report.
 inline constexpr const char* kUsersReportKey = "BDUSUARIO";
 

@@ -75,7 +75,7 @@ TEST(CheckLayering, IncludesTheTableAllowsPass) {
       {"transfer/ftp_session.cpp", "\"vendor/vendor_library.h\""},
       {"trust/signature.cpp", "\"platform/files.h\""},
       {"platform/files.cpp", "\"text/cp1252.h\""},
-      // Beside the including file, or from outside src/ (the stand-in's header).
+      // Beside the including file (the vendor library's interface beside its bridge).
       {"transfer/ftp_session.cpp", "\"ftp_replies.h\""},
       {"vendor/vendor_library.cpp", "\"korvalib.h\""},
       {"text/cp1252.cpp", "<queue>"},

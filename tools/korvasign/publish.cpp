@@ -10,6 +10,7 @@
 #include "settings/profile_file.h"
 #include "text/cp1252.h"
 #include "text/error.h"
+#include "text/strings.h"
 #include "versions/edition.h"
 
 namespace korva::sign {
@@ -87,7 +88,8 @@ std::vector<Pin> PinsOf(const settings::ProfileFile& catalogue, const std::strin
       pins.push_back(pin);
     } else if (!catalogue.ReadString(section, "SHA256", "").empty() ||
                !catalogue.ReadString(section, "TAMANHO", "").empty()) {
-      throw KorvaError("O pacote " + path + " da seção [" + section + "] não foi encontrado.");
+      throw KorvaError(
+          text::Format("O pacote %s da seção [%s] não foi encontrado.", {path, section}));
     }
   }
   return pins;

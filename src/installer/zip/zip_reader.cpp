@@ -104,6 +104,82 @@ void RemoveQuietly(const platform::Folder& folder, const std::string& name) {
   }
 }
 
+// One central directory record whose name (nameLength bytes) follows it.
+ZipEntry ParseCentralHeader(const unsigned char* h, std::size_t nameLength) {
+  ZipEntry e;
+  e.versionMadeBy = U16(h + 4);
+  e.flags = U16(h + 8);
+  e.method = U16(h + 10);
+  e.dosTime = U16(h + 12);
+  e.dosDate = U16(h + 14);
+  e.crc32 = U32(h + 16);
+  e.compressedSize = U32(h + 20);
+  e.uncompressedSize = U32(h + 24);
+  e.externalAttributes = U32(h + 38);
+  e.localHeaderOffset = U32(h + 42);
+  const std::string stored(reinterpret_cast<const char*>(h + kCentralHeaderSize), nameLength);
+  e.name = (e.flags & kFlagUtf8Name) ? text::FromUtf8(stored) : stored;
+  return e;
+}
+
+// Each entry's data ends where the next entry begins. Entries that share
+// bytes are how a small file unpacks to an enormous one; no archiver writes
+// them.
+void LimitEntryData(const std::string& path, std::vector<ZipEntry>& entries,
+                    std::uint64_t directoryStart) {
+  std::vector<ZipEntry*> byOffset;
+  for (ZipEntry& e : entries) {
+    if (!e.NeedsZip64()) byOffset.push_back(&e);
+  }
+  std::sort(byOffset.begin(), byOffset.end(), [](const ZipEntry* a, const ZipEntry* b) {
+    return a->localHeaderOffset < b->localHeaderOffset;
+  });
+  for (std::size_t i = 0; i < byOffset.size(); ++i) {
+    ZipEntry& e = *byOffset[i];
+    e.dataLimit = i + 1 < byOffset.size() ? byOffset[i + 1]->localHeaderOffset : directoryStart;
+    if (e.localHeaderOffset + kLocalHeaderSize + e.compressedSize > e.dataLimit) {
+      NotAnArchive(path, "entries " + e.name + " and " + byOffset[i + 1]->name + " overlap");
+    }
+  }
+}
+
+// What can be known of an entry before the old file is deleted: one that
+// cannot be decoded at all leaves the file in place.
+void CheckDecodable(const ZipEntry& entry) {
+  if (entry.NeedsZip64()) {
+    throw EntryFailure("Entry " + entry.name + " needs ZIP64 extensions, which are not supported");
+  }
+  if (entry.IsEncrypted()) {
+    throw EntryFailure("Entry " + entry.name + " is encrypted and no password is set");
+  }
+  if (entry.method != kMethodStored && entry.method != kMethodDeflated) {
+    throw EntryFailure("Entry " + entry.name + " uses compression method " +
+                       std::to_string(entry.method) + ", which is not supported");
+  }
+  if (entry.method == kMethodStored && entry.compressedSize != entry.uncompressedSize) {
+    throw EntryFailure("Size error in " + entry.name + ": stored " +
+                       std::to_string(entry.compressedSize) + " bytes, recorded " +
+                       std::to_string(entry.uncompressedSize));
+  }
+}
+
+// The guarded file, written under a name of its own, takes the place of the
+// old one; on failure the new one goes.
+void PlaceGuarded(const platform::Folder& folder, const std::string& written,
+                  const std::string& name, const std::string& shownPath,
+                  const std::function<void()>& beforePlacing) {
+  try {
+    if (beforePlacing) beforePlacing();
+    folder.Replace(written, name);
+  } catch (const platform::FileSystemError& e) {
+    RemoveQuietly(folder, written);
+    throw EntryFailure("Cannot replace " + shownPath + ": " + e.Reason());
+  } catch (...) {
+    RemoveQuietly(folder, written);
+    throw;
+  }
+}
+
 }  // namespace
 
 bool ZipEntry::IsFolder() const {
@@ -126,6 +202,11 @@ std::uint32_t ZipEntry::DosAttributes() const {
   }
   return attributes;
 }
+
+struct ZipReader::DirectoryPlace {
+  EndRecord end;
+  std::uint64_t start = 0;
+};
 
 ZipReader::ZipReader(Shell& shell) : shell_(shell) {}
 
@@ -187,6 +268,14 @@ std::int64_t ZipReader::ReadArchive(std::uint64_t offset, unsigned char* buffer,
 }
 
 void ZipReader::ReadCentralDirectory(std::uint64_t fileSize) {
+  const DirectoryPlace place = FindEndRecord(fileSize);
+  std::vector<ZipEntry> entries = ReadEntries(place);
+  LimitEntryData(archiveFileName_, entries, place.start);
+  entries_ = std::move(entries);
+  centralDirectoryStart_ = place.start;
+}
+
+ZipReader::DirectoryPlace ZipReader::FindEndRecord(std::uint64_t fileSize) {
   const std::string& path = archiveFileName_;
   if (fileSize < kEndRecordSize) NotAnArchive(path, "the file is too short");
 
@@ -205,8 +294,6 @@ void ZipReader::ReadCentralDirectory(std::uint64_t fileSize) {
     return ReadArchive(offset, b, 4) == 4 && U32(b) == signature;
   };
 
-  std::optional<EndRecord> end;
-  std::uint64_t directoryStart = 0;
   std::string rejected = "end of central directory not found";
   for (std::size_t i = tailSize - kEndRecordSize + 1; i-- > 0;) {
     const unsigned char* p = tail.data() + i;
@@ -230,36 +317,35 @@ void ZipReader::ReadCentralDirectory(std::uint64_t fileSize) {
     // self-extractor stub) and every recorded offset is short by that much.
     const std::uint64_t expected = r.position - r.directorySize;
     if (r.entries == 0 || signatureAt(r.directoryOffset, kCentralHeaderSignature)) {
-      directoryStart = r.directoryOffset;
-    } else if (signatureAt(expected, kCentralHeaderSignature)) {
-      directoryStart = expected;
-    } else {
-      rejected = "the central directory is missing or damaged";
-      continue;
+      return {r, r.directoryOffset};
     }
-    end = r;
-    break;
+    if (signatureAt(expected, kCentralHeaderSignature)) return {r, expected};
+    rejected = "the central directory is missing or damaged";
   }
-  if (!end) NotAnArchive(path, rejected);
+  NotAnArchive(path, rejected);
+}
 
-  const std::uint64_t bias = directoryStart - end->directoryOffset;
-  const std::size_t directorySize = end->directorySize;
-  if (static_cast<std::uint64_t>(end->entries) * kCentralHeaderSize > directorySize) {
+std::vector<ZipEntry> ZipReader::ReadEntries(const DirectoryPlace& place) {
+  const std::string& path = archiveFileName_;
+  const EndRecord& end = place.end;
+  const std::uint64_t bias = place.start - end.directoryOffset;
+  const std::size_t directorySize = end.directorySize;
+  if (static_cast<std::uint64_t>(end.entries) * kCentralHeaderSize > directorySize) {
     NotAnArchive(path, "the entry count does not fit the central directory");
   }
-  if (directoryStart + directorySize > end->position) {
+  if (place.start + directorySize > end.position) {
     NotAnArchive(path, "the central directory overlaps its end record");
   }
   std::vector<unsigned char> directory(directorySize);
-  if (ReadArchive(directoryStart, directory.data(), directorySize) !=
+  if (ReadArchive(place.start, directory.data(), directorySize) !=
       static_cast<std::int64_t>(directorySize)) {
     NotAnArchive(path, "the central directory cannot be read");
   }
 
   std::vector<ZipEntry> entries;
-  entries.reserve(end->entries);
+  entries.reserve(end.entries);
   std::size_t pos = 0;
-  for (std::uint32_t index = 0; index < end->entries; ++index) {
+  for (std::uint32_t index = 0; index < end.entries; ++index) {
     if (directorySize - pos < kCentralHeaderSize)
       NotAnArchive(path, "the central directory is cut short");
     const unsigned char* h = directory.data() + pos;
@@ -270,47 +356,17 @@ void ZipReader::ReadCentralDirectory(std::uint64_t fileSize) {
     if (directorySize - pos - kCentralHeaderSize < variable) {
       NotAnArchive(path, "a central directory record runs past the directory");
     }
-    ZipEntry e;
-    e.versionMadeBy = U16(h + 4);
-    e.flags = U16(h + 8);
-    e.method = U16(h + 10);
-    e.dosTime = U16(h + 12);
-    e.dosDate = U16(h + 14);
-    e.crc32 = U32(h + 16);
-    e.compressedSize = U32(h + 20);
-    e.uncompressedSize = U32(h + 24);
-    e.externalAttributes = U32(h + 38);
-    e.localHeaderOffset = U32(h + 42);
-    const std::string stored(reinterpret_cast<const char*>(h + kCentralHeaderSize), nameLength);
-    e.name = (e.flags & kFlagUtf8Name) ? text::FromUtf8(stored) : stored;
+    ZipEntry e = ParseCentralHeader(h, nameLength);
     if (!e.NeedsZip64()) {
       e.localHeaderOffset += bias;
-      if (e.localHeaderOffset + kLocalHeaderSize + e.compressedSize > directoryStart) {
+      if (e.localHeaderOffset + kLocalHeaderSize + e.compressedSize > place.start) {
         NotAnArchive(path, "the data of " + e.name + " lies outside the file");
       }
     }
     entries.push_back(std::move(e));
     pos += kCentralHeaderSize + variable;
   }
-
-  // Entries that share bytes are how a small file unpacks to an enormous
-  // one; no archiver writes them.
-  std::vector<ZipEntry*> byOffset;
-  for (ZipEntry& e : entries) {
-    if (!e.NeedsZip64()) byOffset.push_back(&e);
-  }
-  std::sort(byOffset.begin(), byOffset.end(), [](const ZipEntry* a, const ZipEntry* b) {
-    return a->localHeaderOffset < b->localHeaderOffset;
-  });
-  for (std::size_t i = 0; i < byOffset.size(); ++i) {
-    ZipEntry& e = *byOffset[i];
-    e.dataLimit = i + 1 < byOffset.size() ? byOffset[i + 1]->localHeaderOffset : directoryStart;
-    if (e.localHeaderOffset + kLocalHeaderSize + e.compressedSize > e.dataLimit) {
-      NotAnArchive(path, "entries " + e.name + " and " + byOffset[i + 1]->name + " overlap");
-    }
-  }
-  entries_ = std::move(entries);
-  centralDirectoryStart_ = directoryStart;
+  return entries;
 }
 
 bool ZipReader::ExtractFiles(std::string_view mask, std::string_view guarded,
@@ -354,23 +410,7 @@ bool ZipReader::ExtractEntry(const ZipEntry& entry, std::string_view guarded,
     return false;
   }
   if (parts->empty()) throw EntryFailure("Entry " + entry.name + " has no file name");
-  // Everything that can be known before the old file is deleted is checked
-  // first: an entry that cannot be decoded at all leaves the file in place.
-  if (entry.NeedsZip64()) {
-    throw EntryFailure("Entry " + entry.name + " needs ZIP64 extensions, which are not supported");
-  }
-  if (entry.IsEncrypted()) {
-    throw EntryFailure("Entry " + entry.name + " is encrypted and no password is set");
-  }
-  if (entry.method != kMethodStored && entry.method != kMethodDeflated) {
-    throw EntryFailure("Entry " + entry.name + " uses compression method " +
-                       std::to_string(entry.method) + ", which is not supported");
-  }
-  if (entry.method == kMethodStored && entry.compressedSize != entry.uncompressedSize) {
-    throw EntryFailure("Size error in " + entry.name + ": stored " +
-                       std::to_string(entry.compressedSize) + " bytes, recorded " +
-                       std::to_string(entry.uncompressedSize));
-  }
+  CheckDecodable(entry);
   const std::uint64_t dataStart = DataStart(entry);
 
   const std::vector<std::string> folders(parts->begin(), parts->end() - 1);
@@ -379,6 +419,15 @@ bool ZipReader::ExtractEntry(const ZipEntry& entry, std::string_view guarded,
       folders.empty() && !guarded.empty() && text::SameText1252(parts->back(), guarded);
   // The guarded file goes to a name of its own first.
   const std::string name = isGuarded ? "." + parts->back() + ".korva-novo" : parts->back();
+  WriteEntry(entry, dataStart, folder, name, shownPath, isGuarded);
+  if (!isGuarded) return false;
+  PlaceGuarded(folder, name, parts->back(), shownPath, beforePlacing);
+  return true;
+}
+
+void ZipReader::WriteEntry(const ZipEntry& entry, std::uint64_t dataStart,
+                           const platform::Folder& folder, const std::string& name,
+                           const std::string& shownPath, bool isGuarded) {
   platform::File out = CreateOutputFile(folder, name, shownPath);
   std::string problem;
   try {
@@ -396,18 +445,6 @@ bool ZipReader::ExtractEntry(const ZipEntry& entry, std::string_view guarded,
     if (isGuarded) RemoveQuietly(folder, name);
     throw EntryFailure(problem);
   }
-  if (!isGuarded) return false;
-  try {
-    if (beforePlacing) beforePlacing();
-    folder.Replace(name, parts->back());
-  } catch (const platform::FileSystemError& e) {
-    RemoveQuietly(folder, name);
-    throw EntryFailure("Cannot replace " + shownPath + ": " + e.Reason());
-  } catch (...) {
-    RemoveQuietly(folder, name);
-    throw;
-  }
-  return true;
 }
 
 std::uint64_t ZipReader::DataStart(const ZipEntry& entry) {

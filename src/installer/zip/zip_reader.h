@@ -88,10 +88,18 @@ class ZipReader {
  private:
   void ReadOpened();
   void ReadCentralDirectory(std::uint64_t fileSize);
+  // The end record that points at a central directory, and where that
+  // directory really starts.
+  struct DirectoryPlace;
+  DirectoryPlace FindEndRecord(std::uint64_t fileSize);
+  std::vector<ZipEntry> ReadEntries(const DirectoryPlace& place);
   // True when it put the guarded file in place.
   bool ExtractEntry(const ZipEntry& entry, std::string_view guarded,
                     const std::function<void()>& beforePlacing);
   std::uint64_t DataStart(const ZipEntry& entry);
+  // Writes the entry's data to `name`; a guarded file that fails goes.
+  void WriteEntry(const ZipEntry& entry, std::uint64_t dataStart, const platform::Folder& folder,
+                  const std::string& name, const std::string& shownPath, bool isGuarded);
   // Both return the reason the data is bad (empty when it is good) and throw
   // EntryFailure when the archive cannot be read or the output written.
   std::string CopyStored(const ZipEntry& entry, std::uint64_t offset, platform::File& out,
