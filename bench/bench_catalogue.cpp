@@ -10,17 +10,18 @@
 #include <string>
 #include <vector>
 
+#include "common.h"
 #include "support/update_site.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using namespace korva::bench;
 using korva::testing::CrLf;
 using korva::testing::UpdateSite;
 
 constexpr int kRounds = 5;
 constexpr double kGoal = 1.5;
-constexpr int kModules = 20;
+constexpr int kModuleCount = 20;
 
 const char* const kRegistry[] = {"ADM", "FIN", "EST", "FCX", "VAU", "SER",
                                  "VEI", "NFE", "SIN", "SPD", "VEN", "PRD"};
@@ -66,27 +67,26 @@ double Curl(int port, const std::string& folder, const std::string& catalogue) {
           output) != 0) {
     throw std::runtime_error("curl failed: " + output);
   }
-  return std::chrono::duration<double>(Clock::now() - start).count();
+  return Seconds(start);
 }
 
 }  // namespace
 
 int main() {
-  try {
+  return Guarded("catalogue", [] {
     std::vector<std::string> arguments;
-    for (int i = 0; i < kModules; ++i) {
+    for (int i = 0; i < kModuleCount; ++i) {
       const std::string label = i < 12 ? kRegistry[i] : "M" + std::to_string(i);
       arguments.push_back("--module=" + label + "=" + Executable(i));
     }
     const korva::trust::KeyPair maker = korva::trust::GenerateKeyPair();
-    arguments.push_back("--public-key=" + korva::trust::EncodeBase64(std::string(
-                                              maker.publicKey.begin(), maker.publicKey.end())));
+    arguments.push_back(korva::testing::PublicKeyArgument(maker));
     UpdateSite s(korva::testing::SiteOptions{"EMPRESA", "FDB", arguments},
                  korva::testing::FtpServerKind::Vsftpd);
     std::string catalogue =
         "[EMPRESA]\nID=KORVA\nSERIE=1\n[BANCO_USUÁRIO]\nÚltimaVersão=1.4.3\n"
         "[BANCO_KORVA]\nÚltimaVersão=3.16.51\n";
-    for (int i = 0; i < kModules; ++i) {
+    for (int i = 0; i < kModuleCount; ++i) {
       s.PutModule(Executable(i));
       // Every other module has an update.
       catalogue += "[" + Executable(i) + "]\nÚltimaVersão=" + (i % 2 ? "9.0.0" : "") + "\n";
@@ -96,30 +96,21 @@ int main() {
     s.PutClientFileOnServer(CrLf("[BDUSUARIO]\nversao=1.4.2\n"));
     if (!s.Start()) throw std::runtime_error("the updater did not start");
 
-    double bestOurs = 1e9, bestReference = 1e9;
-    int writes = 0;
+    Best best;
+    // Three keys ("versao", "data", "hora") of both databases and every
+    // module examined, each written on its own.
+    const int writes = 3 * (2 + kModuleCount);
     for (int round = 0; round < kRounds; ++round) {
-      const auto start = Clock::now();
-      s.principal->BtBtnNovasAtualizacoesClick();
-      const double ours = std::chrono::duration<double>(Clock::now() - start).count();
-      if (!s.shell.messages.empty() || s.Nodes().size() < 2 + kModules / 2)
+      const double ours = Seconds([&] { s.principal->BtBtnNovasAtualizacoesClick(); });
+      if (!s.shell.messages.empty() || s.Nodes().size() < 2 + kModuleCount / 2)
         throw std::runtime_error("the check did not list what it should");
-      // Three keys ("versao", "data", "hora") of both databases and every
-      // module examined, each written on its own.
-      writes = 3 * (2 + kModules);
-      const double reference = Curl(s.server->Port(), s.dir.Path(), s.CatalogueName()) +
-                               DurableReplacements(s.dir.Path(), writes);
-      bestOurs = std::min(bestOurs, ours);
-      bestReference = std::min(bestReference, reference);
+      best.Add(ours, Curl(s.server->Port(), s.dir.Path(), s.CatalogueName()) +
+                         DurableReplacements(s.dir.Path(), writes));
     }
     std::printf(
         "bench catalogue: check %.3f s, reference %.3f s (curl for 2 files + %d durable "
         "replacements)\n",
-        bestOurs, bestReference, writes);
-    std::printf("bench catalogue ratio=%.3f goal=<=%.1f\n", bestOurs / bestReference, kGoal);
-    return bestOurs / bestReference <= kGoal ? 0 : 1;
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "bench catalogue: %s\n", e.what());
-    return 1;
-  }
+        best.ours, best.reference, writes);
+    return Verdict("catalogue", best, kGoal);
+  });
 }

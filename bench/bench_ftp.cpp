@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "app/session_state.h"
+#include "common.h"
 #include "form/form_model.h"
 #include "form/shell.h"
 #include "platform/clock.h"
@@ -32,7 +33,8 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using korva::bench::Clock;
+using korva::bench::Seconds;
 using namespace std::chrono_literals;
 
 constexpr std::int64_t kFileSize = 256LL << 20;
@@ -145,7 +147,7 @@ Run RunOurs(int port, bool passive, const std::string& out) {
   int status = 0;
   ::waitpid(pid, &status, 0);
   Run run;
-  run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  run.seconds = Seconds(start);
   if (::read(pipeFd[0], &run.peakMiB, sizeof run.peakMiB) != sizeof run.peakMiB) run.peakMiB = -1;
   ::close(pipeFd[0]);
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
@@ -173,7 +175,7 @@ Run RunCurl(int port, bool passive, const std::string& out) {
   int status = 0;
   ::waitpid(pid, &status, 0);
   Run run;
-  run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  run.seconds = Seconds(start);
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw std::runtime_error("curl failed");
   return run;
 }
@@ -224,8 +226,7 @@ int main() {
   ::chmod(dir.c_str(), 0755);
   std::filesystem::create_directories(dir + "/root");
   std::filesystem::create_directories(dir + "/state");
-  int result = 0;
-  try {
+  const int result = korva::bench::Guarded("ftp", [&] {
     MakeServedFile(dir + "/root/big.bin");
     Vsftpd server(dir);
     const std::string ours = dir + "/ours.bin";
@@ -260,13 +261,9 @@ int main() {
     }
     std::printf("bench ftp peak memory of the downloading process: %.1f MiB (limit %.0f MiB)\n",
                 peak, kMemoryLimitMiB);
-    if (peak <= 0 || peak >= kMemoryLimitMiB) result = 1;
-    const double ratio = oursTotal / curlTotal;
-    std::printf("bench ftp ratio=%.3f goal=<=%.2f\n", ratio, kGoal);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "bench ftp: %s\n", e.what());
-    result = 1;
-  }
+    korva::bench::PrintRatio("ftp", oursTotal / curlTotal, kGoal);
+    return peak <= 0 || peak >= kMemoryLimitMiB ? 1 : 0;
+  });
   std::error_code ec;
   std::filesystem::remove_all(dir, ec);
   return result;

@@ -3,12 +3,11 @@
 // usual tools: unzip -o into the application folder, cp to the branch, unzip
 // -o there, and sync, with the same packages, in the same run. The site has
 // the maker's key, so every package's SHA-256 is checked against its slot.
-#include <chrono>
 #include <cstdio>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "common.h"
 #include "installer/module_installation.h"
 #include "support/firebird_fixture.h"
 #include "support/update_site.h"
@@ -16,25 +15,16 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using namespace korva::bench;
 using korva::testing::UpdateSite;
 
 constexpr double kGoal = 1.2;
 constexpr int kRounds = 3;
-const char* const kModules[] = {"ADM", "FIN", "EST", "FCX", "VAU",
-                                "SER", "VEI", "NFE", "SIN", "SPD"};
-
-std::string Run(const std::string& command) {
-  std::string output;
-  if (korva::testing::RunCommand({"/bin/sh", "-c", command}, output) != 0)
-    throw std::runtime_error(command + ": " + output);
-  return output;
-}
 
 }  // namespace
 
 int main() {
-  try {
+  return Guarded("install", [] {
     std::vector<std::string> arguments;
     for (const char* m : kModules)
       arguments.push_back(std::string("--module=") + m + "=E" + m + ".EXE");
@@ -43,24 +33,11 @@ int main() {
     Run("mkdir -p '" + branch + "'");
     arguments.push_back("--branch=" + branch);
     const korva::trust::KeyPair maker = korva::trust::GenerateKeyPair();
-    arguments.push_back("--public-key=" + korva::trust::EncodeBase64(std::string(
-                                              reinterpret_cast<const char*>(maker.publicKey.data()),
-                                              maker.publicKey.size())));
+    arguments.push_back(korva::testing::PublicKeyArgument(maker));
     UpdateSite s(korva::testing::SiteOptions{"EMPRESA", "FDB", arguments}, std::nullopt);
 
-    // The packages: a runnable module of 10 MB that does not compress.
-    std::mt19937 random(3);
     const std::string stock = s.dir.File("pacotes");
-    Run("mkdir -p '" + stock + "'");
-    for (const char* m : kModules) {
-      const std::string executable = std::string("E") + m + ".EXE";
-      std::string bytes = korva::testing::ModuleBytes(executable, "9.0.0");
-      bytes.resize(10 << 20);
-      for (std::size_t i = 200; i < bytes.size(); ++i) bytes[i] = static_cast<char>(random());
-      korva::testing::WriteBytes(stock + "/" + executable, bytes);
-      Run("cd '" + stock + "' && zip -q " + korva::installer::PackageName(executable) + " " +
-          executable + " && rm " + executable);
-    }
+    MakeModulePackages(stock, 3);
     if (!s.Start()) throw std::runtime_error("the updater did not start");
     auto& session = s.principal->Session();
     session.records.clientVersionFilePath = s.Local("cliente.ini");
@@ -74,7 +51,7 @@ int main() {
     const std::string reference = s.dir.File("referencia");
     const std::string referenceBranch = s.dir.File("referencia-filial");
 
-    double bestOurs = 1e9, bestTools = 1e9;
+    Best best;
     for (int round = 0; round < kRounds; ++round) {
       Run("cp '" + stock + "'/*.zip '" + s.site.applicationFolder + "'/ && rm -rf '" + branch +
           "'/* && sync");
@@ -82,9 +59,7 @@ int main() {
       // As in a run with only modules pending: nothing succeeded before, so
       // local mode sends no report to the update server.
       session.runSucceeded = false;
-      const auto start = Clock::now();
-      s.principal->AtualizaModulos();
-      const double ours = std::chrono::duration<double>(Clock::now() - start).count();
+      const double ours = Seconds([&] { s.principal->AtualizaModulos(); });
       if (!session.runSucceeded || !s.shell.messages.empty())
         throw std::runtime_error("the installation failed");
 
@@ -98,20 +73,12 @@ int main() {
                   referenceBranch + "/" + package + "' -d '" + referenceBranch + "' && ";
       }
       script += "sync";
-      const auto toolsStart = Clock::now();
-      Run(script);
-      const double tools = std::chrono::duration<double>(Clock::now() - toolsStart).count();
-      bestOurs = std::min(bestOurs, ours);
-      bestTools = std::min(bestTools, tools);
+      best.Add(ours, Seconds([&] { Run(script); }));
     }
     std::printf(
         "bench install: 10 packages of 10 MiB with one branch: AtualizaModulos %.3f s, "
         "unzip/cp/unzip/sync %.3f s\n",
-        bestOurs, bestTools);
-    std::printf("bench install ratio=%.3f goal=<=%.1f\n", bestOurs / bestTools, kGoal);
-    return bestOurs / bestTools <= kGoal ? 0 : 1;
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "bench install: %s\n", e.what());
-    return 1;
-  }
+        best.ours, best.reference);
+    return Verdict("install", best, kGoal);
+  });
 }

@@ -3,8 +3,6 @@
 // reads cost about as much as a few parses, not one parse per key.
 #include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -12,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "common.h"
 #include "platform/files.h"
 #include "settings/big_ini_file.h"
 #include "settings/profile_file.h"
@@ -20,7 +19,8 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using korva::bench::Median;
+using korva::bench::Seconds;
 using korva::settings::ProfileFile;
 
 constexpr int kGroups = 23;
@@ -57,18 +57,6 @@ Package MakePackage() {
   section("3.16.47", kGroups, kLinesPerGroup, true);
   section("3.16.48", 2, 40, false);
   return p;
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
-template <typename F>
-double Seconds(F&& work) {
-  const auto start = Clock::now();
-  work();
-  return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 }  // namespace

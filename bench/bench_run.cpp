@@ -6,12 +6,11 @@
 // has one) in one session per step, isql-fb applying each group with its
 // COMMIT and its VERSAOBD update, unzip and cp for the extraction, the branch
 // copy and the branch extraction, curl sending the report.
-#include <chrono>
 #include <cstdio>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "common.h"
 #include "installer/module_installation.h"
 #include "support/firebird_fixture.h"
 #include "support/run_site.h"
@@ -19,27 +18,14 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using namespace korva::testing;
+using namespace korva::bench;
 using korva::trust::Domain;
 
 constexpr double kGoal = 1.2;
 constexpr int kRounds = 2;
-const char* const kModules[] = {"ADM", "FIN", "EST", "FCX", "VAU",
-                                "SER", "VEI", "NFE", "SIN", "SPD"};
 const char* const kUsersVersions[] = {"1.4.3", "1.4.4", "1.4.5"};
 const char* const kMainVersions[] = {"3.16.51", "3.16.52", "3.16.53"};
-
-std::string Run(const std::string& command) {
-  std::string output;
-  if (RunCommand({"/bin/sh", "-c", command}, output) != 0)
-    throw std::runtime_error(command + ": " + output);
-  return output;
-}
-
-double Seconds(Clock::time_point since) {
-  return std::chrono::duration<double>(Clock::now() - since).count();
-}
 
 // Ten groups of a package: a table, rows, a change of it and an index.
 std::vector<std::vector<std::string>> Groups(const std::string& table) {
@@ -105,22 +91,6 @@ Served Serve(UpdateSite& s, const korva::trust::KeyPair& maker, const std::strin
   return served;
 }
 
-// The packages: a runnable module of 10 MiB that does not compress.
-std::string MakePackages(const std::string& stock) {
-  Run("mkdir -p '" + stock + "'");
-  std::mt19937 random(7);
-  for (const char* m : kModules) {
-    const std::string executable = std::string("E") + m + ".EXE";
-    std::string bytes = ModuleBytes(executable, "9.0.0");
-    bytes.resize(10 << 20);
-    for (std::size_t i = 200; i < bytes.size(); ++i) bytes[i] = static_cast<char>(random());
-    WriteBytes(stock + "/" + executable, bytes);
-    Run("cd '" + stock + "' && zip -q " + korva::installer::PackageName(executable) + " " +
-        executable + " && rm " + executable);
-  }
-  return stock;
-}
-
 // One session of curl for the files of one step; each file's SIZE is asked.
 std::string Curl(const UpdateSite& s, const std::string& folder,
                  const std::vector<std::string>& names, const std::string& into) {
@@ -182,15 +152,14 @@ double Reference(UpdateSite& ref, const UpdateSite& s, const Served& served,
 }  // namespace
 
 int main() {
-  try {
+  return Guarded("run", [] {
     TempDir scratch;
-    const std::string stock = MakePackages(scratch.File("pacotes"));
-    double bestOurs = 1e9, bestTools = 1e9;
+    const std::string stock = scratch.File("pacotes");
+    MakeModulePackages(stock, 7);
+    Best best;
     for (int round = 0; round < kRounds; ++round) {
       const korva::trust::KeyPair maker = korva::trust::GenerateKeyPair();
-      std::vector<std::string> arguments{
-          "--public-key=" +
-          korva::trust::EncodeBase64(std::string(maker.publicKey.begin(), maker.publicKey.end()))};
+      std::vector<std::string> arguments{PublicKeyArgument(maker)};
       for (const char* m : kModules)
         arguments.push_back(std::string("--module=") + m + "=E" + m + ".EXE");
       RunSite r("EMPRESA", FtpServerKind::Vsftpd, false, arguments);
@@ -198,9 +167,7 @@ int main() {
       const Served served = Serve(r.s, maker, stock);
       if (!r.s.Start()) throw std::runtime_error("the updater did not start");
 
-      const auto start = Clock::now();
-      r.ClickThrough();
-      const double ours = Seconds(start);
+      const double ours = Seconds([&] { r.ClickThrough(); });
       if (r.s.shell.messages != std::vector<korva::Message>{kSuccess})
         throw std::runtime_error("the run did not succeed");
       const double tools = Reference(reference, r.s, served, scratch.File("referencia"),
@@ -208,17 +175,12 @@ int main() {
       const std::string check = "SELECT COUNT(*) FROM M6";
       if (IsqlValue(r.s.site.mainDatabase, check) != IsqlValue(reference.site.mainDatabase, check))
         throw std::runtime_error("the two main databases differ");
-      bestOurs = std::min(bestOurs, ours);
-      bestTools = std::min(bestTools, tools);
+      best.Add(ours, tools);
     }
     std::printf(
         "bench run: 30 + 30 groups, 10 modules of 10 MiB, one branch, signed: updater %.3f s, "
         "curl/isql-fb/unzip/cp %.3f s (best of %d)\n",
-        bestOurs, bestTools, kRounds);
-    std::printf("bench run ratio=%.3f goal=<=%.1f\n", bestOurs / bestTools, kGoal);
-    return bestOurs / bestTools <= kGoal ? 0 : 1;
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "bench run: %s\n", e.what());
-    return 1;
-  }
+        best.ours, best.reference, kRounds);
+    return Verdict("run", best, kGoal);
+  });
 }

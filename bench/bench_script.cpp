@@ -3,19 +3,18 @@
 // by the engine to a fresh main database, against isql-fb running the same
 // statements with a commit after each on another fresh database of the same
 // server, in the same run.
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "common.h"
 #include "support/firebird_fixture.h"
 #include "support/update_site.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using namespace korva::bench;
 using korva::testing::UpdateSite;
 
 constexpr double kGoal = 1.2;
@@ -63,11 +62,7 @@ std::pair<double, double> Round(const std::vector<std::vector<std::string>>& sta
   // Signed, as a site with the maker's key takes its packages.
   const korva::trust::KeyPair maker = korva::trust::GenerateKeyPair();
   UpdateSite ours(
-      korva::testing::SiteOptions{
-          "EMPRESA",
-          "FDB",
-          {"--public-key=" + korva::trust::EncodeBase64(
-                                 std::string(maker.publicKey.begin(), maker.publicKey.end()))}},
+      korva::testing::SiteOptions{"EMPRESA", "FDB", {korva::testing::PublicKeyArgument(maker)}},
       std::nullopt);
   UpdateSite reference(korva::testing::SiteOptions{"EMPRESA"}, std::nullopt);
   ours.PutSigned(maker, korva::trust::Domain::ScriptPackage, "script_korva_3_16_51.ini",
@@ -76,19 +71,18 @@ std::pair<double, double> Round(const std::vector<std::vector<std::string>>& sta
   ours.principal->Session().run.latestMainVersion = "3.16.51";
   ours.principal->Session().records.clientVersionFilePath = ours.Local("cliente.ini");
 
-  const auto start = Clock::now();
-  if (!ours.principal->AtualizaBanco(korva::dbupdate::Step::AtualizaBancoEmpresa))
-    throw std::runtime_error("the package failed");
-  const double oursSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+  const double oursSeconds = Seconds([&] {
+    if (!ours.principal->AtualizaBanco(korva::dbupdate::Step::AtualizaBancoEmpresa))
+      throw std::runtime_error("the package failed");
+  });
 
   std::string script = "SET TERM ^;\n";
   for (const auto& lines : statements) {
     for (const auto& line : lines) script += line + "\n";
     script += "^\nCOMMIT^\n";
   }
-  const auto isqlStart = Clock::now();
-  korva::testing::Isql(reference.site.mainDatabase, script);
-  const double isqlSeconds = std::chrono::duration<double>(Clock::now() - isqlStart).count();
+  const double isqlSeconds =
+      Seconds([&] { korva::testing::Isql(reference.site.mainDatabase, script); });
 
   const std::string check = "SELECT COUNT(*) || ' ' || SUM(ESTOQUE) FROM PRODUTO";
   if (korva::testing::IsqlValue(ours.site.mainDatabase, check) !=
@@ -100,22 +94,15 @@ std::pair<double, double> Round(const std::vector<std::vector<std::string>>& sta
 }  // namespace
 
 int main() {
-  try {
+  return Guarded("script", [] {
     const auto statements = Statements();
-    // The best of three rounds of each: a moment of load elsewhere on the
-    // machine does not decide the figure.
-    double oursSeconds = 1e9, isqlSeconds = 1e9;
+    Best best;
     for (int round = 0; round < 3; ++round) {
       const auto [ours, isql] = Round(statements);
-      oursSeconds = std::min(oursSeconds, ours);
-      isqlSeconds = std::min(isqlSeconds, isql);
+      best.Add(ours, isql);
     }
     std::printf("bench script: %zu groups, engine %.3f s, isql-fb %.3f s (best of 3)\n",
-                statements.size(), oursSeconds, isqlSeconds);
-    std::printf("bench script ratio=%.3f goal=<=%.1f\n", oursSeconds / isqlSeconds, kGoal);
-    return oursSeconds / isqlSeconds <= kGoal ? 0 : 1;
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "bench script: %s\n", e.what());
-    return 1;
-  }
+                statements.size(), best.ours, best.reference);
+    return Verdict("script", best, kGoal);
+  });
 }

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -15,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "common.h"
 #include "form/shell.h"
 #include "installer/zip/zip_reader.h"
 #include "support/null_shell.h"
@@ -22,7 +22,9 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using korva::bench::Clock;
+using korva::bench::Median;
+using korva::bench::Seconds;
 
 // About 145 MB of content, which Info-ZIP packs into a package of about 100 MB.
 constexpr int kExecutables = 8;
@@ -101,7 +103,7 @@ Outcome ExtractWithKorva(const std::string& package, const std::string& out) {
   }
   Outcome o;
   o.peakKilobytes = Reap(pid);
-  o.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  o.seconds = Seconds(start);
   return o;
 }
 
@@ -121,13 +123,8 @@ Outcome ExtractWithUnzip(const std::string& package, const std::string& out) {
     ::_exit(127);
   }
   Reap(pid);
-  o.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  o.seconds = Seconds(start);
   return o;
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
 }
 
 }  // namespace

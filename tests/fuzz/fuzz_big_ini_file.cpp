@@ -1,44 +1,26 @@
 // Whole-file mode over arbitrary file bytes: an open without an erase leaves
 // the file byte for byte, and a rewritten file opens again to exactly the
 // sections and lines that were kept.
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "fuzz_scratch.h"
 #include "platform/files.h"
 #include "settings/big_ini_file.h"
 
 namespace {
 
+using korva::fuzz::Check;
+using korva::fuzz::ScratchFolder;
 using korva::settings::TBigIniFile;
 using korva::settings::TSection;
-
-const std::string& ScratchFile() {
-  static const std::string path = [] {
-    std::string pattern =
-        std::string(korva::platform::DirectoryExists("/dev/shm") ? "/dev/shm" : "/tmp") +
-        "/korva-fuzz-bigini-XXXXXX";
-    if (!::mkdtemp(pattern.data())) std::abort();
-    static const std::string folder = pattern;
-    std::atexit([] { std::filesystem::remove_all(folder); });
-    return pattern + "/script.ini";
-  }();
-  return path;
-}
-
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size);
-  const std::string& path = ScratchFile();
+  const std::string path = ScratchFolder() + "/script.ini";
   korva::platform::WriteFileBytes(path, bytes);
 
   std::vector<TSection> kept;

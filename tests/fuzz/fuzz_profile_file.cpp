@@ -1,38 +1,19 @@
 // Direct mode over arbitrary file bytes: reads never fail, the key list stays
 // inside its limit, every listed name is found, and a write leaves the other
 // keys readable as they were while its own value reads back.
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <string_view>
 
+#include "fuzz_scratch.h"
 #include "platform/files.h"
 #include "settings/profile_file.h"
 
 namespace {
 
+using korva::fuzz::Check;
+using korva::fuzz::ScratchFolder;
 using korva::settings::ProfileFile;
-
-const std::string& ScratchFile() {
-  // tmpfs where there is one: the writes' fsync would otherwise dominate.
-  static const std::string path = [] {
-    std::string pattern =
-        std::string(korva::platform::DirectoryExists("/dev/shm") ? "/dev/shm" : "/tmp") +
-        "/korva-fuzz-profile-XXXXXX";
-    if (!::mkdtemp(pattern.data())) std::abort();
-    static const std::string folder = pattern;
-    std::atexit([] { std::filesystem::remove_all(folder); });
-    return pattern + "/f.ini";
-  }();
-  return path;
-}
-
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
 
 // A section name taken from the input, as a caller could pass it.
 std::string NameFrom(std::string_view bytes) {
@@ -47,7 +28,7 @@ std::string NameFrom(std::string_view bytes) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size);
-  const std::string& path = ScratchFile();
+  const std::string path = ScratchFolder() + "/f.ini";
   korva::platform::WriteFileBytes(path, bytes);
   ProfileFile ini(path);
   const std::string section = NameFrom(bytes);

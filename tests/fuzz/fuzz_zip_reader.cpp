@@ -11,6 +11,7 @@
 #include <string>
 
 #include "form/shell.h"
+#include "fuzz_scratch.h"
 #include "installer/zip/zip_reader.h"
 #include "support/null_shell.h"
 #include "text/error.h"
@@ -28,22 +29,9 @@ class AnsweringShell : public korva::testing::NullShell {
 };
 
 struct Scratch {
-  Scratch() {
-    // Memory-backed when available: every extracted file is flushed to disk.
-    std::string pattern = (fs::is_directory("/dev/shm") ? "/dev/shm" : "/tmp");
-    pattern += "/fuzz-zip-XXXXXX";
-    if (!::mkdtemp(pattern.data())) std::abort();
-    root = pattern;
-    archive = root + "/pkg.zip";
-    base = root + "/out";
-  }
-  ~Scratch() {
-    std::error_code ec;
-    fs::remove_all(root, ec);
-  }
-  std::string root;
-  std::string archive;
-  std::string base;
+  std::string root = korva::fuzz::ScratchFolder();
+  std::string archive = root + "/pkg.zip";
+  std::string base = root + "/out";
 };
 
 void WriteArchive(const std::string& path, const std::uint8_t* data, std::size_t size) {

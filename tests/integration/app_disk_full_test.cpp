@@ -112,8 +112,7 @@ std::vector<std::string> SiteArguments(const std::string& branch, const trust::K
                                      "--app-module=EADM.EXE=1.9.12", "--app-module=EVEI.EXE=1.0.0",
                                      "--branch=" + branch};
   if (keyed) {
-    arguments.push_back("--public-key=" + trust::EncodeBase64(std::string(maker.publicKey.begin(),
-                                                                          maker.publicKey.end())));
+    arguments.push_back(PublicKeyArgument(maker));
   }
   return arguments;
 }

@@ -33,8 +33,9 @@ struct Tampering {
   bool internetOnly = false;
 };
 
-std::string Bytes(const trust::PublicKey& key) {
-  return std::string(reinterpret_cast<const char*>(key.data()), key.size());
+// An EMPRESA site that holds the maker's key.
+SiteOptions KeyedSite(const trust::KeyPair& maker) {
+  return SiteOptions{"EMPRESA", "FDB", {PublicKeyArgument(maker)}};
 }
 
 std::string Sha256Hex(const std::string& bytes) {
@@ -104,8 +105,7 @@ class SignedRun : public ::testing::TestWithParam<UpdateMode> {
     r = std::make_unique<RunSite>(
         "EMPRESA", Local() ? FtpServerKind::Pyftpdlib : GetParam().server, Local(),
         std::vector<std::string>{"--app-module=EFIN.EXE=2.1.7", "--app-module=EEST.EXE=2.0.3",
-                                 "--app-module=EADM.EXE=1.9.12",
-                                 "--public-key=" + trust::EncodeBase64(Bytes(maker.publicKey))});
+                                 "--app-module=EADM.EXE=1.9.12", PublicKeyArgument(maker)});
     WriteBytes(r->Branch("EFIN.EXE"), ModuleBytes("EFIN.EXE", "2.1.7"));
   }
   void KeepSerie(const std::string& value) {
@@ -363,10 +363,7 @@ INSTANTIATE_TEST_SUITE_P(Modes, SignedRun,
 // and a KORVA.INI that takes no write leaves the check going on.
 TEST(SignedCatalogue, TheKeptSerieIsReadLeniently) {
   const trust::KeyPair maker = trust::GenerateKeyPair();
-  UpdateSite s(
-      SiteOptions{
-          "EMPRESA", "FDB", {"--public-key=" + trust::EncodeBase64(Bytes(maker.publicKey))}},
-      std::nullopt);
+  UpdateSite s(KeyedSite(maker), std::nullopt);
   const std::string ini = s.Local("KORVA.INI");
   settings::ProfileFile(ini).WriteString("UPDATE", "SERIE_EMPRESA", "abc");
   ASSERT_TRUE(s.Start());
@@ -400,10 +397,7 @@ TEST(SignedCatalogue, TheKeptSerieIsReadLeniently) {
 // too: past 1 MiB it is refused and deleted, and the check goes on.
 TEST(SignedCatalogue, AClientFileOverItsBoundIsRefusedAndTheCheckGoesOn) {
   const trust::KeyPair maker = trust::GenerateKeyPair();
-  UpdateSite s(
-      SiteOptions{
-          "EMPRESA", "FDB", {"--public-key=" + trust::EncodeBase64(Bytes(maker.publicKey))}},
-      FtpServerKind::Pyftpdlib);
+  UpdateSite s(KeyedSite(maker), FtpServerKind::Pyftpdlib);
   ASSERT_TRUE(s.Start());
   s.PutSigned(maker, Domain::Catalogue, s.CatalogueName(), CrLf("[EMPRESA]\nID=KORVA\nSERIE=1\n"));
   s.PutClientFileOnServer(CrLf("[BDUSUARIO]\nversao=1.4.2\n") + std::string(1 << 20, ';'));

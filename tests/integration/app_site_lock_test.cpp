@@ -135,9 +135,18 @@ TEST_F(SiteLockTest, OneRunsTheOtherRefusesAndAThirdRunsAfterTheFirstIsKilled) {
       return RunUpdater(w, s, pause, stop, outcome);
     };
   };
+  // A stops at its first write, holding the site, while B tries; then A
+  // meets its end. Each run's outcome goes to its file of the round.
+  const auto bWhileAHolds = [&](const std::string& round,
+                                const std::function<void(PausingChild&)>& endOfA) {
+    PausingChild first(updater(a, true, outcomes.File("a" + round)));
+    ASSERT_TRUE(first.WaitUntilPaused());
+    PausingChild second(updater(b, false, outcomes.File("b" + round)));
+    ASSERT_TRUE(second.Succeeded());
+    endOfA(first);
+  };
 
-  // A database update and a module: A stops at its first write, holding the
-  // site, while B tries.
+  // A database update and a module.
   Offer(CrLf("[EMPRESA]\nID=KORVA\n[BANCO_USUÁRIO]\nÚltimaVersão=1.4.2\n[BANCO_KORVA]\n"
              "ÚltimaVersão=3.16.51\n[EFIN.EXE]\nÚltimaVersão=2.2.0\n"),
         "script_korva_3_16_51.ini",
@@ -145,14 +154,10 @@ TEST_F(SiteLockTest, OneRunsTheOtherRefusesAndAThirdRunsAfterTheFirstIsKilled) {
                       {{"INSERT INTO TRILHA VALUES (NEXT VALUE FOR G_TRILHA, '3.16.51/1')"},
                        {"INSERT INTO TRILHA VALUES (NEXT VALUE FOR G_TRILHA, '3.16.51/2')"}}));
   s.PutModulePackage("EFIN.EXE", "2.2.0");
-  {
-    PausingChild first(updater(a, true, outcomes.File("a1")));
-    ASSERT_TRUE(first.WaitUntilPaused());
-    PausingChild second(updater(b, false, outcomes.File("b1")));
-    ASSERT_TRUE(second.Succeeded());
+  ASSERT_NO_FATAL_FAILURE(bWhileAHolds("1", [](PausingChild& first) {
     first.Resume();
     ASSERT_TRUE(first.Succeeded());
-  }
+  }));
   // B was asked about A's connection, then refused with the backup page as
   // it was; A's run went through once.
   EXPECT_THAT(Lines(ReadBytes(outcomes.File("b1"))),
@@ -179,13 +184,7 @@ TEST_F(SiteLockTest, OneRunsTheOtherRefusesAndAThirdRunsAfterTheFirstIsKilled) {
              "ÚltimaVersão=2.0.4\n"),
         "", "");
   s.PutModulePackage("EEST.EXE", "2.0.4");
-  {
-    PausingChild first(updater(a, true, outcomes.File("a2")));
-    ASSERT_TRUE(first.WaitUntilPaused());
-    PausingChild second(updater(b, false, outcomes.File("b2")));
-    ASSERT_TRUE(second.Succeeded());
-    first.Kill();
-  }
+  ASSERT_NO_FATAL_FAILURE(bWhileAHolds("2", [](PausingChild& first) { first.Kill(); }));
   EXPECT_THAT(Lines(ReadBytes(outcomes.File("b2"))),
               ElementsAre("pending list",
                           "KORVA - Atualizações|Atualização em andamento na estação ESTACAO-A "

@@ -287,8 +287,7 @@ TEST(CatalogueCheckNames, NamesThatLeaveTheirFolderAreLeftOut) {
     std::vector<std::string> arguments{"--module=X=..\\..\\X.EXE", "--module=Y=../../Y.EXE",
                                        "--module=FIN=EFIN.EXE", "--client-id=12.345.678/0001-90"};
     if (keyed) {
-      arguments.push_back("--public-key=" + trust::EncodeBase64(std::string(
-                                                maker.publicKey.begin(), maker.publicKey.end())));
+      arguments.push_back(PublicKeyArgument(maker));
     }
     UpdateSite s(SiteOptions{"EMPRESA", "FDB", arguments}, FtpServerKind::Pyftpdlib);
     ASSERT_TRUE(s.Start());

@@ -52,6 +52,25 @@ class ProtectedMode : public ::testing::Test {
     s->main.Open();
   }
 
+  // Built, and the mode read as the start-up reads it.
+  void Started(const std::string& stored) {
+    Build(stored);
+    DefineModoAtualizacao(*context, "R");
+  }
+  // Closing the window closes both connections.
+  void CloseWindow() {
+    s->main.Close();
+    s->users.Close();
+  }
+
+  // Selecting "Desativado" records "N" in one write, and the messages are these.
+  void ExpectSwitchOff(const std::vector<Message>& messages) {
+    Select(1);
+    EXPECT_EQ(s->shell.messages, messages);
+    EXPECT_EQ(Stored(), "N");
+    EXPECT_EQ(Writes().size(), 1u);
+  }
+
   form::RadioGroup& Selector() { return s->form.RdGrpModotAtualizacao; }
   // Lines "transaction before after" of the audit table, oldest first.
   std::vector<std::string> Writes() {
@@ -80,8 +99,7 @@ class ProtectedMode : public ::testing::Test {
 };
 
 TEST_F(ProtectedMode, ReadingOnShowsAtivadoWithItsMessage) {
-  Build("S");
-  DefineModoAtualizacao(*context, "R");
+  Started("S");
   EXPECT_TRUE(s->users.IsOpen());
   EXPECT_EQ(Selector().ItemIndex(), 0);
   EXPECT_EQ(s->shell.messages, std::vector<Message>{kAtivado});
@@ -112,8 +130,7 @@ INSTANTIATE_TEST_SUITE_P(StoredValues, ProtectedModeOff,
                          ::testing::Values("N", "EMPTY", "NULL", "s"));
 
 TEST_F(ProtectedMode, AtivadoThenDesativadoGivesTwoCommittedWritesAndTwoMessages) {
-  Build("N");
-  DefineModoAtualizacao(*context, "R");
+  Started("N");
   Select(0);
   EXPECT_EQ(Stored(), "S");  // committed: another client sees it
   Select(1);
@@ -130,8 +147,7 @@ TEST_F(ProtectedMode, AtivadoThenDesativadoGivesTwoCommittedWritesAndTwoMessages
 }
 
 TEST_F(ProtectedMode, RequestingTheStoredModeDoesNothing) {
-  Build("S");
-  DefineModoAtualizacao(*context, "R");
+  Started("S");
   s->shell.messages.clear();
   DefineModoAtualizacao(*context, "S");
   Selector().SetItemIndex(-1);  // no selection: the handler asks for nothing
@@ -159,31 +175,20 @@ TEST_F(ProtectedMode, AFailedWriteShowsTheErrorAndLeavesTheDatabaseAsItWas) {
   DefineModoAtualizacao(*context, "S");
   EXPECT_EQ(s->shell.messages.size(), 1u);
   // The connection is still usable: switching off records "N" again.
-  Select(1);
-  EXPECT_EQ(s->shell.messages, (std::vector<Message>{kErro, kDesativado}));
-  EXPECT_EQ(Stored(), "N");
-  EXPECT_EQ(Writes().size(), 1u);
+  ExpectSwitchOff({kErro, kDesativado});
 }
 
 TEST_F(ProtectedMode, ExitWithAtivadoReopensAndSwitchesOff) {
-  Build("S");
-  DefineModoAtualizacao(*context, "R");
-  // Closing the window closes both connections.
-  s->main.Close();
-  s->users.Close();
+  Started("S");
+  CloseWindow();
   // Destroying it selects "Desativado".
-  Select(1);
+  ExpectSwitchOff({kAtivado, kDesativado});
   EXPECT_EQ(handlerRuns, 1);
-  EXPECT_EQ(s->shell.messages, (std::vector<Message>{kAtivado, kDesativado}));
-  EXPECT_EQ(Stored(), "N");
-  EXPECT_EQ(Writes().size(), 1u);
 }
 
 TEST_F(ProtectedMode, ExitWithDesativadoTouchesNoDatabase) {
-  Build("N");
-  DefineModoAtualizacao(*context, "R");
-  s->main.Close();
-  s->users.Close();
+  Started("N");
+  CloseWindow();
   const auto generation = s->users.Generation();
   Select(1);
   EXPECT_EQ(handlerRuns, 0);

@@ -4,13 +4,12 @@
 // goes on from there without applying a committed group again.
 #include <gtest/gtest.h>
 
-#include <map>
 #include <random>
 #include <set>
-#include <sstream>
 
 #include "support/child_process.h"
 #include "support/firebird_fixture.h"
+#include "support/trail.h"
 #include "support/update_site.h"
 #include "text/strings.h"
 #include "versions/version_rules.h"
@@ -47,45 +46,26 @@ bool RunStep(UpdateSite& s, int killAfter) {
       [&](int reports) { return killAfter > 0 && reports == killAfter; });
 }
 
-struct Trail {
-  std::map<std::string, std::vector<std::string>> byTransaction;
-  std::vector<std::string> groups;  // "3.16.53/2" in commit order
+// The trail, and the version the database records.
+struct Outcome {
+  testing::Trail trail;
   std::string recorded;
 };
 
-Trail Read(const UpdateSite& s) {
-  std::istringstream out(
-      testing::Isql(s.site.mainDatabase,
-                    "SET HEADING OFF;\nSELECT TRANSACAO || ' ' || O FROM TRILHA ORDER BY SEQ;"));
-  Trail t;
-  for (std::string line; std::getline(out, line);) {
-    line = text::Trim(line);
-    if (line.empty()) continue;
-    const std::string what = line.substr(line.find(' ') + 1);
-    t.byTransaction[line.substr(0, line.find(' '))].push_back(what);
-    if (what.rfind("VERSAO", 0) != 0) t.groups.push_back(what);
-  }
-  t.recorded = testing::IsqlValue(s.site.mainDatabase, "SELECT VERSAOBANCO FROM VERSAOBD");
-  return t;
+Outcome Read(const UpdateSite& s) {
+  return {testing::ReadTrail(s.site.mainDatabase),
+          testing::IsqlValue(s.site.mainDatabase, "SELECT VERSAOBANCO FROM VERSAOBD")};
 }
 
 TEST(KilledUpdate, EveryGroupAllOrNothingAndTheNextRunGoesOn) {
   UpdateSite s(testing::SiteOptions{"EMPRESA"}, std::nullopt);
-  testing::Isql(s.site.mainDatabase,
-                "CREATE TABLE TRILHA (SEQ INTEGER, TRANSACAO BIGINT, O VARCHAR(60));\n"
-                "CREATE SEQUENCE G_TRILHA;\nCOMMIT;\nSET TERM ^;\n"
-                "CREATE TRIGGER TRILHA_VERSAO FOR VERSAOBD AFTER UPDATE AS BEGIN\n"
-                "  INSERT INTO TRILHA VALUES (NEXT VALUE FOR G_TRILHA, CURRENT_TRANSACTION,\n"
-                "    'VERSAO ' || NEW.VERSAOBANCO);\nEND^\nSET TERM ;^\nCOMMIT;");
+  testing::CreateTrail(s.site.mainDatabase);
   // Local mode deletes each package after use: every run gets them again.
   const auto putPackages = [&] {
     for (int p = 1; p <= kPackages; ++p) {
       std::vector<std::vector<std::string>> groups;
       for (int g = 1; g <= kGroups; ++g) {
-        groups.push_back(
-            {"INSERT INTO TRILHA VALUES (NEXT VALUE FOR G_TRILHA, "
-             "CURRENT_TRANSACTION, '" +
-             Version(p) + "/" + std::to_string(g) + "')"});
+        groups.push_back({testing::Trace(Version(p) + "/" + std::to_string(g))});
       }
       testing::WriteBytes(
           s.Local("script_korva_" + text::Format("3_16_%s", {std::to_string(50 + p)}) + ".ini"),
@@ -97,31 +77,32 @@ TEST(KilledUpdate, EveryGroupAllOrNothingAndTheNextRunGoesOn) {
   std::vector<std::string> report;
   for (int kill = 1; kill <= kKills; ++kill) {
     putPackages();
-    const Trail before = Read(s);
+    const Outcome before = Read(s);
     const int killAfter = std::uniform_int_distribution<int>(1, 2 * kGroups)(random);
     ASSERT_FALSE(RunStep(s, killAfter)) << "the run ended before its kill";
-    const Trail after = Read(s);
+    const Outcome after = Read(s);
 
     // A group and its version record share one transaction, or neither is there.
-    for (const auto& [transaction, lines] : after.byTransaction) {
+    for (const auto& [transaction, lines] : after.trail.byTransaction) {
       ASSERT_EQ(lines.size(), 2u) << "transaction " << transaction;
       const std::string version = lines[0].substr(0, lines[0].find('/'));
       EXPECT_EQ(lines[1], "VERSAO " + version) << "transaction " << transaction;
     }
     // No group twice; the database records the last package with a committed group.
-    EXPECT_EQ(std::set<std::string>(after.groups.begin(), after.groups.end()).size(),
-              after.groups.size());
-    const std::string last = after.groups.empty() ? "3.16.50" : after.groups.back().substr(0, 7);
+    EXPECT_EQ(std::set<std::string>(after.trail.groups.begin(), after.trail.groups.end()).size(),
+              after.trail.groups.size());
+    const std::string last =
+        after.trail.groups.empty() ? "3.16.50" : after.trail.groups.back().substr(0, 7);
     EXPECT_EQ(after.recorded, last);
     // The run went on after the last package a group of which was committed.
-    if (after.groups.size() > before.groups.size()) {
-      const std::string first = after.groups[before.groups.size()];
+    if (after.trail.groups.size() > before.trail.groups.size()) {
+      const std::string first = after.trail.groups[before.trail.groups.size()];
       EXPECT_EQ(first.substr(0, 7), versions::ProximaVersao(before.recorded));
       EXPECT_EQ(first.substr(8), "1");
     }
     std::string left;
-    if (!after.groups.empty()) {
-      const int groupsDone = std::stoi(after.groups.back().substr(8));
+    if (!after.trail.groups.empty()) {
+      const int groupsDone = std::stoi(after.trail.groups.back().substr(8));
       for (int g = groupsDone + 1; g <= kGroups; ++g)
         left += (left.empty() ? "" : ", ") + last + "/" + std::to_string(g);
     }

@@ -5,13 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <sstream>
 #include <thread>
 
 #include "dbupdate/backup_program.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "support/firebird_fixture.h"
+#include "support/trail.h"
 #include "support/update_site.h"
 #include "text/error.h"
 #include "text/strings.h"
@@ -28,31 +28,13 @@ const std::string kMainFailure =
     "mensagem de erro abaixo:\r\r";
 const char* const kRecord = "UPDATE VERSAOBD SET VERSAOBANCO = ? WHERE CODVERSAO = ?";
 
-// Every group adds a line to TRILHA in its own transaction, and every change
-// of VERSAOBD does too: the table tells what ran together.
-const char* const kTrail =
-    "CREATE TABLE TRILHA (SEQ INTEGER, TRANSACAO BIGINT, O VARCHAR(60));\n"
-    "CREATE SEQUENCE G_TRILHA;\nCOMMIT;\nSET TERM ^;\n"
-    "CREATE TRIGGER TRILHA_VERSAO FOR VERSAOBD AFTER UPDATE AS BEGIN\n"
-    "  INSERT INTO TRILHA VALUES (NEXT VALUE FOR G_TRILHA, CURRENT_TRANSACTION,\n"
-    "    'VERSAO ' || NEW.VERSAOBANCO);\nEND^\nSET TERM ;^\nCOMMIT;";
-
-std::string Trace(const std::string& text) {
-  return "INSERT INTO TRILHA VALUES (NEXT VALUE FOR G_TRILHA, CURRENT_TRANSACTION, '" + text + "')";
-}
-
 // "transaction-number what" lines of TRILHA, numbered from 1 by first use.
 std::vector<std::string> TrailOf(const std::string& database) {
-  std::istringstream out(testing::Isql(
-      database, "SET HEADING OFF;\nSELECT TRANSACAO || ' ' || O FROM TRILHA ORDER BY SEQ;"));
   std::vector<std::string> lines, seen;
-  for (std::string line; std::getline(out, line);) {
-    line = text::Trim(line);
-    if (line.empty()) continue;
-    const std::string transaction = line.substr(0, line.find(' '));
+  for (const auto& [transaction, what] : testing::TrailLines(database)) {
     auto at = std::find(seen.begin(), seen.end(), transaction);
     if (at == seen.end()) at = seen.insert(seen.end(), transaction);
-    lines.push_back(std::to_string(at - seen.begin() + 1) + line.substr(line.find(' ')));
+    lines.push_back(std::to_string(at - seen.begin() + 1) + " " + what);
   }
   return lines;
 }
@@ -65,7 +47,7 @@ class Engine {
 
   // The site started, its main database traced, every statement text seen.
   bool Start(bool users = false) {
-    testing::Isql(users ? s.site.usersDatabase : s.site.mainDatabase, kTrail);
+    testing::CreateTrail(users ? s.site.usersDatabase : s.site.mainDatabase);
     if (!s.Start()) return false;
     // As the catalogue check leaves it before every run.
     s.principal->Session().records.clientVersionFilePath =

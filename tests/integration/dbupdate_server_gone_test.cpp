@@ -9,13 +9,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <map>
-#include <sstream>
-
 #include "support/firebird_fixture.h"
 #include "support/firebird_instance.h"
+#include "support/trail.h"
 #include "support/update_site.h"
-#include "text/strings.h"
 
 namespace korva {
 namespace {
@@ -58,25 +55,14 @@ class ServerGone : public ::testing::TestWithParam<Case> {
                        "--app-module=EVEI.EXE=1.0.0"}},
           FtpServerKind::Pyftpdlib) {
     // Every group and every version record leaves a line with its transaction.
-    Isql(s.site.mainDatabase,
-         "CREATE TABLE TRILHA (SEQ INTEGER, TRANSACAO BIGINT, O VARCHAR(60));\n"
-         "CREATE SEQUENCE G_TRILHA;\nCOMMIT;\nSET TERM ^;\n"
-         "CREATE TRIGGER TRILHA_VERSAO FOR VERSAOBD AFTER UPDATE AS BEGIN\n"
-         "  IF (NEW.VERSAO_FIN IS DISTINCT FROM OLD.VERSAO_FIN) THEN\n"
-         "    INSERT INTO TRILHA VALUES (NEXT VALUE FOR G_TRILHA, CURRENT_TRANSACTION,\n"
-         "      'MODULO ' || NEW.VERSAO_FIN);\n"
-         "  ELSE INSERT INTO TRILHA VALUES (NEXT VALUE FOR G_TRILHA, CURRENT_TRANSACTION,\n"
-         "    'VERSAO ' || NEW.VERSAOBANCO);\nEND^\nSET TERM ;^\nCOMMIT;");
+    CreateTrail(s.site.mainDatabase, "VERSAO_FIN");
     s.PutCatalogue(
         CrLf("[EMPRESA]\nID=KORVA\n[BANCO_USUÁRIO]\nÚltimaVersão=1.4.2\n"
              "[BANCO_KORVA]\nÚltimaVersão=3.16.53\n[EFIN.EXE]\nÚltimaVersão=2.2.0\n"));
     for (const std::string version : kPackages) {
       std::vector<std::vector<std::string>> groups;
       for (const char* g : {"1", "2"}) {
-        groups.push_back(
-            {"INSERT INTO TRILHA VALUES (NEXT VALUE FOR G_TRILHA, "
-             "CURRENT_TRANSACTION, '" +
-             version + "/" + g + "')"});
+        groups.push_back({Trace(version + "/" + g)});
       }
       s.PutUpdateFile("script_korva_3_16_" + version.substr(5) + ".ini",
                       ScriptPackage(version, groups));
@@ -96,25 +82,7 @@ class ServerGone : public ::testing::TestWithParam<Case> {
     p.Dispatch([&] { p.BtBtnContinuarClick(); });
   }
 
-  struct Trail {
-    std::map<std::string, std::vector<std::string>> byTransaction;
-    std::vector<std::string> groups;  // "3.16.52/1", in commit order
-  };
-  Trail ReadTrail() const {
-    std::istringstream out(Isql(s.site.mainDatabase,
-                                "SET HEADING OFF;\nSELECT TRANSACAO || ' ' || O FROM TRILHA "
-                                "ORDER BY SEQ;"));
-    Trail t;
-    for (std::string line; std::getline(out, line);) {
-      line = text::Trim(line);
-      if (line.empty()) continue;
-      const std::string what = line.substr(line.find(' ') + 1);
-      if (what.rfind("MODULO", 0) == 0) continue;  // a module's record, on its own
-      t.byTransaction[line.substr(0, line.find(' '))].push_back(what);
-      if (what.rfind("VERSAO", 0) != 0) t.groups.push_back(what);
-    }
-    return t;
-  }
+  Trail ReadTrail() const { return testing::ReadTrail(s.site.mainDatabase); }
   std::string Column(const std::string& column) const {
     return IsqlValue(s.site.mainDatabase, "SELECT " + column + " FROM VERSAOBD");
   }

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "settings/installed_modules.h"
+#include "support/error_text.h"
 #include "support/firebird_fixture.h"
 #include "support/site_builder.h"
 #include "support/temp_dir.h"
@@ -16,30 +17,34 @@ namespace korva {
 namespace {
 
 using testing::BuildSite;
+using testing::ErrorOf;
 using testing::Site;
 using testing::SiteOptions;
 using testing::SiteSession;
 using testing::TempDir;
 
+// A site built in a scratch folder, its connections resolved from its files
+// and both opened unless the test opens them itself.
+struct OpenedSite {
+  explicit OpenedSite(const SiteOptions& options = {}, bool open = true)
+      : site(BuildSite(dir.Path(), options)), s(site.folder) {
+    if (open) {
+      s.main.Open();
+      s.users.Open();
+    }
+  }
+  TempDir dir;
+  Site site;
+  SiteSession s;
+};
+
 std::string AttachedFile(db::Connection& connection) {
   return connection.Query("SELECT MON$DATABASE_NAME FROM MON$DATABASE").rows.at(0).values[0];
 }
 
-std::string FailureOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const KorvaError& e) {
-    return e.what();
-  }
-  return "(no failure)";
-}
-
 TEST(SettingsConnection, EmpresaSiteOpensBothDatabases) {
-  TempDir dir;
-  const Site site = BuildSite(dir.Path());
-  SiteSession s(site.folder);
-  s.main.Open();
-  s.users.Open();
+  OpenedSite o;
+  auto& [dir, site, s] = o;
   EXPECT_EQ(s.session.site.edition, versions::Edition::Empresa);
   EXPECT_EQ(s.form.StatusBar.PanelText(0), "Servidor: LOCALHOST/3050");
   EXPECT_EQ(s.session.site.applicationFolder, site.applicationFolder);
@@ -50,11 +55,8 @@ TEST(SettingsConnection, EmpresaSiteOpensBothDatabases) {
 
 TEST(SettingsConnection, CartorioSiteThroughTheAccentedSectionWithEveryExtensionRule) {
   for (const char* extension : {"FDB", "NONE", "EMPTY"}) {
-    TempDir dir;
-    const Site site = BuildSite(dir.Path(), SiteOptions{"CARTORIO", extension});
-    SiteSession s(site.folder);
-    s.main.Open();
-    s.users.Open();
+    OpenedSite o(SiteOptions{"CARTORIO", extension});
+    auto& [dir, site, s] = o;
     EXPECT_EQ(s.session.site.edition, versions::Edition::Cartorio);
     EXPECT_EQ(AttachedFile(s.main), site.mainFile);
     EXPECT_EQ(AttachedFile(s.users), site.usersFile) << extension;
@@ -66,35 +68,28 @@ TEST(SettingsConnection, CartorioSiteThroughTheAccentedSectionWithEveryExtension
 }
 
 TEST(SettingsConnection, CartorioWithoutEmpresaSectionStillOpensTheUsersDatabase) {
-  TempDir dir;
-  const Site site = BuildSite(dir.Path(), SiteOptions{"CARTORIO", "FDB", {"--no-empresa-section"}});
-  SiteSession s(site.folder);
-  s.main.Open();
-  s.users.Open();
+  OpenedSite o(SiteOptions{"CARTORIO", "FDB", {"--no-empresa-section"}});
+  auto& [dir, site, s] = o;
   EXPECT_EQ(s.users.Params().size(), 3u);
   EXPECT_EQ(AttachedFile(s.users), site.usersFile);
 }
 
 TEST(SettingsConnection, CredentialsWrittenInTheSectionAreTheOnesUsed) {
-  TempDir dir;
-  const Site site = BuildSite(
-      dir.Path(), SiteOptions{"EMPRESA", "FDB", {"--param=User_Name=KORVA", "--param=Password=x"}});
-  SiteSession s(site.folder);
-  EXPECT_NE(FailureOf([&] { s.main.Open(); }).find("Your user name and password are not defined"),
-            std::string::npos);
+  OpenedSite o(SiteOptions{"EMPRESA", "FDB", {"--param=User_Name=KORVA", "--param=Password=x"}},
+               false);
+  SiteSession& s = o.s;
+  const std::string failure = ErrorOf<KorvaError>([&] { s.main.Open(); });
+  EXPECT_NE(failure.find("Your user name and password are not defined"), std::string::npos)
+      << failure;
   EXPECT_FALSE(s.main.IsOpen());
 }
 
 TEST(SettingsConnection, StartUpReadsClientIdAndModulesInServerOrder) {
-  TempDir dir;
-  const Site site =
-      BuildSite(dir.Path(), SiteOptions{"EMPRESA",
-                                        "FDB",
-                                        {"--module=  Vendas=EVEN", "--module=FIN=efin.bpl",
-                                         "--module=ADM=MOD.V2\\EADM", "--module=Ação=x.y.EXE"}});
-  SiteSession s(site.folder);
-  s.main.Open();
-  s.users.Open();
+  OpenedSite o(SiteOptions{"EMPRESA",
+                           "FDB",
+                           {"--module=  Vendas=EVEN", "--module=FIN=efin.bpl",
+                            "--module=ADM=MOD.V2\\EADM", "--module=Ação=x.y.EXE"}});
+  auto& [dir, site, s] = o;
   EXPECT_EQ(settings::ReadClientId(s.users), "12.345.678/0001-90");
   const settings::InstalledModules expected = {{"Vendas", "EVEN.EXE"},
                                                {"FIN", "efin.EXE"},
@@ -111,11 +106,8 @@ TEST(SettingsConnection, StartUpReadsClientIdAndModulesInServerOrder) {
 }
 
 TEST(SettingsConnection, EmptyLicenceTableGivesAnEmptyClientId) {
-  TempDir dir;
-  const Site site = BuildSite(dir.Path(), SiteOptions{"CARTORIO", "FDB", {"--no-client-id"}});
-  SiteSession s(site.folder);
-  s.main.Open();
-  s.users.Open();
+  OpenedSite o(SiteOptions{"CARTORIO", "FDB", {"--no-client-id"}});
+  auto& [dir, site, s] = o;
   EXPECT_EQ(settings::ReadClientId(s.users), "");
   testing::Isql(site.usersDatabase,
                 "INSERT INTO EMPRESA_LIC VALUES ('\t98.765.432/0001-10\r');\nCOMMIT;");
@@ -123,12 +115,11 @@ TEST(SettingsConnection, EmptyLicenceTableGivesAnEmptyClientId) {
 }
 
 TEST(SettingsConnection, UnreachableUsersDatabaseFailsWithTheClientsWording) {
-  TempDir dir;
-  const Site site = BuildSite(dir.Path());
+  OpenedSite o({}, false);
+  auto& [dir, site, s] = o;
   std::filesystem::remove(site.usersFile);
-  SiteSession s(site.folder);
   s.main.Open();
-  const std::string failure = FailureOf([&] { s.users.Open(); });
+  const std::string failure = ErrorOf<KorvaError>([&] { s.users.Open(); });
   EXPECT_NE(failure.find("I/O error during \"open\" operation for file \"" + site.usersFile + "\""),
             std::string::npos)
       << failure;
@@ -137,13 +128,12 @@ TEST(SettingsConnection, UnreachableUsersDatabaseFailsWithTheClientsWording) {
 }
 
 TEST(SettingsConnection, ReopeningResolvesFromTheFileAgain) {
-  TempDir dir;
-  const Site site = BuildSite(dir.Path());
-  SiteSession s(site.folder);
+  OpenedSite o({}, false);
+  auto& [dir, site, s] = o;
   s.main.Open();
   s.main.Close();
   std::filesystem::remove(dir.File("dbxconnections.ini"));
-  EXPECT_EQ(FailureOf([&] { s.main.Open(); }),
+  EXPECT_EQ(ErrorOf<KorvaError>([&] { s.main.Open(); }),
             "Driver/Connection Registry File '" + dir.File("dbxconnections.ini") + "' not found");
   EXPECT_EQ(s.session.site.edition, versions::Edition::Cartorio);
   EXPECT_EQ(s.form.StatusBar.PanelText(0), "Servidor: ");

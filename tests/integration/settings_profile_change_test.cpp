@@ -117,6 +117,15 @@ bool ReadsFromTheCopy(const ProfileFile& ini, const std::string& expected) {
   return false;
 }
 
+// Twenty reads of A=1, none of them from the kept copy: each looks at the disk.
+void ExpectEveryReadLooks(const ProfileFile& ini) {
+  const CacheCounters before = Counters();
+  for (int i = 0; i < 20; ++i) ASSERT_EQ(ini.ReadString("S", "A", ""), "1");
+  const CacheCounters after = Counters();
+  EXPECT_EQ(after.vouchedByWatch, before.vouchedByWatch);
+  EXPECT_EQ(after.looked - before.looked, 20u);
+}
+
 struct Change {
   const char* what;
   std::string setup;   // by the other process, before the first read
@@ -130,6 +139,12 @@ struct Change {
 
 class ProfileChangedByAnotherProcess : public ::testing::Test {
  protected:
+  // A package holding A=1.
+  std::string Package() {
+    WriteBytes(dir_.File("pacote.ini"), "[S]\r\nA=1\r\n");
+    return dir_.File("pacote.ini");
+  }
+
   TempDir dir_;
   Shell shell_;
 };
@@ -246,11 +261,7 @@ TEST_F(ProfileChangedByAnotherProcess, APathThroughALinkOrDotsIsLookedAtEveryTim
     SCOPED_TRACE(path);
     shell_.Run(WriteInPlace(real + "/pacote.ini", '1'));
     ProfileFile ini(path);
-    const CacheCounters before = Counters();
-    for (int i = 0; i < 20; ++i) ASSERT_EQ(ini.ReadString("S", "A", ""), "1");
-    const CacheCounters after = Counters();
-    EXPECT_EQ(after.vouchedByWatch, before.vouchedByWatch);
-    EXPECT_EQ(after.looked - before.looked, 20u);
+    ASSERT_NO_FATAL_FAILURE(ExpectEveryReadLooks(ini));
     shell_.Run(WriteInPlace(real + "/pacote.ini", '3'));
     EXPECT_EQ(ini.ReadString("S", "A", ""), "3");
   }
@@ -262,17 +273,12 @@ TEST_F(ProfileChangedByAnotherProcess, APathThroughALinkOrDotsIsLookedAtEveryTim
 }
 
 TEST_F(ProfileChangedByAnotherProcess, AnotherThreadLooksEveryTime) {
-  const std::string file = dir_.File("pacote.ini");
-  WriteBytes(file, "[S]\r\nA=1\r\n");
+  const std::string file = Package();
   ProfileFile ini(file);
   // This thread reads first: the watch belongs to the thread that armed it.
   ASSERT_TRUE(ReadsFromTheCopy(ini, "1"));
   std::thread([&] {
-    const CacheCounters before = Counters();
-    for (int i = 0; i < 20; ++i) ASSERT_EQ(ini.ReadString("S", "A", ""), "1");
-    const CacheCounters after = Counters();
-    EXPECT_EQ(after.vouchedByWatch, before.vouchedByWatch);
-    EXPECT_EQ(after.looked - before.looked, 20u);
+    ASSERT_NO_FATAL_FAILURE(ExpectEveryReadLooks(ini));
     shell_.Run(WriteInPlace(file, '2'));
     EXPECT_EQ(ini.ReadString("S", "A", ""), "2");
   }).join();
@@ -281,8 +287,7 @@ TEST_F(ProfileChangedByAnotherProcess, AnotherThreadLooksEveryTime) {
 }
 
 TEST_F(ProfileChangedByAnotherProcess, AFloodThatOverflowsTheEventQueueLosesNoChange) {
-  const std::string file = dir_.File("pacote.ini");
-  WriteBytes(file, "[S]\r\nA=1\r\n");
+  const std::string file = Package();
   ProfileFile ini(file);
   ASSERT_TRUE(ReadsFromTheCopy(ini, "1"));
   // Two files emptied in turn: no two events in a row are alike, so none
@@ -299,8 +304,7 @@ TEST_F(ProfileChangedByAnotherProcess, AFloodThatOverflowsTheEventQueueLosesNoCh
 }
 
 TEST_F(ProfileChangedByAnotherProcess, AChildMadeByForkLooksAndLeavesOurSignalsOn) {
-  const std::string file = dir_.File("pacote.ini");
-  WriteBytes(file, "[S]\r\nA=1\r\n");
+  const std::string file = Package();
   ProfileFile ini(file);
   ASSERT_TRUE(ReadsFromTheCopy(ini, "1"));
   const pid_t child = ::fork();

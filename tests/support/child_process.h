@@ -3,6 +3,8 @@
 // at a moment the piece itself announces (kill tests of the update run).
 #include <functional>
 
+#include "support/non_copyable.h"
+
 namespace korva::testing {
 
 // Runs body in a forked child. The child announces a moment with report();
@@ -14,13 +16,11 @@ bool RunInChild(const std::function<bool(const std::function<void()>& report)>& 
 
 // A piece of a test run in a process of its own that may stop at a moment of
 // its choosing, pause(), until the test lets it go on or kills it there.
-class PausingChild {
+class PausingChild : NonCopyable {
  public:
   explicit PausingChild(const std::function<bool(const std::function<void()>& pause)>& body);
   // Kills the child if it still runs.
   ~PausingChild();
-  PausingChild(const PausingChild&) = delete;
-  PausingChild& operator=(const PausingChild&) = delete;
 
   // Waits until the child pauses (true) or ends without pausing (false).
   bool WaitUntilPaused();

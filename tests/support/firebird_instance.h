@@ -8,18 +8,17 @@
 #include <cstdint>
 #include <string>
 
+#include "support/non_copyable.h"
 #include "support/temp_dir.h"
 
 namespace korva::testing {
 
-class FirebirdInstance {
+class FirebirdInstance : NonCopyable {
  public:
   // Started, listening on a port no one else had.
   FirebirdInstance();
   // Killed if it still runs.
   ~FirebirdInstance();
-  FirebirdInstance(const FirebirdInstance&) = delete;
-  FirebirdInstance& operator=(const FirebirdInstance&) = delete;
 
   std::uint16_t Port() const { return port_; }
   // The server part of a connection text: "localhost/PORT".

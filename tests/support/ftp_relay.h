@@ -13,15 +13,14 @@
 #include <thread>
 
 #include "support/loopback_socket.h"
+#include "support/non_copyable.h"
 
 namespace korva::testing {
 
-class FtpRelay {
+class FtpRelay : NonCopyable {
  public:
   explicit FtpRelay(std::uint16_t serverPort);
   ~FtpRelay();
-  FtpRelay(const FtpRelay&) = delete;
-  FtpRelay& operator=(const FtpRelay&) = delete;
 
   std::uint16_t Port() const { return listener_.Port(); }
   // The next download of `name` ends after `bytes` bytes of it, with its

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "support/loopback_socket.h"
+#include "support/non_copyable.h"
 
 namespace korva::testing {
 
@@ -105,13 +106,11 @@ class ScriptedPeer {
   std::vector<std::string> commands_;
 };
 
-class ScriptedFtpServer {
+class ScriptedFtpServer : NonCopyable {
  public:
   explicit ScriptedFtpServer(std::function<void(ScriptedPeer&)> script);
   // Waits for the script to finish.
   ~ScriptedFtpServer();
-  ScriptedFtpServer(const ScriptedFtpServer&) = delete;
-  ScriptedFtpServer& operator=(const ScriptedFtpServer&) = delete;
 
   std::uint16_t Port() const { return listener_.Port(); }
   // The wait hook for the client's session (or to call from its own hook):

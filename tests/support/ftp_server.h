@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/non_copyable.h"
 #include "support/temp_dir.h"
 
 namespace korva::testing {
@@ -19,13 +20,11 @@ enum class FtpServerKind { Pyftpdlib, Vsftpd, Twisted };
 
 std::string FtpServerName(FtpServerKind kind);
 
-class FtpServer {
+class FtpServer : NonCopyable {
  public:
   // scenarios: pyftpdlib only ("user-230", "delay=CWD:1.5", "rate=65536").
   explicit FtpServer(FtpServerKind kind, std::vector<std::string> scenarios = {});
   ~FtpServer();
-  FtpServer(const FtpServer&) = delete;
-  FtpServer& operator=(const FtpServer&) = delete;
 
   FtpServerKind Kind() const { return kind_; }
   std::uint16_t Port() const { return port_; }

@@ -5,14 +5,14 @@
 // Closed when it goes.
 #include <cstdint>
 
+#include "support/non_copyable.h"
+
 namespace korva::testing {
 
-class LoopbackSocket {
+class LoopbackSocket : NonCopyable {
  public:
   LoopbackSocket();  // throws when no port can be bound
   ~LoopbackSocket();
-  LoopbackSocket(const LoopbackSocket&) = delete;
-  LoopbackSocket& operator=(const LoopbackSocket&) = delete;
 
   void Listen(int backlog);
   // A connection attempt to it that does not wait for the answer; the

@@ -41,14 +41,13 @@ int RunCommand(const std::vector<std::string>& argv, std::string& output);
 // the site's dbxconnections.ini. Nothing runs until a test calls it.
 #include "app/principal.h"
 #include "form/form_model.h"
+#include "support/non_copyable.h"
 #include "support/scripted_shell.h"
 
 namespace korva::testing {
 
-struct SiteSession {
+struct SiteSession : NonCopyable {
   explicit SiteSession(std::string siteFolder);
-  SiteSession(const SiteSession&) = delete;
-  SiteSession& operator=(const SiteSession&) = delete;
 
   std::string folder;
   form::FormModel form;

@@ -10,21 +10,21 @@
 #include <cstdint>
 #include <string>
 
+#include "support/non_copyable.h"
+
 namespace korva::testing {
 
 // Enters the private namespace; true when it did. Later failures to mount
 // name the reason it did not.
 bool EnterPrivateMounts();
 
-class SmallDisk {
+class SmallDisk : NonCopyable {
  public:
   // Mounts `bytes` of tmpfs on the folder (created when missing; what it
   // held is hidden until the disk goes). Throws with the reason.
   SmallDisk(std::string folder, std::int64_t bytes);
   // Unmounts.
   ~SmallDisk();
-  SmallDisk(const SmallDisk&) = delete;
-  SmallDisk& operator=(const SmallDisk&) = delete;
 
   const std::string& Folder() const { return folder_; }
   std::int64_t FreeBytes() const;

@@ -2,14 +2,14 @@
 // A scratch folder removed with everything in it when the test ends.
 #include <string>
 
+#include "support/non_copyable.h"
+
 namespace korva::testing {
 
-class TempDir {
+class TempDir : NonCopyable {
  public:
   TempDir();
   ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
   const std::string& Path() const { return path_; }
   // Joined as the program joins a folder and a name, so that texts naming a
   // file compare equal.

@@ -133,6 +133,11 @@ void UpdateSite::PutUpdateFile(const std::string& name, const std::string& bytes
   }
 }
 
+std::string PublicKeyArgument(const trust::KeyPair& maker) {
+  return "--public-key=" +
+         trust::EncodeBase64(std::string(maker.publicKey.begin(), maker.publicKey.end()));
+}
+
 std::string SignatureOf(const trust::KeyPair& maker, trust::Domain domain, const std::string& name,
                         const std::string& bytes) {
   return trust::Sign(maker, *trust::Statement(domain, name, trust::Sha512Of(bytes)));

@@ -17,6 +17,7 @@
 #include "form/form_model.h"
 #include "platform/clock.h"
 #include "support/ftp_server.h"
+#include "support/non_copyable.h"
 #include "support/scripted_shell.h"
 #include "support/site_builder.h"
 #include "support/temp_dir.h"
@@ -40,7 +41,7 @@ class SetClock : public platform::Clock {
   platform::LocalDateTime now{2026, 12, 9, 21, 30, 0, 0};
 };
 
-class UpdateSite {
+class UpdateSite : NonCopyable {
  public:
   // The site's client identifier unless the options give one: digits only,
   // so that it names a file.
@@ -51,8 +52,6 @@ class UpdateSite {
   UpdateSite(SiteOptions options, std::optional<FtpServerKind> server,
              std::vector<std::string> scenarios = {});
   ~UpdateSite();
-  UpdateSite(const UpdateSite&) = delete;
-  UpdateSite& operator=(const UpdateSite&) = delete;
 
   // FormCreate and FormShow; true when the start-up went through.
   bool Start();
@@ -112,6 +111,9 @@ std::string ModuleBytes(const std::string& executable, const std::string& build)
 // The ".sig" of a file as the maker's key signs it.
 std::string SignatureOf(const trust::KeyPair& maker, trust::Domain domain, const std::string& name,
                         const std::string& bytes);
+
+// The site option that gives the site the maker's public key.
+std::string PublicKeyArgument(const trust::KeyPair& maker);
 
 // "[section]\r\nkey=value\r\n..." from lines written with "\n".
 std::string CrLf(const std::string& lfText);

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "support/non_copyable.h"
 #include "support/temp_dir.h"
 
 namespace korva::testing {
@@ -26,7 +27,7 @@ class PrivateWindowRegistry {
   std::optional<std::string> saved_;
 };
 
-class WindowProcess {
+class WindowProcess : NonCopyable {
  public:
   struct Options {
     std::string className;
@@ -39,8 +40,6 @@ class WindowProcess {
   explicit WindowProcess(Options options);
   // Kills the process if it still runs.
   ~WindowProcess();
-  WindowProcess(const WindowProcess&) = delete;
-  WindowProcess& operator=(const WindowProcess&) = delete;
 
   bool Registered() const { return registered_; }
   // Exit status once the process ended (it ends after handling a close

@@ -8,16 +8,16 @@
 #include <string>
 #include <vector>
 
+#include "support/non_copyable.h"
+
 namespace korva::testing {
 
-class XDisplay {
+class XDisplay : NonCopyable {
  public:
   // Starts Xvfb on a display number it picks itself, and openbox on it;
   // throws when either does not come up.
   XDisplay();
   ~XDisplay();
-  XDisplay(const XDisplay&) = delete;
-  XDisplay& operator=(const XDisplay&) = delete;
 
   const std::string& Name() const { return name_; }
 
@@ -37,12 +37,10 @@ class XDisplay {
 };
 
 // A program started with its own environment additions, not waited for.
-class ChildProcess {
+class ChildProcess : NonCopyable {
  public:
   ChildProcess(const std::vector<std::string>& argv, const std::vector<std::string>& environment);
   ~ChildProcess();  // kills it when it still runs
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
 
   bool Running();
   // The exit status, or -1 when it did not end in time (or died of a signal).

@@ -2,6 +2,8 @@
 // by the component up to its first "." and upper-cased.
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "app/session_state.h"
 #include "records/client_version_report.h"
 #include "support/temp_dir.h"
@@ -36,12 +38,13 @@ class ClientVersionReportTest : public ::testing::Test {
 };
 
 TEST(ClientVersionSection, NameUpToTheFirstDotWithAToZUpperCased) {
-  EXPECT_EQ(ClientVersionSection("EFIN.EXE"), "EFIN");
-  EXPECT_EQ(ClientVersionSection("efin.zip"), "EFIN");
-  EXPECT_EQ(ClientVersionSection("BDUSUARIO"), "BDUSUARIO");
-  EXPECT_EQ(ClientVersionSection("a.b.c"), "A");
   // Only a-z change: accented letters keep their case.
-  EXPECT_EQ(ClientVersionSection("ação.exe"), "AçãO");
+  const std::pair<const char*, const char*> cases[] = {{"EFIN.EXE", "EFIN"},
+                                                       {"efin.zip", "EFIN"},
+                                                       {"BDUSUARIO", "BDUSUARIO"},
+                                                       {"a.b.c", "A"},
+                                                       {"ação.exe", "AçãO"}};
+  for (const auto& [name, section] : cases) EXPECT_EQ(ClientVersionSection(name), section) << name;
 }
 
 TEST_F(ClientVersionReportTest, SecondWriteOfAModuleReplacesItsSection) {

@@ -8,15 +8,14 @@
 #include <vector>
 
 #include "settings/big_ini_file.h"
+#include "support/ini_text.h"
 #include "support/temp_dir.h"
 #include "text/error.h"
 
 namespace korva::settings {
 namespace {
 
-using testing::ReadBytes;
-using testing::TempDir;
-using testing::WriteBytes;
+using namespace korva::testing;
 
 using Names = std::vector<std::string>;
 
@@ -31,12 +30,6 @@ void ExpectFailureOf(const std::string& text, const std::string& path,
 #else
   EXPECT_EQ(text, path + ": " + posixReason);
 #endif
-}
-
-std::string Lines(const std::vector<std::string>& lines, const std::string& eol) {
-  std::string out;
-  for (const auto& line : lines) out += line + eol;
-  return out;
 }
 
 struct stat StatOf(const std::string& path) {
@@ -96,10 +89,7 @@ TEST_P(BigIniLineEnds, WithoutAnEraseTheFileIsLeftUntouched) {
 #endif
 }
 
-INSTANTIATE_TEST_SUITE_P(LineEnds, BigIniLineEnds, ::testing::Values("\r\n", "\n"),
-                         [](const auto& info) {
-                           return std::string(info.param) == "\n" ? "LF" : "CRLF";
-                         });
+INSTANTIATE_TEST_SUITE_P(LineEnds, BigIniLineEnds, ::testing::ValuesIn(kLineEnds), LineEndName);
 
 class BigIni : public ::testing::Test {
  protected:

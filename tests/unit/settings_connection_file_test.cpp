@@ -2,11 +2,11 @@
 // their parameters, the edition, the application folder and panel 0 from it.
 #include <gtest/gtest.h>
 
-#include "app/principal.h"
-#include "form/form_model.h"
+#include <optional>
+
 #include "settings/connection_file.h"
 #include "settings/installed_modules.h"
-#include "support/scripted_shell.h"
+#include "support/principal_fixture.h"
 #include "support/temp_dir.h"
 #include "text/error.h"
 
@@ -75,7 +75,7 @@ TEST(ModuleExecutableName, ReplacesOrAddsTheExtension) {
   EXPECT_EQ(settings::ModuleExecutableName(""), ".EXE");
 }
 
-class Resolution : public ::testing::Test {
+class Resolution : public testing::PrincipalFixture {
  protected:
   void Write(const std::string& lfText) {
     testing::WriteBytes(dir.File("dbxconnections.ini"), WithLineEnds(lfText, "\r\n"));
@@ -86,13 +86,17 @@ class Resolution : public ::testing::Test {
     return principal.SQLConnectionUSUARIOBeforeConnect();
   }
   std::string Panel0() const { return form.StatusBar.PanelText(0); }
-
-  testing::TempDir dir;
-  form::FormModel form;
-  testing::ScriptedShell shell;
-  platform::SystemClock clock;
-  Principal principal{form, shell, clock, dir.Path()};
-  SessionState& session = principal.Session();
+  // The main connection's parameters, and what resolving them set.
+  db::ParameterList ExpectMain(versions::Edition edition, const std::string& panel0,
+                               std::optional<std::string> applicationFolder = std::nullopt) {
+    const db::ParameterList main = Main();
+    EXPECT_EQ(session.site.edition, edition);
+    EXPECT_EQ(Panel0(), panel0);
+    if (applicationFolder) {
+      EXPECT_EQ(session.site.applicationFolder, *applicationFolder);
+    }
+    return main;
+  }
 };
 
 TEST_F(Resolution, EmpresaWinsWhateverCartorioHolds) {
@@ -100,10 +104,8 @@ TEST_F(Resolution, EmpresaWinsWhateverCartorioHolds) {
       "[CARTÓRIO]\nDatabase=outro:/c/CARTORIO.FDB\n"
       "[EMPRESA]\nDatabase=srv1/3052:D:/KORVAGDB/EMPRESA/KORVA.FDB\nSQLDialect=3\n"
       "Extensão Banco=FDB\nServidor Aplicação=\\\\srv1\\korva\n");
-  const db::ParameterList main = Main();
-  EXPECT_EQ(session.site.edition, versions::Edition::Empresa);
-  EXPECT_EQ(Panel0(), "Servidor: SRV1/3052");
-  EXPECT_EQ(session.site.applicationFolder, "\\\\srv1\\korva");
+  const db::ParameterList main =
+      ExpectMain(versions::Edition::Empresa, "Servidor: SRV1/3052", "\\\\srv1\\korva");
   EXPECT_EQ(main,
             (db::ParameterList{"Database=srv1/3052:D:/KORVAGDB/EMPRESA/KORVA.FDB", "SQLDialect=3",
                                "Extensão Banco=FDB", "Servidor Aplicação=\\\\srv1\\korva",
@@ -119,10 +121,7 @@ TEST_F(Resolution, EmptyEmpresaDatabaseMeansCartorioWithUsersParametersFromEmpre
       "[EMPRESA]\nDatabase=\nRoleName=PAPEL\n"
       "[cartório]\nDatabase = D:\\KORVA\\CARTORIO.FDB\nServidor Aplicação=E:\\app\n"
       "extensão banco=GDB\n");
-  const db::ParameterList main = Main();
-  EXPECT_EQ(session.site.edition, versions::Edition::Cartorio);
-  EXPECT_EQ(Panel0(), "Servidor: D");
-  EXPECT_EQ(session.site.applicationFolder, "E:\\app");
+  const db::ParameterList main = ExpectMain(versions::Edition::Cartorio, "Servidor: D", "E:\\app");
   EXPECT_EQ(db::ParameterValue(main, "Database"), "D:\\KORVA\\CARTORIO.FDB");
   session.site.edition = versions::Edition::Empresa;
   EXPECT_EQ(Users(main), (db::ParameterList{"Database=D:\\KORVA\\USUARIO.GDB", "RoleName=PAPEL",
@@ -179,10 +178,8 @@ TEST_F(Resolution, MissingFileFailsAfterSettingEditionAndPanel) {
 
 TEST_F(Resolution, NoDatabaseAnywhereStillGivesParameters) {
   Write("[EMPRESA]\nRoleName=R\n[CARTÓRIO]\nDatabase=\n");
-  const db::ParameterList main = Main();
-  EXPECT_EQ(session.site.edition, versions::Edition::Cartorio);
-  EXPECT_EQ(Panel0(), "Servidor: ");
-  EXPECT_EQ(main, (db::ParameterList{"Database=", "User_Name=KORVA", "Password=ravelund"}));
+  EXPECT_EQ(ExpectMain(versions::Edition::Cartorio, "Servidor: "),
+            (db::ParameterList{"Database=", "User_Name=KORVA", "Password=ravelund"}));
 }
 
 TEST_F(Resolution, QuotesAreStrippedForTheEditionButKeptInTheParameters) {

@@ -4,10 +4,8 @@
 
 #include <filesystem>
 
-#include "app/principal.h"
-#include "form/form_model.h"
 #include "settings/settings_file.h"
-#include "support/scripted_shell.h"
+#include "support/principal_fixture.h"
 #include "support/temp_dir.h"
 #include "text/error.h"
 
@@ -18,7 +16,7 @@ using settings::LoadedSettings;
 using settings::ProxySettings;
 using settings::UpdateServerAddress;
 
-class SettingsFile : public ::testing::Test {
+class SettingsFile : public testing::PrincipalFixture {
  protected:
   std::string Path() const { return dir.File("KORVA.INI"); }
   void Write(const std::string& bytes) { testing::WriteBytes(Path(), bytes); }
@@ -29,12 +27,13 @@ class SettingsFile : public ::testing::Test {
     return principal.IdFTPKorva().Passive();
   }
   std::string Panel3() const { return form.StatusBar.PanelText(3); }
-
-  testing::TempDir dir;
-  form::FormModel form;
-  testing::ScriptedShell shell;
-  platform::SystemClock clock;
-  Principal principal{form, shell, clock, dir.Path()};
+  // A save with this transfer mode selected: whether transfers are passive
+  // after it, and the file's bytes.
+  void ExpectSave(int transferMode, bool passive, const std::string& bytes) {
+    form.RdGrpMetodoFTP.SetItemIndex(transferMode);
+    EXPECT_EQ(Save(), passive);
+    EXPECT_EQ(testing::ReadBytes(Path()), bytes);
+  }
 };
 
 TEST_F(SettingsFile, MissingFileGivesEmptyFieldsActiveTransfersAndCreatesNothing) {
@@ -130,12 +129,10 @@ TEST_F(SettingsFile, SaveWritesTrimmedValuesInOrderAndKeepsTheFields) {
   form.EdtProxy_Host.SetText(" proxy ");
   form.EdtProxy_Porta.SetText("3128 ");
   form.EdtProxy_Senha.SetText("\tsegredo");
-  form.RdGrpMetodoFTP.SetItemIndex(1);
-  EXPECT_TRUE(Save());
-  EXPECT_EQ(testing::ReadBytes(Path()),
-            "[UPDATE]\r\nFILIAL1=\\\\filial\\korva\r\nFILIAL2=\r\nFILIAL3=F:\\Cópia\r\n"
-            "PROXY_HOST=proxy\r\nPROXY_PORTA=3128\r\nPROXY_USUARIO=\r\nPROXY_SENHA=segredo\r\n"
-            "TIPO_FTP=1\r\n");
+  ExpectSave(1, true,
+             "[UPDATE]\r\nFILIAL1=\\\\filial\\korva\r\nFILIAL2=\r\nFILIAL3=F:\\Cópia\r\n"
+             "PROXY_HOST=proxy\r\nPROXY_PORTA=3128\r\nPROXY_USUARIO=\r\nPROXY_SENHA=segredo\r\n"
+             "TIPO_FTP=1\r\n");
   EXPECT_EQ(form.SrvRemoto1.Text(), "  \\\\filial\\korva  ");
   EXPECT_EQ(form.EdtProxy_Senha.Text(), "\tsegredo");
   EXPECT_EQ(Panel3(), "FTP Passivo");
@@ -149,12 +146,10 @@ TEST_F(SettingsFile, SaveKeepsOtherKeysAndNeverWritesTheServerOverride) {
       "; site settings\r\n[UPDATE]\r\nSERVIDOR_FTP=127.0.0.1:2121\r\nTIPO_FTP=1\r\n"
       "[OUTRA]\r\nX=1\r\n");
   Load();
-  form.RdGrpMetodoFTP.SetItemIndex(0);
-  EXPECT_FALSE(Save());
-  EXPECT_EQ(testing::ReadBytes(Path()),
-            "; site settings\r\n[UPDATE]\r\nSERVIDOR_FTP=127.0.0.1:2121\r\nTIPO_FTP=0\r\n"
-            "FILIAL1=\r\nFILIAL2=\r\nFILIAL3=\r\nPROXY_HOST=\r\nPROXY_PORTA=\r\n"
-            "PROXY_USUARIO=\r\nPROXY_SENHA=\r\n[OUTRA]\r\nX=1\r\n");
+  ExpectSave(0, false,
+             "; site settings\r\n[UPDATE]\r\nSERVIDOR_FTP=127.0.0.1:2121\r\nTIPO_FTP=0\r\n"
+             "FILIAL1=\r\nFILIAL2=\r\nFILIAL3=\r\nPROXY_HOST=\r\nPROXY_PORTA=\r\n"
+             "PROXY_USUARIO=\r\nPROXY_SENHA=\r\n[OUTRA]\r\nX=1\r\n");
   EXPECT_EQ(Panel3(), "FTP Ativo");
 }
 

@@ -14,21 +14,14 @@
 
 #include "settings/profile_file.h"
 #include "support/error_text.h"
+#include "support/ini_text.h"
 #include "support/temp_dir.h"
 #include "text/error.h"
 
 namespace korva::settings {
 namespace {
 
-using testing::ReadBytes;
-using testing::TempDir;
-using testing::WriteBytes;
-
-std::string Lines(const std::vector<std::string>& lines, const std::string& eol) {
-  std::string out;
-  for (const auto& line : lines) out += line + eol;
-  return out;
-}
+using namespace korva::testing;
 
 std::vector<std::string> FolderListing(const std::string& folder) {
   std::vector<std::string> names;
@@ -38,8 +31,6 @@ std::vector<std::string> FolderListing(const std::string& folder) {
   std::sort(names.begin(), names.end());
   return names;
 }
-
-using testing::ErrorOf;
 
 // Every read rule runs once with CR LF and once with LF line ends.
 class ProfileReadRules : public ::testing::TestWithParam<const char*> {
@@ -218,10 +209,7 @@ TEST_P(ProfileReadRules, AMissingFileGivesDefaults) {
   EXPECT_EQ(folder.ReadString("A", "B", "padrão"), "padrão");
 }
 
-INSTANTIATE_TEST_SUITE_P(LineEnds, ProfileReadRules, ::testing::Values("\r\n", "\n"),
-                         [](const auto& info) {
-                           return std::string(info.param) == "\n" ? "LF" : "CRLF";
-                         });
+INSTANTIATE_TEST_SUITE_P(LineEnds, ProfileReadRules, ::testing::ValuesIn(kLineEnds), LineEndName);
 
 class ProfileWrites : public ::testing::Test {
  protected:

@@ -38,6 +38,19 @@ class ProgressDisplayTest : public ::testing::Test {
   ProgressControls Controls() {
     return {form_.STxtKBPS, form_.STxtDownModulo, form_.GaugeDownload, form_.GgDownModulo};
   }
+  // A download of `expected` bytes begins; `bytes` have come `afterMs` later.
+  void Download(std::int64_t expected, int afterMs, std::int64_t bytes) {
+    session_.transfer.expectedTransferSize = expected;
+    display_.IdFTPKorvaWorkBegin(kDown, 0);
+    clock_.Advance(afterMs);
+    display_.IdFTPKorvaWork(kDown, bytes);
+  }
+  // Both gauges and the title at this percentage.
+  void ExpectPercent(int percent) {
+    EXPECT_EQ(form_.GaugeDownload.Percent(), percent);
+    EXPECT_EQ(form_.GgDownModulo.Percent(), percent);
+    EXPECT_EQ(shell_.applicationTitle, std::to_string(percent) + "% KORVA Update");
+  }
   platform::LocaleFormats Comma() {
     platform::LocaleFormats l;
     l.decimalSeparator = ',';
@@ -79,13 +92,8 @@ TEST_F(ProgressDisplayTest, ReportedSizeHalfWayAfter2_5Seconds) {
 }
 
 TEST_F(ProgressDisplayTest, UnknownSizeSetToOneShowsFullAtTheFirstPiece) {
-  session_.transfer.expectedTransferSize = 1;
-  display_.IdFTPKorvaWorkBegin(kDown, 0);
-  clock_.Advance(40);
-  display_.IdFTPKorvaWork(kDown, 8192);
-  EXPECT_EQ(form_.GaugeDownload.Percent(), 100);
-  EXPECT_EQ(form_.GgDownModulo.Percent(), 100);
-  EXPECT_EQ(shell_.applicationTitle, "100% KORVA Update");
+  Download(1, 40, 8192);
+  ExpectPercent(100);
   EXPECT_EQ(form_.STxtKBPS.Text(), "200,00 KB/s");
 }
 
@@ -128,26 +136,19 @@ TEST_F(ProgressDisplayTest, ZeroExpectedSizeKeepsTheGaugesAtZero) {
   for (std::int64_t bytes : {8192, 16384, 24576}) {
     clock_.Advance(100);
     display_.IdFTPKorvaWork(kDown, bytes);
-    EXPECT_EQ(form_.GaugeDownload.Percent(), 0);
+    ExpectPercent(0);
     EXPECT_EQ(form_.GgDownModulo.Progress(), 0);
-    EXPECT_EQ(shell_.applicationTitle, "0% KORVA Update");
   }
 }
 
 TEST_F(ProgressDisplayTest, FileThatGrewOnTheServerStaysAtFull) {
-  session_.transfer.expectedTransferSize = 1000;
-  display_.IdFTPKorvaWorkBegin(kDown, 0);
-  clock_.Advance(100);
-  display_.IdFTPKorvaWork(kDown, 5000);
+  Download(1000, 100, 5000);
+  ExpectPercent(100);
   EXPECT_EQ(form_.GaugeDownload.Progress(), 1000);
-  EXPECT_EQ(form_.GgDownModulo.Percent(), 100);
 }
 
 TEST_F(ProgressDisplayTest, RepaintsAndRedrawsOnlyWhatChanged) {
-  session_.transfer.expectedTransferSize = 1 << 30;  // the percentage stays 0
-  display_.IdFTPKorvaWorkBegin(kDown, 0);
-  clock_.Advance(1000);
-  display_.IdFTPKorvaWork(kDown, 1024);
+  Download(1 << 30, 1000, 1024);  // the percentage stays 0
   EXPECT_EQ(form_.STxtKBPS.Text(), "1,00 KB/s");
   const int repaints = shell_.repaints;
   const int titles = shell_.titleChanges;
@@ -174,10 +175,7 @@ TEST_F(ProgressDisplayTest, RepaintsAndRedrawsOnlyWhatChanged) {
 
 TEST_F(ProgressDisplayTest, ElapsedTimeCrossesMidnightByItsTimeOfDay) {
   clock_.now = LocalDateTime{2024, 3, 1, 23, 59, 59, 0};
-  session_.transfer.expectedTransferSize = 1 << 20;
-  display_.IdFTPKorvaWorkBegin(kDown, 0);
-  clock_.Advance(2000);
-  display_.IdFTPKorvaWork(kDown, 4096);
+  Download(1 << 20, 2000, 4096);
   EXPECT_EQ(form_.STxtKBPS.Text(), "2,00 KB/s");
 }
 

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/files.h"
 #include "support/build_info.h"
@@ -37,12 +39,21 @@ class BuildInfo : public ::testing::Test {
   }
   void TearDown() override { platform::OverrideExecutablePath(std::nullopt); }
 
-  // The item of a file holding exactly these bytes.
-  std::string Of(const std::string& bytes, const std::string& key = "BUILD") {
+  // A file holding exactly these bytes.
+  std::string FileOf(const std::string& bytes) {
     // A new file each time: truncating one makes the file system flush it.
     ::unlink(dir_.File("file.bin").c_str());
     WriteBytes(dir_.File("file.bin"), bytes);
-    return GetBuildInfo(dir_.File("file.bin"), key);
+    return dir_.File("file.bin");
+  }
+  // The item of such a file.
+  std::string Of(const std::string& bytes, const std::string& key = "BUILD") {
+    return GetBuildInfo(FileOf(bytes), key);
+  }
+  // Each key's item of the file.
+  static void ExpectItems(const std::string& path,
+                          const std::vector<std::pair<const char*, const char*>>& items) {
+    for (const auto& [key, item] : items) EXPECT_EQ(GetBuildInfo(path, key), item) << key;
   }
 
   TempDir dir_;
@@ -70,11 +81,11 @@ TEST_F(BuildInfo, BlockAmongBinaryData) {
   const std::string file =
       Junk(5000, 1) + '\0' +
       BuildInfoBlock({{"BUILD", "3.16.47"}, {"PRODUCT", "Módulo Financeiro"}}) + Junk(5000, 2);
-  EXPECT_EQ(Of(file, "BUILD"), "3.16.47");
-  EXPECT_EQ(Of(file, "build"), "3.16.47");
-  EXPECT_EQ(Of(file, "PRODUCT"), "Módulo Financeiro");
-  EXPECT_EQ(Of(file, "COMPANY"), "");
-  EXPECT_EQ(Of(file, ""), "");
+  ExpectItems(FileOf(file), {{"BUILD", "3.16.47"},
+                             {"build", "3.16.47"},
+                             {"PRODUCT", "Módulo Financeiro"},
+                             {"COMPANY", ""},
+                             {"", ""}});
 }
 
 TEST_F(BuildInfo, BlockLinesAndValues) {
@@ -216,13 +227,14 @@ TEST_F(BuildInfo, VersionResourceOfRealExecutables) {
   SKIP_WITHOUT_LINUX_PROGRAMS();
   for (const Tools* tools : {&kPe64, &kPe32}) {
     const std::string exe = LinkPe(dir_, "EFIN.EXE", kModuleScript, *tools);
-    EXPECT_EQ(GetBuildInfo(exe, "BUILD"), "3.16.47") << tools->ld;
-    EXPECT_EQ(GetBuildInfo(exe, "build"), "3.16.47");
-    EXPECT_EQ(GetBuildInfo(exe, "CompanyName"), "KORVA Sistemas");
-    EXPECT_EQ(GetBuildInfo(exe, "FileDescription"), "Módulo Financeiro — “Contas” €");
-    EXPECT_EQ(GetBuildInfo(exe, "Empty"), "");
-    EXPECT_EQ(GetBuildInfo(exe, "ProductName"), "");
-    EXPECT_EQ(GetBuildInfo(exe, "StringFileInfo"), "");
+    SCOPED_TRACE(tools->ld);
+    ExpectItems(exe, {{"BUILD", "3.16.47"},
+                      {"build", "3.16.47"},
+                      {"CompanyName", "KORVA Sistemas"},
+                      {"FileDescription", "Módulo Financeiro — “Contas” €"},
+                      {"Empty", ""},
+                      {"ProductName", ""},
+                      {"StringFileInfo", ""}});
   }
 }
 

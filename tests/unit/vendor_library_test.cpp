@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/files.h"
+#include "support/error_text.h"
 #include "support/temp_dir.h"
 #include "text/error.h"
 #include "vendor/vendor_library.h"
@@ -20,18 +21,10 @@
 namespace korva::vendor {
 namespace {
 
+using testing::ErrorOf;
 using testing::TempDir;
 
 const std::string kBin = KORVA_BIN_DIR;
-
-std::string FailureOf(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const KorvaError& e) {
-    return e.what();
-  }
-  return "(no failure)";
-}
 
 bool KorvaLibMapped() {
   std::ifstream maps("/proc/self/maps");
@@ -76,17 +69,18 @@ TEST_F(VendorLibrary, NoLibraryToLoad) {
   testing::WriteBytes(notALibrary.File("KorvaLib.dll"), "MZ this is not a shared library\n");
   for (const TempDir* folder : {&empty, &notALibrary}) {
     RunFrom(folder->Path());
-    EXPECT_EQ(FailureOf([] { ExisteAtualizacao("3.1.1", "3.1.0"); }),
+    EXPECT_EQ(ErrorOf<KorvaError>([] { ExisteAtualizacao("3.1.1", "3.1.0"); }),
               "KorvaLib.Dll não disponível.");
-    EXPECT_EQ(FailureOf([] { GetBuildInfo("SELF", "BUILD"); }), "KorvaLib.Dll não disponível.");
+    EXPECT_EQ(ErrorOf<KorvaError>([] { GetBuildInfo("SELF", "BUILD"); }),
+              "KorvaLib.Dll não disponível.");
   }
 }
 
 TEST_F(VendorLibrary, LibraryWithoutTheEntryPoints) {
   RunFrom(kBin + "/without-entry-points");
-  EXPECT_EQ(FailureOf([] { ExisteAtualizacao("3.1.1", "3.1.0"); }),
+  EXPECT_EQ(ErrorOf<KorvaError>([] { ExisteAtualizacao("3.1.1", "3.1.0"); }),
             "Ponto de Entrada não encontrado na Dll do KORVA - ExisteAtualizacao");
-  EXPECT_EQ(FailureOf([] { GetBuildInfo("SELF", "BUILD"); }),
+  EXPECT_EQ(ErrorOf<KorvaError>([] { GetBuildInfo("SELF", "BUILD"); }),
             "Ponto de Entrada não encontrado na Dll do KORVA - GetBuildInfo");
   EXPECT_FALSE(KorvaLibMapped());
 }
@@ -100,11 +94,12 @@ TEST_F(VendorLibrary, EachCallLoadsTheLibraryAfresh) {
   EXPECT_TRUE(ExisteAtualizacao("3.1.1", "3.1.0"));
 
   CopyLibrary(kBin + "/without-entry-points/KorvaLib.dll", folder.File("KorvaLib.dll"));
-  EXPECT_EQ(FailureOf([] { ExisteAtualizacao("3.1.1", "3.1.0"); }),
+  EXPECT_EQ(ErrorOf<KorvaError>([] { ExisteAtualizacao("3.1.1", "3.1.0"); }),
             "Ponto de Entrada não encontrado na Dll do KORVA - ExisteAtualizacao");
 
   ASSERT_TRUE(platform::DeleteFile(folder.File("KorvaLib.dll")));
-  EXPECT_EQ(FailureOf([] { ExisteAtualizacao("3.1.1", "3.1.0"); }), "KorvaLib.Dll não disponível.");
+  EXPECT_EQ(ErrorOf<KorvaError>([] { ExisteAtualizacao("3.1.1", "3.1.0"); }),
+            "KorvaLib.Dll não disponível.");
   EXPECT_FALSE(KorvaLibMapped());
 }
 

@@ -2,6 +2,7 @@
 // through the bridge, as the catalogue check and the window start-up ask it.
 #include <gtest/gtest.h>
 
+#include <span>
 #include <string>
 
 #include "platform/files.h"
@@ -21,6 +22,13 @@ class VersionOrder : public ::testing::Test {
     platform::OverrideExecutablePath(std::string(KORVA_BIN_DIR) + "/korvaupdate");
   }
   void TearDown() override { platform::OverrideExecutablePath(std::nullopt); }
+  // Whether each a is later than its b; b is never later than a.
+  static void ExpectOrder(std::span<const Pair> pairs, bool aIsLater) {
+    for (const auto& [a, b] : pairs) {
+      EXPECT_EQ(ExisteAtualizacao(a, b), aIsLater) << a << " after " << b;
+      EXPECT_FALSE(ExisteAtualizacao(b, a)) << b << " after " << a;
+    }
+  }
 };
 
 TEST_F(VersionOrder, LaterVersions) {
@@ -48,10 +56,7 @@ TEST_F(VersionOrder, LaterVersions) {
                         {"3.1.0", ""},
                         {"0.0.0", ""},
                         {"3.1.0", "          "}};
-  for (const auto& [a, b] : later) {
-    EXPECT_TRUE(ExisteAtualizacao(a, b)) << a << " after " << b;
-    EXPECT_FALSE(ExisteAtualizacao(b, a)) << b << " after " << a;
-  }
+  ExpectOrder(later, true);
 }
 
 TEST_F(VersionOrder, NeitherIsLater) {
@@ -70,10 +75,7 @@ TEST_F(VersionOrder, NeitherIsLater) {
                        {"3..17", "3.16.0"},
                        {"3.2.", "3.2.0"},
                        {"-3.2.1", "3.2.1"}};
-  for (const auto& [a, b] : same) {
-    EXPECT_FALSE(ExisteAtualizacao(a, b)) << a << " after " << b;
-    EXPECT_FALSE(ExisteAtualizacao(b, a)) << b << " after " << a;
-  }
+  ExpectOrder(same, false);
   // An empty offered version is never an update.
   EXPECT_FALSE(ExisteAtualizacao("", "3.1.0"));
   EXPECT_FALSE(ExisteAtualizacao("   ", "3.1.0"));

@@ -77,11 +77,9 @@ TEST(ProximaVersao, APartThatIsNotAWholeNumberFailsWithItsText) {
 }
 
 TEST(CompletaComZeros, PadsOrCutsToTwoCharacters) {
-  EXPECT_EQ(CompletaComZeros(""), "00");
-  EXPECT_EQ(CompletaComZeros("7"), "07");
-  EXPECT_EQ(CompletaComZeros("16"), "16");
-  EXPECT_EQ(CompletaComZeros("123"), "12");
-  EXPECT_EQ(CompletaComZeros("a"), "0a");
+  const std::pair<const char*, const char*> cases[] = {
+      {"", "00"}, {"7", "07"}, {"16", "16"}, {"123", "12"}, {"a", "0a"}};
+  for (const auto& [part, padded] : cases) EXPECT_EQ(CompletaComZeros(part), padded) << part;
 }
 
 TEST(SecaoAntiga, ComparesPartByPartAgainstTheReference) {
