@@ -21,8 +21,6 @@ using windows::ThrowLastFileError;
 using windows::ThrowLastRenameError;
 using windows::Wide;
 
-using file_primitives::IsSeparator;
-
 DWORD AttributesOf(const std::string& path) {
   return ::GetFileAttributesW(Wide(path).c_str());
 }
