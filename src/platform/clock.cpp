@@ -17,7 +17,7 @@ std::int64_t DaysFromCivil(int y, int m, int d) {
 
 std::int64_t ToMilliseconds(const LocalDateTime& t) {
   return ((DaysFromCivil(t.year, t.month, t.day) * 24 + t.hour) * 60 + t.minute) * 60000 +
-         t.second * 1000 + t.millisecond;
+         std::int64_t{t.second} * 1000 + t.millisecond;
 }
 
 std::string TwoDigits(int v) {
@@ -33,8 +33,13 @@ std::int64_t MillisecondsBetween(const LocalDateTime& a, const LocalDateTime& b)
 
 std::string FormatShortDate(const LocalDateTime& t, const LocaleFormats& locale) {
   std::string year = std::to_string(t.year);
-  while (year.size() < 4) year = "0" + year;
-  return TwoDigits(t.day) + locale.dateSeparator + TwoDigits(t.month) + locale.dateSeparator + year;
+  if (year.size() < 4) year.insert(0, 4 - year.size(), '0');
+  std::string date = TwoDigits(t.day);
+  date += locale.dateSeparator;
+  date += TwoDigits(t.month);
+  date += locale.dateSeparator;
+  date += year;
+  return date;
 }
 
 }  // namespace korva::platform

@@ -29,6 +29,11 @@ void RunIdle(const IdleHook& idle) {
 
 }  // namespace
 
+std::string ResolveIPv4(const std::string& host) {
+  if (std::optional<std::string> address = sp::FirstIPv4Address(host)) return *address;
+  throw SocketError("No IPv4 address for " + host + ".");
+}
+
 // --- TcpSocket ---
 
 TcpSocket TcpSocket::Connect(const std::string& address, std::uint16_t port, Deadline deadline,

@@ -14,6 +14,11 @@
 
 namespace korva::platform::socket_primitives {
 
+// The first IPv4 address of a host name, as dotted text; none when the
+// resolver knows the name but gives no IPv4 address. Throws SocketError in
+// the resolver's words.
+std::optional<std::string> FirstIPv4Address(const std::string& host);
+
 // A non-blocking IPv4 stream socket that programs we start do not inherit.
 OwnedHandle NewStreamSocket();
 // Starts connecting to a dotted IPv4 address; true when it is made already.

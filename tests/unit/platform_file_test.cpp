@@ -3,6 +3,7 @@
 // goes through a symbolic link below a folder, and that a replacement leaves
 // either the old bytes or the new.
 // Runs on Linux only: POSIX permissions, symbolic links and descriptors.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -204,6 +205,45 @@ TEST_F(PlatformFile, ReplacementAsEditedKeepsTheFileItReplaces) {
   EXPECT_EQ(Names(dir_.Path()),
             (std::vector<std::string>{"KORVA.INI", "folder.ini", "readonly.ini"}));
   EXPECT_EQ(Names(elsewhere.Path()), (std::vector<std::string>{"KORVA.INI"}));
+}
+
+TEST_F(PlatformFile, FoldersAreMadeStepByStepAndAFileInTheWayIsSaid) {
+  WriteBytes(dir_.File("file"), "x");
+  const struct {
+    std::string path;
+    std::string what;  // empty: made
+  } cases[] = {
+      {dir_.File("a/b//c/"), ""},           {dir_.File("a/b/c"), ""},  // already there
+      {dir_.File("file"), ": File exists"}, {dir_.File("file/sub"), ": Not a directory"},
+      {"", ": No such file or directory"},
+  };
+  for (const auto& c : cases) {
+    const auto e = Refusal([&] { CreateFolders(c.path); });
+    const std::string said = c.what.empty() ? e.Reason() : e.what();
+    EXPECT_EQ(said, c.what.empty() ? "(no error)" : c.path + c.what) << c.path;
+    EXPECT_EQ(ForceDirectories(c.path), c.what.empty()) << c.path;
+  }
+  EXPECT_TRUE(fs::is_directory(dir_.File("a/b/c")));
+}
+
+TEST_F(PlatformFile, CopyReplacesTheTargetAndKeepsTheSourceTime) {
+  WriteBytes(dir_.File("source"), "new bytes");
+  const timespec times[2] = {{1000000000, 0}, {1200000000, 500}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, dir_.File("source").c_str(), times, 0), 0);
+  WriteBytes(dir_.File("target"), "old");
+  ASSERT_EQ(::chmod(dir_.File("target").c_str(), 0444), 0);
+
+  EXPECT_TRUE(CopyFile(dir_.File("source"), dir_.File("target")));
+  EXPECT_EQ(ReadBytes(dir_.File("target")), "new bytes");
+  struct stat st {};
+  ASSERT_EQ(::stat(dir_.File("target").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtim.tv_sec, 1200000000);
+  EXPECT_EQ(st.st_mtim.tv_nsec, 500);
+
+  EXPECT_FALSE(CopyFile(dir_.File("missing"), dir_.File("target")));
+  EXPECT_FALSE(CopyFile(dir_.File("source"), dir_.File("no/such/folder")));
+  EXPECT_EQ(ReadBytes(dir_.File("target")), "new bytes");
+  EXPECT_EQ(Names(dir_.Path()), (std::vector<std::string>{"source", "target"}));
 }
 
 TEST(PlatformPaths, SeparatorsBelongToThePlatform) {

@@ -105,13 +105,12 @@ File File::OpenReadHeld(const std::string& path, std::int64_t limit) {
   const int fd = ::memfd_create("korva-held", MFD_CLOEXEC);
   if (fd < 0) ThrowFileError(path, errno);
   File copy(OwnedHandle(NativeHandle(fd)), path);
-  std::string piece(std::size_t{1} << 18, '\0');
+  constexpr std::int64_t kPiece = std::int64_t{1} << 18;
+  std::string piece(static_cast<std::size_t>(kPiece), '\0');
   std::int64_t copied = 0;
   while (limit < 0 || copied <= limit) {
-    std::size_t want = piece.size();
-    if (limit >= 0)
-      want = static_cast<std::size_t>(std::min<std::int64_t>(want, limit + 1 - copied));
-    const std::size_t n = source.Read(piece.data(), want);
+    const std::int64_t want = limit < 0 ? kPiece : std::min(kPiece, limit + 1 - copied);
+    const std::size_t n = source.Read(piece.data(), static_cast<std::size_t>(want));
     if (n == 0) break;
     copy.Write(piece.data(), n);
     copied += static_cast<std::int64_t>(n);

@@ -5,11 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 
+#include "platform/file_primitives.h"
 #include "platform/posix/local_time.h"
 #include "platform/posix/system_error.h"
 
@@ -19,27 +20,65 @@ const char kPathSeparator = '/';
 
 namespace {
 
-constexpr char kSeparator = kPathSeparator;
-
 using posix::ThrowFileError;
-
-std::optional<std::string>& ExecutableOverride() {
-  static std::optional<std::string> path;
-  return path;
-}
 
 int Fd(NativeHandle handle) {
   return static_cast<int>(handle.Value());
 }
 
-struct stat StatusOf(const File& file) {
-  struct stat st {};
-  if (::fstat(Fd(file.Handle()), &st) != 0) ThrowFileError(file.Path(), errno);
-  return st;
+}  // namespace
+
+namespace file_primitives {
+
+bool IsSeparator(char c) {
+  return c == kPathSeparator;
 }
 
-// The file the name stands for: a link is written through, not replaced.
-std::string ResolvedTarget(const std::string& path) {
+std::size_t RootLength(std::string_view /*path*/) {
+  return 0;
+}
+
+std::string SystemExecutablePath() {
+  char buffer[PATH_MAX + 1];
+  const ssize_t n = ::readlink("/proc/self/exe", buffer, PATH_MAX);
+  if (n <= 0) return {};
+  return std::string(buffer, static_cast<std::size_t>(n));
+}
+
+// A POSIX path is bytes, handed back to the system as they came.
+bool SystemExecutablePathFits() {
+  return true;
+}
+
+unsigned long ProcessId() {
+  return static_cast<unsigned long>(::getpid());
+}
+
+bool RemoveFile(const std::string& path) {
+  return ::unlink(path.c_str()) == 0;
+}
+
+void MakeFolder(const std::string& path) {
+  if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) ThrowFileError(path, errno);
+}
+
+void ThrowNoSuchPath(const std::string& path) {
+  ThrowFileError(path, ENOENT);
+}
+
+void ThrowNameTaken(const std::string& path) {
+  ThrowFileError(path, EEXIST);
+}
+
+std::function<void(File&)> TakeTimes(const File& source) {
+  struct stat st {};
+  if (::fstat(Fd(source.Handle()), &st) != 0) ThrowFileError(source.Path(), errno);
+  return [times = std::array<timespec, 2>{st.st_atim, st.st_mtim}](File& file) {
+    if (::futimens(Fd(file.Handle()), times.data()) != 0) ThrowFileError(file.Path(), errno);
+  };
+}
+
+std::string WrittenTarget(const std::string& path) {
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
   char* real = ::realpath(path.c_str(), nullptr);
@@ -49,17 +88,7 @@ std::string ResolvedTarget(const std::string& path) {
   return target;
 }
 
-std::string TemporaryNameBeside(const std::string& target) {
-  static std::atomic<unsigned> counter{0};
-  const std::string_view name = FileNameOf(target);
-  const std::string folder = target.substr(0, target.size() - name.size());
-  return folder + "." + std::string(name) + ".korva-" + std::to_string(::getpid()) + "-" +
-         std::to_string(counter.fetch_add(1));
-}
-
-// What a file edited in place must be: a plain file we may write. Returns
-// its status when it exists.
-std::optional<struct stat> CheckEditable(const std::string& path, const std::string& target) {
+std::optional<EditedFile> CheckEditable(const std::string& path, const std::string& target) {
   struct stat existing {};
   if (::stat(target.c_str(), &existing) != 0) return std::nullopt;
   if (S_ISDIR(existing.st_mode)) ThrowFileError(path, EISDIR);
@@ -68,63 +97,37 @@ std::optional<struct stat> CheckEditable(const std::string& path, const std::str
   // the program (root included).
   if ((existing.st_mode & S_IWUSR) == 0) ThrowFileError(path, EACCES);
   if (::access(target.c_str(), W_OK) != 0) ThrowFileError(path, errno);
-  return existing;
+  return EditedFile{existing.st_mode, existing.st_uid, existing.st_gid};
 }
 
-void KeepAttributes(File& file, const struct stat& existing) {
-  if (::fchmod(Fd(file.Handle()), existing.st_mode & 07777) != 0) {
-    ThrowFileError(file.Path(), errno);
-  }
+File CreateTemporary(const std::string& path, const std::string& temporary, bool fresh,
+                     bool ownerOnly) {
+  const int fd = ::open(temporary.c_str(),
+                        O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (fresh ? O_EXCL : O_TRUNC),
+                        ownerOnly ? 0600 : 0666);
+  if (fd < 0) ThrowFileError(path, errno);
+  return File(OwnedHandle(NativeHandle(fd)), temporary);
+}
+
+void KeepWhileOpen(File& file, const EditedFile& edited) {
+  if (::fchmod(Fd(file.Handle()), edited.mode & 07777) != 0) ThrowFileError(file.Path(), errno);
   // Only a privileged process can hand the file back to its owner; anyone
   // else writes it as their own, which a rewrite in place would not, but the
   // content is what the program relies on.
   if (::geteuid() == 0) {
-    [[maybe_unused]] const int ignored =
-        ::fchown(Fd(file.Handle()), existing.st_uid, existing.st_gid);
+    [[maybe_unused]] const int ignored = ::fchown(Fd(file.Handle()), edited.owner, edited.group);
   }
 }
 
-}  // namespace
+// Nothing is left to hand on: the file took its mode and owner while open.
+void KeepOnceClosed(const std::string& /*temporary*/, const std::string& /*target*/,
+                    const std::optional<EditedFile>& /*edited*/) {}
 
-std::string_view FileNameOf(std::string_view path) {
-  const auto slash = path.rfind(kSeparator);
-  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+void PutInPlace(const std::string& path, const std::string& temporary, const std::string& target) {
+  if (::rename(temporary.c_str(), target.c_str()) != 0) ThrowFileError(path, errno);
 }
 
-std::string IncludeTrailingSeparator(std::string_view folder) {
-  std::string path = ExcludeTrailingSeparator(folder);
-  if (path.empty() || path.back() != kSeparator) path += kSeparator;
-  return path;
-}
-
-std::string ExcludeTrailingSeparator(std::string_view folder) {
-  std::size_t length = folder.size();
-  while (length > 1 && folder[length - 1] == kSeparator) --length;
-  return std::string(folder.substr(0, length));
-}
-
-void OverrideExecutablePath(std::optional<std::string> path) {
-  ExecutableOverride() = std::move(path);
-}
-
-std::string ExecutablePath() {
-  if (ExecutableOverride()) return *ExecutableOverride();
-  char buffer[PATH_MAX + 1];
-  const ssize_t n = ::readlink("/proc/self/exe", buffer, PATH_MAX);
-  if (n <= 0) return {};
-  return std::string(buffer, static_cast<std::size_t>(n));
-}
-
-// A POSIX path is bytes, handed back to the system as they came.
-bool ExecutablePathFitsCodePage() {
-  return true;
-}
-
-std::string ExecutableFolder() {
-  const std::string path = ExecutablePath();
-  const auto slash = path.rfind(kSeparator);
-  return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
-}
+}  // namespace file_primitives
 
 std::vector<std::string> FileNamesIn(const std::string& folder) {
   std::vector<std::string> names;
@@ -153,11 +156,6 @@ std::optional<std::int64_t> FileSize(const std::string& path) {
   return static_cast<std::int64_t>(st.st_size);
 }
 
-bool DeleteFile(const std::string& path) {
-  if (DirectoryExists(path)) return false;
-  return ::unlink(path.c_str()) == 0;
-}
-
 bool RenameFile(const std::string& from, const std::string& to) {
   // link + unlink gives "fail when the target exists" atomically on one file
   // system; renameat2(RENAME_NOREPLACE) is not available everywhere.
@@ -174,43 +172,8 @@ bool RenameFile(const std::string& from, const std::string& to) {
   return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
-bool CopyFile(const std::string& from, const std::string& to) {
-  try {
-    File in = File::OpenRead(from);
-    const struct stat source = StatusOf(in);
-    // A read-only target is replaced like any other.
-    ReplaceFileContent(to, [&](File& out) {
-      char buffer[1 << 16];
-      while (const std::size_t n = in.Read(buffer, sizeof buffer)) out.Write(buffer, n);
-      const struct timespec times[2] = {source.st_atim, source.st_mtim};
-      if (::futimens(Fd(out.Handle()), times) != 0) ThrowFileError(out.Path(), errno);
-    });
-    return true;
-  } catch (const FileSystemError&) {
-    return false;
-  }
-}
-
 bool CreateDir(const std::string& path) {
   return ::mkdir(path.c_str(), 0777) == 0;
-}
-
-void CreateFolders(const std::string& path) {
-  if (path.empty()) ThrowFileError(path, ENOENT);
-  if (DirectoryExists(path)) return;
-  std::size_t pos = 0;
-  while (pos <= path.size()) {
-    const auto next = path.find(kSeparator, pos);
-    const std::size_t end = next == std::string::npos ? path.size() : next;
-    const std::string current = path.substr(0, end);
-    if (!current.empty() && !DirectoryExists(current)) {
-      if (::mkdir(current.c_str(), 0777) != 0 && errno != EEXIST) ThrowFileError(current, errno);
-    }
-    if (next == std::string::npos) break;
-    pos = next + 1;
-  }
-  // A file under the last name.
-  if (!DirectoryExists(path)) ThrowFileError(path, EEXIST);
 }
 
 bool SetFileAttributes(const std::string& path, std::uint32_t attributes) {
@@ -245,36 +208,6 @@ std::optional<LocalDateTime> GetFileModificationTime(const std::string& path) {
   if (::stat(path.c_str(), &st) != 0) return std::nullopt;
   return posix::SystemSecondsToLocal(st.st_mtim.tv_sec,
                                      static_cast<int>(st.st_mtim.tv_nsec / 1000000));
-}
-
-void ReplaceFileContent(const std::string& path, const std::function<void(File&)>& write,
-                        const ReplaceOptions& options) {
-  const bool asEdited = options.mode == ReplaceMode::kAsEdited;
-  const std::string target = asEdited ? ResolvedTarget(path) : path;
-  const std::optional<struct stat> existing = asEdited ? CheckEditable(path, target) : std::nullopt;
-
-  // A name of our own is created afresh; a name the caller gives may hold
-  // what an earlier attempt left.
-  const bool ownName = options.temporaryPath.empty();
-  const std::string temporary = ownName ? TemporaryNameBeside(target) : options.temporaryPath;
-  const int fd = ::open(temporary.c_str(),
-                        O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (ownName ? O_EXCL : O_TRUNC),
-                        options.ownerOnly ? 0600 : 0666);
-  if (fd < 0) ThrowFileError(path, errno);
-  File file(OwnedHandle(NativeHandle(fd)), temporary);
-  try {
-    write(file);
-    if (existing) KeepAttributes(file, *existing);
-    file.FlushToDisk();
-    file.Close();
-    if (::rename(temporary.c_str(), target.c_str()) != 0) ThrowFileError(path, errno);
-  } catch (const FileSystemError& e) {
-    ::unlink(temporary.c_str());
-    throw FileSystemError(path, e.Reason(), e.WhatCause());
-  } catch (...) {
-    ::unlink(temporary.c_str());
-    throw;
-  }
 }
 
 }  // namespace korva::platform

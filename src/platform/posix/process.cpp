@@ -77,6 +77,7 @@ bool SpawnDetached(const std::string& file, const std::vector<std::string>& argu
   args.push_back(file);
   args.insert(args.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
 

@@ -76,7 +76,9 @@ bool IsNumericIPv4(std::string_view host) {
   return ::inet_pton(AF_INET, std::string(host).c_str(), &a) == 1;
 }
 
-std::string ResolveIPv4(const std::string& host) {
+namespace socket_primitives {
+
+std::optional<std::string> FirstIPv4Address(const std::string& host) {
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
@@ -84,19 +86,12 @@ std::string ResolveIPv4(const std::string& host) {
   const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
   if (rc == EAI_SYSTEM) ThrowErrno(errno);
   if (rc != 0) throw SocketError(std::string(::gai_strerror(rc)) + ": " + host + ".");
-  std::string address;
-  for (addrinfo* a = found; a; a = a->ai_next) {
-    if (a->ai_family == AF_INET) {
-      address = AddressText(*reinterpret_cast<const sockaddr_in*>(a->ai_addr));
-      break;
-    }
-  }
+  // Asked for IPv4 alone, the resolver gives nothing else.
+  std::optional<std::string> address;
+  if (found) address = AddressText(*reinterpret_cast<const sockaddr_in*>(found->ai_addr));
   ::freeaddrinfo(found);
-  if (address.empty()) throw SocketError("No IPv4 address for " + host + ".");
   return address;
 }
-
-namespace socket_primitives {
 
 OwnedHandle NewStreamSocket() {
   // Non-blocking: every wait goes through poll, so that it can be sliced.

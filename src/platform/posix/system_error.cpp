@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/error_causes.h"
+
 namespace korva::platform::posix {
 
 std::string SystemErrorText(int error) {
@@ -14,20 +16,9 @@ std::string SystemErrorText(int error) {
 
 FileSystemError FileErrorOf(const std::string& path, int error) {
   using Cause = FileSystemError::Cause;
-  Cause cause = Cause::kOther;
-  switch (error) {
-    case ENOENT:
-      cause = Cause::kNotFound;
-      break;
-    case EEXIST:
-      cause = Cause::kExists;
-      break;
-    case EISDIR:
-      cause = Cause::kIsFolder;
-      break;
-    default:
-      break;
-  }
+  const Cause cause =
+      CauseOf(static_cast<std::uint32_t>(error),
+              {{ENOENT, Cause::kNotFound}, {EEXIST, Cause::kExists}, {EISDIR, Cause::kIsFolder}});
   return FileSystemError(path, SystemErrorText(error), cause);
 }
 

@@ -74,11 +74,10 @@ std::optional<Fields> ReadFrame(NativeHandle socket, Clock::time_point deadline)
     const ssize_t n = ::recv(fd, chunk, room, 0);
     if (n > 0) {
       buffer.append(chunk, static_cast<std::size_t>(n));
-    } else if (n == 0) {
-      return std::nullopt;
-    } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
       if (!AwaitReady(fd, POLLIN, deadline)) return std::nullopt;
-    } else if (errno != EINTR) {
+    } else if (n == 0 || errno != EINTR) {
+      // The peer closed, or the socket failed.
       return std::nullopt;
     }
     if (!haveLength && buffer.size() == 4) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/windows/native_handle.h"
 #include "platform/windows/system_error.h"
 #include "platform/windows/wide_text.h"
 #include "platform/windows/win32_api.h"
@@ -10,7 +11,7 @@ namespace korva::platform {
 namespace {
 
 HANDLE Win(const OwnedHandle& handle) {
-  return reinterpret_cast<HANDLE>(handle.Get().Value());
+  return windows::Win(handle.Get());
 }
 
 OVERLAPPED At(std::uint64_t offset) {
@@ -40,7 +41,7 @@ ExclusiveLock ExclusiveLock::TryTake(const std::string& path) {
     }
     return lock;
   }
-  lock.handle_ = OwnedHandle(NativeHandle(reinterpret_cast<std::intptr_t>(handle)));
+  lock.handle_ = OwnedHandle(windows::Native(handle));
   OVERLAPPED where = At(kLockedByte);
   if (::LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &where)) {
     lock.state_ = State::kTaken;

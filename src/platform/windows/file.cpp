@@ -4,6 +4,7 @@
 
 #include "platform/files.h"
 #include "platform/held_files.h"
+#include "platform/windows/native_handle.h"
 #include "platform/windows/system_error.h"
 #include "platform/windows/time_conversion.h"
 #include "platform/windows/wide_text.h"
@@ -12,20 +13,14 @@
 namespace korva::platform {
 namespace {
 
+using windows::Native;
 using windows::ThrowFileError;
 using windows::ThrowLastFileError;
 using windows::Wide;
+using windows::Win;
 
 // Others may read, write, rename and delete a file we hold open, as on POSIX.
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-HANDLE Win(NativeHandle handle) {
-  return reinterpret_cast<HANDLE>(handle.Value());
-}
-
-NativeHandle Native(HANDLE handle) {
-  return NativeHandle(reinterpret_cast<std::intptr_t>(handle));
-}
 
 std::int64_t Ticks(const LARGE_INTEGER& value) {
   return value.QuadPart;

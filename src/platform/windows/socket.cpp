@@ -49,7 +49,7 @@ OwnedHandle MakeOurs(SOCKET s) {
   OwnedHandle handle(NativeHandle(static_cast<std::intptr_t>(s)), OwnedHandle::Kind::kSocket);
   u_long nonBlocking = 1;
   if (::ioctlsocket(s, FIONBIO, &nonBlocking) != 0) ThrowLastError();
-  ::SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+  ::SetHandleInformation(windows::FromInteger<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
   return handle;
 }
 
@@ -79,7 +79,9 @@ bool IsNumericIPv4(std::string_view host) {
   return ::inet_pton(AF_INET, std::string(host).c_str(), &a) == 1;
 }
 
-std::string ResolveIPv4(const std::string& host) {
+namespace socket_primitives {
+
+std::optional<std::string> FirstIPv4Address(const std::string& host) {
   StartWinsock();
   addrinfo hints{};
   hints.ai_family = AF_INET;
@@ -89,19 +91,12 @@ std::string ResolveIPv4(const std::string& host) {
   if (rc != 0) {
     throw SocketError(windows::SystemErrorText(static_cast<std::uint32_t>(rc)) + ": " + host + ".");
   }
-  std::string address;
-  for (addrinfo* a = found; a; a = a->ai_next) {
-    if (a->ai_family == AF_INET) {
-      address = AddressText(*reinterpret_cast<const sockaddr_in*>(a->ai_addr));
-      break;
-    }
-  }
+  // Asked for IPv4 alone, the resolver gives nothing else.
+  std::optional<std::string> address;
+  if (found) address = AddressText(*reinterpret_cast<const sockaddr_in*>(found->ai_addr));
   ::freeaddrinfo(found);
-  if (address.empty()) throw SocketError("No IPv4 address for " + host + ".");
   return address;
 }
-
-namespace socket_primitives {
 
 OwnedHandle NewStreamSocket() {
   StartWinsock();

@@ -1,5 +1,6 @@
 #include "platform/windows/system_error.h"
 
+#include "platform/error_causes.h"
 #include "platform/windows/wide_text.h"
 #include "platform/windows/win32_api.h"
 
@@ -23,27 +24,14 @@ std::string SystemErrorText(std::uint32_t error) {
 
 FileSystemError FileErrorOf(const std::string& path, std::uint32_t error) {
   using Cause = FileSystemError::Cause;
-  Cause cause = Cause::kOther;
-  switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_NAME:
-      cause = Cause::kNotFound;
-      break;
-    case ERROR_FILE_EXISTS:
-    case ERROR_ALREADY_EXISTS:
-      cause = Cause::kExists;
-      break;
-    case ERROR_DIRECTORY:
-      cause = Cause::kIsFolder;
-      break;
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-      cause = Cause::kInUse;
-      break;
-    default:
-      break;
-  }
+  const Cause cause = CauseOf(error, {{ERROR_FILE_NOT_FOUND, Cause::kNotFound},
+                                      {ERROR_PATH_NOT_FOUND, Cause::kNotFound},
+                                      {ERROR_INVALID_NAME, Cause::kNotFound},
+                                      {ERROR_FILE_EXISTS, Cause::kExists},
+                                      {ERROR_ALREADY_EXISTS, Cause::kExists},
+                                      {ERROR_DIRECTORY, Cause::kIsFolder},
+                                      {ERROR_SHARING_VIOLATION, Cause::kInUse},
+                                      {ERROR_LOCK_VIOLATION, Cause::kInUse}});
   return FileSystemError(path, SystemErrorText(error), cause);
 }
 

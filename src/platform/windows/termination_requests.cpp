@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "platform/windows/native_handle.h"
 #include "platform/windows/win32_api.h"
 
 // Windows tells a console program of Ctrl+C, Ctrl+Break, the console's close,
@@ -49,8 +50,7 @@ bool TerminationRequests::IsWatching() const {
 }
 
 NativeHandle TerminationRequests::NotificationHandle() const {
-  return IsWatching() ? NativeHandle(reinterpret_cast<std::intptr_t>(previous_->event))
-                      : NativeHandle();
+  return IsWatching() ? windows::Native(previous_->event) : NativeHandle();
 }
 
 bool TerminationRequests::TakeRequests() {

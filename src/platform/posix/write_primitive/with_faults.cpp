@@ -69,7 +69,8 @@ ssize_t WriteSome(int fd, const void* data, std::size_t size, const std::string&
     return -1;
   }
   // As a real disk: what fits is written, the rest fails on the next call.
-  const std::size_t fits = static_cast<std::size_t>(std::min<std::int64_t>(left, size));
+  const std::size_t fits =
+      left < static_cast<std::int64_t>(size) ? static_cast<std::size_t>(left) : size;
   const ssize_t n = ::write(fd, data, fits);
   if (n > 0) left -= n;
   return n;
