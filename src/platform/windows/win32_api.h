@@ -38,7 +38,8 @@ namespace korva::platform::windows {
 // pointers they are.
 template <class Pointer, class Integer>
 Pointer FromInteger(Integer value) {
-  static_assert(std::is_integral_v<Integer> && sizeof(Integer) == sizeof(Pointer));
+  static_assert(std::is_pointer_v<Pointer> && std::is_integral_v<Integer> &&
+                sizeof(Integer) == sizeof(void*));
   return reinterpret_cast<Pointer>(value);  // NOLINT(performance-no-int-to-ptr)
 }
 
